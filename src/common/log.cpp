@@ -1,0 +1,174 @@
+#include "common/log.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "common/settings.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/named_mutex.h"
+#include "platform/thread.h"
+
+namespace {
+
+constexpr char kDebugLog[] = "QvDebug.log";
+constexpr char kErrorLog[] = "QvErrLog.log";
+constexpr char kBackupLog[] = "QvDebuglog.bak";
+constexpr uint32_t kDefaultLimit = 0x500000;  // 5 MB
+constexpr uint32_t kMutexWaitMs = 5000;
+
+std::atomic<bool> g_constructed{false};
+std::mutex g_construct_mutex;
+std::atomic<uint32_t> g_limit{kDefaultLimit};
+// Created once and kept across re-creation of the log.
+std::unique_ptr<platform::NamedMutex> g_mutex;
+std::once_flag g_mutex_once;
+
+std::string Stamp() {
+  platform::LocalTime t = platform::Now();
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d %02d/%02d/%4d (%6d)", t.hour,
+                t.minute, t.second, t.month, t.day, t.year,
+                static_cast<int>(platform::CurrentThreadId()));
+  return stamp;
+}
+
+}  // namespace
+
+QvLog& QvLog::Storage() {
+  // Trivially destructible, so threads may still log during static destruction.
+  static QvLog instance;
+  return instance;
+}
+
+QvLog* QvLog::GetInstance() {
+  if (!g_constructed.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(g_construct_mutex);
+    if (!g_constructed.load(std::memory_order_relaxed)) {
+      Storage().Construct();
+      g_constructed.store(true, std::memory_order_release);
+    }
+  }
+  return &Storage();
+}
+
+void QvLog::ReleaseInstance() {
+  if (!g_constructed.load(std::memory_order_acquire)) return;
+  Storage().Write("QvLog::ReleaseInstance", 3);
+  g_constructed.store(false, std::memory_order_release);
+}
+
+void QvLog::Construct() {
+  QvSettings* settings = QvSettings::GetInstance();
+  level_.store(settings->GetSettingInt("LogLevel", 0, false));
+  if (settings->GetSettingInt("LogReset", 0, false) != 0) Reset();
+  CreateMutex();
+  int megabytes = settings->GetSettingInt("LogLimit", 0, false);
+  uint32_t limit = static_cast<uint32_t>(megabytes) << 20;
+  g_limit.store(limit != 0 ? limit : kDefaultLimit);
+}
+
+void QvLog::CreateMutex() {
+  std::call_once(g_mutex_once,
+                 [] { g_mutex = std::make_unique<platform::NamedMutex>("LOG_MUTEX"); });
+}
+
+void QvLog::Reset() {
+  platform::File::Open(kDebugLog, platform::OpenMode::kTruncate);
+  platform::File::Open(kErrorLog, platform::OpenMode::kTruncate);
+}
+
+bool QvLog::Write(std::string_view message, int level) {
+  if (!g_mutex) return false;
+  platform::WaitResult wait = g_mutex->Lock(kMutexWaitMs);
+  if (wait != platform::WaitResult::kAcquired) return false;
+  try {
+    WriteLine(message, level);
+  } catch (...) {
+    WriteError("Exception writing log statement!", nullptr, nullptr);
+  }
+  if (!g_mutex->Unlock()) {
+    std::string text = "Could not write message to log file! : ";
+    text.append(message);
+    WriteError(text.c_str(), nullptr, nullptr);
+  }
+  return true;
+}
+
+bool QvLog::WriteLine(std::string_view message, int level) {
+  if (GetLevel() < level) return false;
+  // The failure entries of a rotation mirror into this log; they must not
+  // try the rotation again (that would recurse without end).
+  thread_local bool reporting_rotation = false;
+  std::optional<uint64_t> size = platform::FileSize(kDebugLog);
+  if (size && *size > g_limit.load() && !reporting_rotation) {
+    reporting_rotation = true;
+    Rotate();
+    reporting_rotation = false;
+  }
+
+  auto [file, error] = platform::File::Open(kDebugLog, platform::OpenMode::kAppend);
+  if (error != 0) return false;
+  std::string line = Stamp();
+  line.reserve(line.size() + message.size() + 3);
+  line.append(": ").append(message).append("\n");
+  return file.Write(line).ok();
+}
+
+void QvLog::Rotate() {
+  platform::RemoveFile(kBackupLog);
+  if (platform::RenameFile(kDebugLog, kBackupLog) == 0) return;
+  platform::RemoveFile(kBackupLog);
+  int error = platform::RenameFile(kDebugLog, kBackupLog);
+  if (error == 0) return;
+
+  WriteError("Could not move file!", kDebugLog, nullptr);
+  char text[64];
+  std::snprintf(text, sizeof text, "Error code = %d", error);
+  WriteError(text, nullptr, nullptr);
+  std::string reason = "Error string = " + platform::ErrorText(error);
+  WriteError(reason.c_str(), nullptr, nullptr);
+}
+
+bool QvLog::WriteError(const char* message, const char* code, const char* details) {
+  auto [file, error] = platform::File::Open(kErrorLog, platform::OpenMode::kAppend);
+  if (error != 0) return false;
+  if (code == nullptr) code = "Unknown";
+  WriteString(message, code, 1);
+  if (details != nullptr) WriteString(message, details, 1);
+
+  std::string entry = message;
+  entry.append("(ErrCode: ").append(code);
+  if (details != nullptr) entry.append(" Details: ").append(details);
+  entry.append(")\n");
+  return file.Write(entry).ok();
+}
+
+bool QvLog::WriteString(std::string_view label, const char* text, int level) {
+  return WriteString(label, std::string_view(text != nullptr ? text : ""), level);
+}
+
+bool QvLog::WriteString(std::string_view label, std::string_view text, int level) {
+  if (GetLevel() < level) return false;
+  std::string line;
+  line.reserve(label.size() + 2 + text.size());
+  line.append(label).append(": ").append(text);
+  return Write(line, level);
+}
+
+bool QvLog::WriteNumber(std::string_view label, long number, int level) {
+  if (GetLevel() < level) return false;
+  std::string line(label);
+  line.append(std::to_string(number));
+  return Write(line, level);
+}
+
+bool QvLog::WritePair(std::string_view label, long first, long second, int level) {
+  if (GetLevel() < level) return false;
+  std::string line(label);
+  line.append(std::to_string(first)).append("/").append(std::to_string(second));
+  return Write(line, level);
+}

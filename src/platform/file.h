@@ -1,0 +1,59 @@
+// Files, opened so that other threads and processes may read, write, rename
+// and delete them meanwhile (the default on POSIX; share flags on Windows).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/sys_result.h"
+
+namespace platform {
+
+enum class OpenMode {
+  kRead,      // existing file, read only
+  kAppend,    // write at the end, created when missing
+  kTruncate,  // write from an empty file, created when missing
+};
+
+// An open file; closes itself. Paths are native (see path.h).
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  static SysResult<File> Open(const std::string& path, OpenMode mode);
+
+  bool is_open() const { return fd_ >= 0; }
+  // Writes all of data in one call where the OS allows, so that appends by
+  // several writers under one lock never interleave.
+  SysResult<bool> Write(std::string_view data);
+  SysResult<int64_t> Read(char* buffer, int64_t size);
+  void Close();
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+std::optional<uint64_t> FileSize(const std::string& path);
+bool FileExists(const std::string& path);
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// 0 or the error number; a missing file is no error for RemoveFile.
+int RemoveFile(const std::string& path);
+int RenameFile(const std::string& from, const std::string& to);
+
+// Replaces the file's content in one step: readers see the old or the new
+// content, never a mix. Keeps the file's permissions. 0 or the error number.
+int ReplaceFileAtomically(const std::string& path, std::string_view content);
+
+// The system's text for an error number.
+std::string ErrorText(int error);
+
+}  // namespace platform

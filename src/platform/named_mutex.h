@@ -1,0 +1,34 @@
+// A mutex named across processes, like a Windows named mutex: recursive for
+// its owner thread, exclusive between threads and between processes that
+// share the working directory. In-process it is a recursive timed mutex;
+// across processes an advisory lock on the file "<name>.lock" in the current
+// directory, taken by the outermost lock of the owning thread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/file_lock.h"
+
+namespace platform {
+
+enum class WaitResult { kAcquired, kAbandoned, kTimeout, kFailed };
+
+class NamedMutex {
+ public:
+  explicit NamedMutex(const std::string& name);
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+
+  WaitResult Lock(uint32_t timeout_ms);
+  // False when the calling thread does not hold the mutex.
+  bool Unlock();
+
+ private:
+  std::recursive_timed_mutex local_;
+  FileLock shared_;
+  int depth_ = 0;  // guarded by local_
+};
+
+}  // namespace platform

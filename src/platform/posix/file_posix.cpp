@@ -1,0 +1,134 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace platform {
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+SysResult<File> File::Open(const std::string& path, OpenMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::kAppend:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+    case OpenMode::kTruncate:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+  }
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) return {File(), errno};
+  return {File(fd), 0};
+}
+
+SysResult<bool> File::Write(std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {false, errno};
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return {true, 0};
+}
+
+SysResult<int64_t> File::Read(char* buffer, int64_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, static_cast<size_t>(size));
+    if (n >= 0) return {n, 0};
+    if (errno != EINTR) return {-1, errno};
+  }
+}
+
+void File::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::optional<uint64_t> FileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  auto [file, error] = File::Open(path, OpenMode::kRead);
+  if (error != 0) return std::nullopt;
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    auto [n, read_error] = file.Read(chunk, sizeof chunk);
+    if (read_error != 0) return std::nullopt;
+    if (n == 0) break;
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  return content;
+}
+
+int RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return 0;
+  return errno;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return errno;
+  struct stat st {};
+  mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  int error = 0;
+  if (::fchmod(fd, mode) != 0) error = errno;
+  while (error == 0 && !content.empty()) {
+    ssize_t n = ::write(fd, content.data(), content.size());
+    if (n < 0) {
+      if (errno != EINTR) error = errno;
+      continue;
+    }
+    content.remove_prefix(static_cast<size_t>(n));
+  }
+  // Flushed before the rename, so a crash leaves the old or the new file,
+  // never an empty one.
+  if (error == 0 && ::fdatasync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+std::string ErrorText(int error) {
+  char buffer[256];
+  // GNU strerror_r returns the text, which may not be in buffer.
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace platform

@@ -1,0 +1,106 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/socket.h"
+
+namespace platform {
+namespace {
+
+sockaddr_in IPv4(uint32_t host_order_address, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(host_order_address);
+  return address;
+}
+
+int Result(int rc) { return rc == 0 ? 0 : errno; }
+
+}  // namespace
+
+SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(socket, buffer, size, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return {-1, errno};
+  return {static_cast<long>(n), 0};
+}
+
+SysResult<long> Send(SocketDescriptor socket, std::string_view data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {static_cast<long>(sent), errno};
+    }
+    sent += static_cast<size_t>(n);
+  }
+  return {static_cast<long>(sent), 0};
+}
+
+SysResult<SocketDescriptor> CreateTcpSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return {kInvalidSocket, errno};
+  return {fd, 0};
+}
+
+int CloseSocket(SocketDescriptor socket) { return Result(::close(socket)); }
+
+int ShutdownSend(SocketDescriptor socket) { return Result(::shutdown(socket, SHUT_WR)); }
+
+int BindAny(SocketDescriptor socket, uint16_t port) {
+  sockaddr_in address = IPv4(INADDR_ANY, port);
+  return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
+}
+
+int BindLoopback(SocketDescriptor socket, uint16_t port) {
+  sockaddr_in address = IPv4(INADDR_LOOPBACK, port);
+  return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
+}
+
+int Listen(SocketDescriptor socket) { return Result(::listen(socket, SOMAXCONN)); }
+
+SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  int fd;
+  do {
+    fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {kInvalidSocket, errno};
+  if (peer != nullptr) {
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    *peer = text;
+  }
+  return {fd, 0};
+}
+
+int ConnectLoopback(SocketDescriptor socket, uint16_t port) {
+  sockaddr_in address = IPv4(INADDR_LOOPBACK, port);
+  int rc;
+  do {
+    rc = ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (rc != 0 && errno == EINTR);
+  return Result(rc);
+}
+
+SysResult<uint16_t> LocalPort(SocketDescriptor socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return {0, errno};
+  }
+  return {ntohs(address.sin_port), 0};
+}
+
+int LastSocketError() { return errno; }
+void ClearLastSocketError() { errno = 0; }
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+// Starting another program and waiting for it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sys_result.h"
+
+namespace platform {
+
+class Process {
+ public:
+  // Starts program with args (argv[1..]); the child inherits the environment
+  // and the working directory. Error number on failure.
+  static SysResult<std::optional<Process>> Start(
+      const std::string& program, const std::vector<std::string>& args);
+
+  // Blocks until the child ends; its exit code, or 128+signal.
+  int Wait();
+  int pid() const { return pid_; }
+
+ private:
+  explicit Process(int pid) : pid_(pid) {}
+  int pid_;
+};
+
+// The directory holding the running program.
+std::string ProgramDirectory();
+
+}  // namespace platform

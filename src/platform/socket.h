@@ -1,0 +1,36 @@
+// TCP sockets with their error numbers. The "last socket error" of the
+// system is errno here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/native_types.h"
+#include "platform/sys_result.h"
+
+namespace platform {
+
+// One receive; value is the byte count (0 = orderly close).
+SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size);
+// Sends all of data unless the connection fails; value is the bytes sent.
+SysResult<long> Send(SocketDescriptor socket, std::string_view data);
+
+SysResult<SocketDescriptor> CreateTcpSocket();
+int CloseSocket(SocketDescriptor socket);
+int ShutdownSend(SocketDescriptor socket);
+// Binds to every local IPv4 address on port.
+int BindAny(SocketDescriptor socket, uint16_t port);
+// Binds to 127.0.0.1 on port (0 picks a free one).
+int BindLoopback(SocketDescriptor socket, uint16_t port);
+int Listen(SocketDescriptor socket);
+// The accepted socket, and the peer's dotted IPv4 address in peer.
+SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer);
+int ConnectLoopback(SocketDescriptor socket, uint16_t port);
+SysResult<uint16_t> LocalPort(SocketDescriptor socket);
+
+int LastSocketError();
+void ClearLastSocketError();
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+// Reading one request from a connection and parsing its request line into
+// the connection's tagREQUEST. Only GET is understood; header lines are
+// received but never interpreted, and there is no body.
+#pragma once
+
+#include <cstddef>
+
+#include "common/QvPeerModule.h"
+
+// What ParseRequest decided; the connection thread acts on it.
+enum ParseStatus {
+  kParseOk = 0,          // serve it
+  kParseBadRequest = 7,  // close without an answer
+  kParseNotGet = 12,     // answer with the 501 body
+  kParseLongFileList = 15,  // serve it; the share module's long file list
+};
+
+// One receive is the whole request.
+inline constexpr size_t kReceiveBufferSize = 8192;
+
+// Zeroes buffer (kReceiveBufferSize + 1 bytes, so it stays terminated) and
+// receives once. 1 when data came or the peer closed in order, 0 on an error.
+int ReceiveRequest(tagREQUEST* request, char* buffer, size_t size);
+
+// Parses text in place (the method and target tokens are terminated inside
+// it; szMethod and szQueryString point into it) and fills szEnvBlock,
+// szFilePath and szUri. Never writes past a field: what does not fit is
+// refused with kParseBadRequest.
+int ParseRequest(tagREQUEST* request, char* text);

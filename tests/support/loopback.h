@@ -1,0 +1,24 @@
+// A connected pair of TCP sockets on 127.0.0.1, closed on destruction.
+#pragma once
+
+#include <string>
+
+#include "platform/native_types.h"
+
+class LoopbackPair {
+ public:
+  LoopbackPair();
+  ~LoopbackPair();
+  LoopbackPair(const LoopbackPair&) = delete;
+  LoopbackPair& operator=(const LoopbackPair&) = delete;
+
+  platform::SocketDescriptor client() const { return client_; }
+  platform::SocketDescriptor server() const { return server_; }
+  // Everything the other end sends until it closes.
+  std::string ReadAll(platform::SocketDescriptor from);
+  void CloseClient();
+
+ private:
+  platform::SocketDescriptor client_ = platform::kInvalidSocket;
+  platform::SocketDescriptor server_ = platform::kInvalidSocket;
+};

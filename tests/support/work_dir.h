@@ -1,0 +1,24 @@
+// A fresh temporary directory made the working directory for one test, as
+// the log and the settings live in the working directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+class ScopedWorkDir {
+ public:
+  ScopedWorkDir();
+  ~ScopedWorkDir();
+  ScopedWorkDir(const ScopedWorkDir&) = delete;
+  ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+// Whole-file helpers for assertions.
+std::string ReadText(const std::filesystem::path& file);
+void WriteText(const std::filesystem::path& file, const std::string& text);

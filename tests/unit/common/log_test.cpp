@@ -1,0 +1,188 @@
+#include "common/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/file_lock.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::regex kStamped(R"(\d\d:\d\d:\d\d \d\d/\d\d/\d{4} \( *\d+\): (.*))");
+
+class LogTest : public ::testing::Test {
+ protected:
+  // Settings are read when the log is constructed, so each test sets them
+  // and then makes the log construct afresh.
+  QvLog* Open(const std::string& settings) {
+    WriteText("vane.ini", "[Quovane]\n" + settings);
+    QvLog::ReleaseInstance();
+    return QvLog::GetInstance();
+  }
+
+  // The messages of the trace log, stamps checked and removed.
+  std::vector<std::string> Messages(const char* file = "QvDebug.log") {
+    std::vector<std::string> messages;
+    std::istringstream lines(ReadText(file));
+    std::string line;
+    std::smatch match;
+    while (std::getline(lines, line)) {
+      EXPECT_TRUE(std::regex_match(line, match, kStamped)) << line;
+      messages.push_back(match[1]);
+    }
+    return messages;
+  }
+
+  void TearDown() override { QvLog::ReleaseInstance(); }
+
+  ScopedWorkDir dir;
+};
+
+}  // namespace
+
+TEST_F(LogTest, StampsEachLineWithTimeAndThread) {
+  QvLog* log = Open("LogLevel=3\n");
+  ASSERT_TRUE(log->Write("login OK.", 3));
+  const std::string line = ReadText("QvDebug.log");
+  char tail[64];
+  std::snprintf(tail, sizeof tail, " (%6d): login OK.\n",
+                static_cast<int>(platform::CurrentThreadId()));
+  ASSERT_EQ(line.size(), 19 + std::strlen(tail)) << line;
+  EXPECT_TRUE(std::regex_match(line.substr(0, 19), std::regex(R"(\d\d:\d\d:\d\d \d\d/\d\d/\d{4})")));
+  EXPECT_EQ(line.substr(19), tail);
+}
+
+TEST_F(LogTest, WritesOnlyLevelsUpToLogLevel) {
+  QvLog* log = Open("LogLevel=3\n");
+  log->Write("one", 1);
+  log->WriteString("three", "x", 3);
+  log->WriteNumber("four ", 4, 4);
+  log->WritePair("four:", 1, 2, 4);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"one", "three: x"}));
+
+  EXPECT_EQ(log->SetLevel(4), 3);
+  log->WriteNumber("GetUrlData returned ", -1, 4);
+  EXPECT_EQ(Messages().back(), "GetUrlData returned -1");
+}
+
+TEST_F(LogTest, LevelZeroWritesNothing) {
+  QvLog* log = Open("");
+  EXPECT_EQ(log->GetLevel(), 0);
+  log->Write("nothing", 1);
+  EXPECT_FALSE(fs::exists("QvDebug.log"));
+}
+
+TEST_F(LogTest, ComposedLines) {
+  QvLog* log = Open("LogLevel=4\n");
+  log->WriteString("label", static_cast<const char*>(nullptr), 3);
+  log->WritePair("ClientThread clientCount/socket:", 3, 1872, 4);
+  log->WriteNumber("recv nRet ", 512, 3);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"label: ", "ClientThread clientCount/socket:3/1872",
+                                                  "recv nRet 512"}));
+}
+
+TEST_F(LogTest, ResetEmptiesBothFilesAtEveryConstruction) {
+  WriteText("QvDebug.log", "old trace\n");
+  WriteText("QvErrLog.log", "old error\n");
+  Open("LogReset=1\n");
+  EXPECT_EQ(ReadText("QvDebug.log"), "");
+  EXPECT_EQ(ReadText("QvErrLog.log"), "");
+  WriteText("QvDebug.log", "again\n");
+  Open("LogReset=1\n");
+  EXPECT_EQ(ReadText("QvDebug.log"), "");
+}
+
+TEST_F(LogTest, RotatesOnlyAFileStrictlyLargerThanTheLimit) {
+  QvLog* log = Open("LogLevel=1\nLogLimit=2\n");
+  const std::string exactly(2097152, 'a');
+  WriteText("QvDebug.log", exactly);
+  WriteText("QvDebuglog.bak", "previous generation");
+  log->Write("first", 1);  // exactly at the limit: not rotated
+  EXPECT_EQ(ReadText("QvDebug.log").compare(0, exactly.size(), exactly), 0);
+  EXPECT_EQ(ReadText("QvDebuglog.bak"), "previous generation");
+
+  log->Write("second", 1);  // now larger: rotated before this line
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"second"}));
+  EXPECT_EQ(ReadText("QvDebuglog.bak").substr(0, exactly.size()), exactly);
+}
+
+TEST_F(LogTest, FailedRotationWritesErrorEntriesAndKeepsLogging) {
+  QvLog* log = Open("LogLevel=1\nLogLimit=1\n");
+  WriteText("QvDebug.log", std::string(1048577, 'a'));
+  fs::create_directory("QvDebuglog.bak");
+  WriteText("QvDebuglog.bak/pin", "a directory that is not empty cannot be replaced");
+  log->Write("after", 1);
+
+  const std::string errors = ReadText("QvErrLog.log");
+  EXPECT_EQ(errors.find("Could not move file!(ErrCode: QvDebug.log)\n"), 0u) << errors;
+  EXPECT_NE(errors.find("Error code = "), std::string::npos);
+  EXPECT_NE(errors.find("Error string = "), std::string::npos);
+  EXPECT_NE(errors.find("(ErrCode: Unknown)"), std::string::npos);
+  const std::string trace = ReadText("QvDebug.log");
+  EXPECT_NE(trace.find(": Could not move file!: QvDebug.log\n"), std::string::npos);
+  EXPECT_EQ(trace.substr(trace.size() - 8), ": after\n");
+}
+
+TEST_F(LogTest, ErrorEntryFormat) {
+  QvLog* log = Open("LogLevel=1\n");
+  log->WriteError("Exception writing log statement!", nullptr, nullptr);
+  log->WriteError("Bad", "42", "more");
+  EXPECT_EQ(ReadText("QvErrLog.log"),
+            "Exception writing log statement!(ErrCode: Unknown)\nBad(ErrCode: 42 Details: more)\n");
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Exception writing log statement!: Unknown",
+                                                  "Bad: 42", "Bad: more"}));
+}
+
+TEST_F(LogTest, DropsTheLineWhenTheMutexIsHeldForFiveSeconds) {
+  QvLog* log = Open("LogLevel=1\n");
+  platform::FileLock other_process("LOG_MUTEX.lock");
+  ASSERT_TRUE(other_process.LockFor(0));
+  EXPECT_FALSE(log->Write("dropped", 1));
+  other_process.Unlock();
+  EXPECT_TRUE(log->Write("kept", 1));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"kept"}));
+}
+
+// Two processes and threads in each write and rotate one log: every line is
+// whole, and each rotation happened once, at the limit.
+TEST_F(LogTest, ProcessesAndThreadsNeverInterleaveOrDoubleRotate) {
+  constexpr int kLines = 2500;
+  constexpr int kPad = 100;
+  Open("LogLevel=1\nLogLimit=1\n");
+  auto child = platform::Process::Start(
+      QVCORE_CHILD, {"log", "child", "3", std::to_string(kLines), std::to_string(kPad)});
+  ASSERT_EQ(child.error, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([t] {
+      const std::string pad(kPad, 'x');
+      for (int i = 0; i < kLines; ++i) {
+        QvLog::GetInstance()->Write("self-" + std::to_string(t) + "-" + std::to_string(i) + " " + pad,
+                                    1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_EQ(child.value->Wait(), 0);
+
+  const std::regex message("(self|child)-[0-2]-\\d+ x{100}");
+  for (const char* file : {"QvDebuglog.bak", "QvDebug.log"}) {
+    for (const std::string& text : Messages(file)) {
+      EXPECT_TRUE(std::regex_match(text, message)) << file << ": " << text;
+    }
+  }
+  const uintmax_t limit = 1u << 20;
+  const uintmax_t longest_line = 160;
+  EXPECT_GT(fs::file_size("QvDebuglog.bak"), limit);
+  EXPECT_LE(fs::file_size("QvDebuglog.bak"), limit + longest_line);
+  EXPECT_LE(fs::file_size("QvDebug.log"), limit + longest_line);
+}
