@@ -69,6 +69,8 @@ std::string_view Unquote(std::string_view value) {
 
 std::optional<std::string_view> IniFind(std::string_view text, std::string_view section,
                                         std::string_view key) {
+  section = Trim(section);
+  key = Trim(key);
   bool in_section = false;
   for (const Line& line : SplitLines(text)) {
     if (line.kind == LineKind::kSection) {
@@ -82,6 +84,8 @@ std::optional<std::string_view> IniFind(std::string_view text, std::string_view 
 
 std::string IniAssign(std::string_view text, std::string_view section, std::string_view key,
                       std::string_view value) {
+  section = Trim(section);
+  key = Trim(key);
   const std::vector<Line> lines = SplitLines(text);
   const bool crlf = !lines.empty() && !lines[0].raw.empty() && lines[0].raw.back() == '\r';
   const std::string_view eol = crlf ? "\r\n" : "\n";

@@ -1,6 +1,6 @@
 // INI text read and edited with the rules of the platform's private-profile
-// functions: section and key names match without case, names and values are
-// trimmed of blanks, a value wrapped in matching quotes loses them, and lines
+// functions: section and key names match without case, names (also those
+// asked for) and values are trimmed of blanks, a value wrapped in matching quotes loses them, and lines
 // that start with ';' are comments. Pure functions over the file's text, so
 // the settings store decides where the text comes from and how it is stored.
 #pragma once

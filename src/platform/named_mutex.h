@@ -1,13 +1,16 @@
 // A mutex named across processes, like a Windows named mutex: recursive for
 // its owner thread, exclusive between threads and between processes that
-// share the working directory. In-process it is a recursive timed mutex;
-// across processes an advisory lock on the file "<name>.lock" in the current
-// directory, taken by the outermost lock of the owning thread.
+// share the working directory. In-process an owner and a depth under a
+// mutex and condition variable (ThreadSanitizer follows these, not every
+// timed lock); across processes an advisory lock on the file "<name>.lock" in
+// the current directory, taken by the outermost lock of the owning thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/file_lock.h"
 
@@ -26,9 +29,11 @@ class NamedMutex {
   bool Unlock();
 
  private:
-  std::recursive_timed_mutex local_;
-  FileLock shared_;
-  int depth_ = 0;  // guarded by local_
+  std::mutex state_;
+  std::condition_variable released_;
+  std::thread::id owner_;  // guarded by state_
+  int depth_ = 0;          // guarded by state_
+  FileLock shared_;        // used by the owner only
 };
 
 }  // namespace platform

@@ -8,32 +8,41 @@ namespace platform {
 NamedMutex::NamedMutex(const std::string& name) : shared_(name + ".lock") {}
 
 WaitResult NamedMutex::Lock(uint32_t timeout_ms) {
+  const std::thread::id self = std::this_thread::get_id();
   const uint32_t start = TickCount();
-  if (!local_.try_lock_for(std::chrono::milliseconds(timeout_ms))) {
+  std::unique_lock<std::mutex> lock(state_);
+  if (owner_ == self) {
+    ++depth_;
+    return WaitResult::kAcquired;
+  }
+  if (!released_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                          [this] { return owner_ == std::thread::id(); })) {
     return WaitResult::kTimeout;
   }
-  if (depth_ == 0) {
-    uint32_t waited = TickCount() - start;
-    uint32_t left = waited < timeout_ms ? timeout_ms - waited : 0;
-    if (!shared_.LockFor(left)) {
-      local_.unlock();
-      return WaitResult::kTimeout;
-    }
+  // Ours in this process; now wait for the other processes outside the lock.
+  owner_ = self;
+  depth_ = 1;
+  lock.unlock();
+  uint32_t waited = TickCount() - start;
+  if (shared_.LockFor(waited < timeout_ms ? timeout_ms - waited : 0)) {
+    return WaitResult::kAcquired;
   }
-  ++depth_;
-  return WaitResult::kAcquired;
+  lock.lock();
+  owner_ = std::thread::id();
+  depth_ = 0;
+  lock.unlock();
+  released_.notify_one();
+  return WaitResult::kTimeout;
 }
 
 bool NamedMutex::Unlock() {
-  // try_lock succeeds only for the owner (recursion) or when nobody holds it.
-  if (!local_.try_lock()) return false;
-  if (depth_ == 0) {
-    local_.unlock();
-    return false;
-  }
-  local_.unlock();
-  if (--depth_ == 0) shared_.Unlock();
-  local_.unlock();
+  std::unique_lock<std::mutex> lock(state_);
+  if (owner_ != std::this_thread::get_id()) return false;
+  if (--depth_ > 0) return true;
+  shared_.Unlock();
+  owner_ = std::thread::id();
+  lock.unlock();
+  released_.notify_one();
   return true;
 }
 
