@@ -1,35 +1,206 @@
 // The contract between peerserver and its extension modules: the one header
-// a module builds against. Host and module are built apart and exchange these
-// records by pointer, so field order and text widths are fixed; pointers and
-// handles take the platform's width.
+// a module builds against. A module is one shared library (named like
+// "QvStatusModule.dll") holding a class derived from QvPeerModule and the
+// exports at the end of this file; it links its own copy of qvcore.
+//
+// Host and module are built apart and exchange tagREQUEST and QvDevice by
+// pointer, so field order and text widths are fixed; pointers and handles
+// take the platform's width. The host owns the request and the device; the
+// module owns its object and the answer text it returns (freed through its
+// own DeallocMem).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
 
+#include "net/net_util.h"
 #include "platform/native_types.h"
 
+class QvBrokerEndpoint;
 class QvDevice;
+class QvJspResponse;
+class QvLookupTable;
+
+#if defined(_WIN32)
+#define QV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define QV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 // One browser request (or one device-message call, which has no socket).
 // Owned by the host thread that serves it. A module may read every field,
 // may set dwBytesSent and szUploadFile, and may send on hSocket itself.
 struct tagREQUEST {
-  void* hStopEvent;                  // the server's stop event
+  void* hStopEvent;                    // the server's stop event
   platform::SocketDescriptor hSocket;  // 0 in a message call
-  char* szMethod;                    // the method token, in the receive buffer
-  uint32_t dwStartTick;              // tick count at acceptance
+  char* szMethod;                      // the method token, in the receive buffer
+  uint32_t dwStartTick;                // tick count at acceptance
   uint32_t dwBytesReceived;
-  uint32_t dwBytesSent;              // a module's non-zero value is its answer's length
-  void* hFile;                       // the file being served
-  char* szQueryString;               // the text after the first '?', or null
-  char szEnvBlock[4096];             // "QUERY_STRING=<query>\0\0"
-  char szFilePath[260];              // web root plus request path
-  char szUri[260];                   // request path without its leading '/'
-  QvDevice* pDevice;                 // the host's device, set before each module call
-  char* szUploadFile;                // a file for ConnectRequest to upload
-  char szRemoteAddr[16];             // the caller's dotted IPv4 address
-  void* hWndOwner;                   // the host's main window
-  platform::ProcessLock* pLock;      // the process-wide lock of the record files
+  uint32_t dwBytesSent;                // a module's non-zero value is its answer's length
+  void* hFile;                         // the file being served
+  char* szQueryString;                 // the text after the first '?', or null
+  char szEnvBlock[4096];               // "QUERY_STRING=<query>\0\0"
+  char szFilePath[260];                // web root plus request path
+  char szUri[260];                     // request path without its leading '/'
+  QvDevice* pDevice;                   // the host's device, set before each module call
+  char* szUploadFile;                  // a file for ConnectRequest to upload
+  char szRemoteAddr[16];               // the caller's dotted IPv4 address
+  void* hWndOwner;                     // the host's main window
+  platform::ProcessLock* pLock;        // guards the record files
 };
 using REQUEST = tagREQUEST;
 using LPREQUEST = tagREQUEST*;
+
+// The device's domain: three identifiers from the settings (each may be
+// missing).
+class QvDomain {
+ public:
+  QvDomain() = default;
+  QvDomain(const QvDomain&) = delete;
+  QvDomain& operator=(const QvDomain&) = delete;
+  ~QvDomain();
+
+  // Reads DomainSID, VendorSID and BrokerSID; 0 when all three are set.
+  int Load();
+
+  char* m_szDomainSID = nullptr;
+  char* m_szBrokerSID = nullptr;
+  char* m_szVendorSID = nullptr;
+};
+
+// One entry of a user's list: texts of at most 127, 127 and 31 characters.
+struct QvUserEntry {
+  char szName[128];
+  char szValue[128];
+  char szType[32];
+  int32_t nValues[6];
+};
+
+// One user record, 132 bytes copied as they are.
+struct QvUserRecord {
+  unsigned char bytes[132];
+};
+
+// The signed-in user. A login module returns one in this layout through
+// GetUserObject; the host keeps a copy (QvDevice::SetUser).
+class QvUser {
+ public:
+  QvUser() = default;
+  // A deep copy of another user object (the host's hand-over).
+  explicit QvUser(const QvUser* other);
+  QvUser(const QvUser&) = delete;
+  QvUser& operator=(const QvUser&) = delete;
+  ~QvUser();
+
+  // Reads UserUID and UserSID from the settings.
+  void Load();
+  // Keep a copy and write the setting back.
+  void SetUserUID(const char* uid);
+  void SetUserSID(const char* sid);
+
+  char* m_szUserUID = nullptr;
+  char* m_szUserSID = nullptr;
+  int32_t m_nEntries = 0;
+  int32_t m_nRecords = 0;
+  QvUserEntry* m_pEntries = nullptr;
+  QvUserRecord* m_pRecords = nullptr;
+};
+
+// The base of every module class. Execute is the module's work; the rest
+// are helpers for parsing the query, answering the browser and reading the
+// settings.
+class QvPeerModule {
+ public:
+  static constexpr int kMaxParams = 100;
+
+  QvPeerModule();
+  QvPeerModule(const QvPeerModule&) = delete;
+  QvPeerModule& operator=(const QvPeerModule&) = delete;
+  virtual ~QvPeerModule();
+
+  // The value of the first parameter whose name matches ignoring case.
+  virtual const char* GetCgiValue(const char* name);
+  // Must store pExtra (the tagREQUEST) in m_pRequest first; null pExtra:
+  // do nothing and return null. Returns a complete HTTP answer allocated by
+  // the module, or null when it answered on the socket itself.
+  virtual char* Execute(const char* query, void* pExtra) = 0;
+
+  // Splits "k=v&k2=v2" into at most 100 parameters, values as they stand.
+  void ParseString(const char* query);
+  const char* GetCgiValue(int index);
+  const char* GetCgiKey(int index);
+  int GetNumQueryParams() const { return m_nParams; }
+  tagREQUEST* GetRequestObj() const { return m_pRequest; }
+  // Made on first use, for this call only.
+  QvDevice* GetDevice();
+  QvDomain* GetDomain();
+  QvUser* GetUser();
+
+  // Query text. URLDecode returns a new text (free it with delete[]); with
+  // keep_separators, "%26" and "%3D" stay encoded.
+  static char* URLDecode(const char* text, bool keep_separators);
+  void UnEsc(char* text);
+  char Esc2Char(const char* two);
+  // dest (of dest_size bytes) becomes source with every search replaced.
+  static void Replace(const char* source, const char* search, const char* replacement,
+                      char* dest, size_t dest_size);
+  // ROT13 of the upper-cased text, in a buffer of the calling thread.
+  static char* RotString(const char* text);
+  static void FormatDate(time_t time, char* dest /* 32 */);
+  static void FormatTime(time_t time, char* dest /* 32 */);
+
+  // Files.
+  long QvGetFileSize(int descriptor);
+  long QvGetFileSize(const char* path);
+  int QvGetFileModifyDateAndSize(const char* path, long* size, char* date);
+  void PerformDigestOnFile(const char* path, char* dest, int size);
+
+  // Answers. The texts returned are new (free them with delete[]).
+  int SendBuffer(const char* bytes, int length);
+  static int SendBuffer(const char* bytes, int length, platform::SocketDescriptor& socket);
+  char* GetCgiErrorReturn(const char* message, int code);
+  char* GetRedirectURL(const char* default_target);
+
+  // Broker answers and settings.
+  static void ParseResponse(const char* answer, QvLookupTable* table);
+  const char* GetJspDetails(QvJspResponse* response, const char* key);
+  void MakeContentEntry(const char* name, const char* version);
+  static void LaunchHelp(const char* help_file, const char* topic);
+
+ protected:
+  void DeallocStrings();
+
+  char* m_szKeys[kMaxParams];
+  char* m_szValues[kMaxParams];
+  int32_t m_nParams;
+  QvBrokerEndpoint* m_pEndpoint;  // owned; the base never makes one
+  QvDevice* m_pDevice;            // owned
+  QvDomain* m_pDomain;            // owned
+  QvUser* m_pUser;                // owned
+  QvNetUtil m_netUtil;
+  tagREQUEST* m_pRequest;         // not owned
+  bool m_bDetailsMissing;
+};
+
+// The member Execute, called on the module's object by the host.
+using QvExecuteMethod = char* (QvPeerModule::*)(const char* query, void* pExtra);
+
+// The exports of every module library.
+QV_EXPORT QvPeerModule* ConstructQvModule();
+QV_EXPORT void DestroyQvModule(QvPeerModule* module);
+QV_EXPORT QvExecuteMethod GetExecuteMethod();
+QV_EXPORT void DeallocMem(void* response);
+// The text after the first ':' of the module's revision keyword, without
+// blanks and '$' ("$Revision: 1.21 $" gives "1.21"), into 32 bytes.
+QV_EXPORT void GetModuleVersion(char* version);
+// Optional, login modules only.
+QV_EXPORT QvUser* GetUserObject(QvPeerModule* module);
+
+// Function types of the exports, for the host's lookups.
+using ConstructQvModuleFn = QvPeerModule* (*)();
+using DestroyQvModuleFn = void (*)(QvPeerModule*);
+using GetExecuteMethodFn = QvExecuteMethod (*)();
+using DeallocMemFn = void (*)(void*);
+using GetModuleVersionFn = void (*)(char*);
+using GetUserObjectFn = QvUser* (*)(QvPeerModule*);

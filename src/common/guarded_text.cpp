@@ -1,0 +1,25 @@
+#include "common/guarded_text.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "common/bounded_copy.h"
+
+namespace {
+
+std::mutex& TextLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace
+
+std::string ReadGuarded(const char* field, size_t size) {
+  std::lock_guard<std::mutex> lock(TextLock());
+  return std::string(field, strnlen(field, size));
+}
+
+void WriteGuarded(char* field, size_t size, std::string_view text) {
+  std::lock_guard<std::mutex> lock(TextLock());
+  CopyBounded(field, size, text);
+}

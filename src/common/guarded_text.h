@@ -1,0 +1,22 @@
+// Text fields of records that several threads share (the device, its proxy
+// variables) keep their fixed buffers, because modules see the layout. Every
+// read and write of such a field goes through these two functions, which
+// hold one process-wide lock, so no reader sees half a text.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+std::string ReadGuarded(const char* field, size_t size);
+// Bounded and terminated, like CopyBounded.
+void WriteGuarded(char* field, size_t size, std::string_view text);
+
+template <size_t N>
+std::string ReadGuarded(const char (&field)[N]) {
+  return ReadGuarded(field, N);
+}
+template <size_t N>
+void WriteGuarded(char (&field)[N], std::string_view text) {
+  WriteGuarded(field, N, text);
+}
