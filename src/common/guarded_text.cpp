@@ -14,6 +14,8 @@ std::mutex& TextLock() {
 
 }  // namespace
 
+std::unique_lock<std::mutex> LockGuardedTexts() { return std::unique_lock<std::mutex>(TextLock()); }
+
 std::string ReadGuarded(const char* field, size_t size) {
   std::lock_guard<std::mutex> lock(TextLock());
   return std::string(field, strnlen(field, size));

@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 std::string ReadGuarded(const char* field, size_t size);
+// For work on several guarded fields at once (a list cut in place and walked).
+std::unique_lock<std::mutex> LockGuardedTexts();
 // Bounded and terminated, like CopyBounded.
 void WriteGuarded(char* field, size_t size, std::string_view text);
 

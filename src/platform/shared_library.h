@@ -1,0 +1,35 @@
+// A dynamic library loaded by name, unloaded on destruction. A plain name
+// (no directory) is looked for the usual way: the working directory first,
+// then the program's own directory.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class SharedLibrary {
+ public:
+  SharedLibrary(SharedLibrary&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  SharedLibrary& operator=(SharedLibrary&& other) noexcept;
+  SharedLibrary(const SharedLibrary&) = delete;
+  SharedLibrary& operator=(const SharedLibrary&) = delete;
+  ~SharedLibrary();
+
+  // The library, or nothing and the loader's reason in *error.
+  static std::optional<SharedLibrary> Load(const std::string& name, std::string* error);
+
+  // The exported symbol, or null.
+  void* Symbol(const char* name) const;
+
+  template <typename Function>
+  Function Find(const char* name) const {
+    return reinterpret_cast<Function>(Symbol(name));
+  }
+
+ private:
+  explicit SharedLibrary(void* handle) : handle_(handle) {}
+  void* handle_;
+};
+
+}  // namespace platform
