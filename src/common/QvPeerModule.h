@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <new>
 
 #include "net/net_util.h"
 #include "platform/native_types.h"
@@ -196,6 +197,21 @@ QV_EXPORT void DeallocMem(void* response);
 QV_EXPORT void GetModuleVersion(char* version);
 // Optional, login modules only.
 QV_EXPORT QvUser* GetUserObject(QvPeerModule* module);
+
+// A module text the host frees through the module's DeallocMem.
+char* QvNewText(const char* text, size_t length);
+
+// Defines the five exports for a module class with a default constructor:
+//   QV_DEFINE_MODULE(QvStatusModule, "$Revision: 1.4 $")
+#define QV_DEFINE_MODULE(ModuleClass, revision)                                   \
+  QV_EXPORT QvPeerModule* ConstructQvModule() { return new (std::nothrow) ModuleClass(); } \
+  QV_EXPORT void DestroyQvModule(QvPeerModule* module) { delete module; }         \
+  QV_EXPORT QvExecuteMethod GetExecuteMethod() { return &QvPeerModule::Execute; } \
+  QV_EXPORT void DeallocMem(void* response) { delete[] static_cast<char*>(response); } \
+  QV_EXPORT void GetModuleVersion(char* version) { QvCopyRevision(version, 32, revision); }
+
+// The revision keyword's number into dest[size] ("$Revision: 1.21 $" gives "1.21").
+void QvCopyRevision(char* dest, size_t size, const char* keyword);
 
 // Function types of the exports, for the host's lookups.
 using ConstructQvModuleFn = QvPeerModule* (*)();

@@ -1,5 +1,6 @@
 #include "common/revision.h"
 
+
 std::string RevisionNumber(std::string_view keyword) {
   size_t colon = keyword.find(':');
   if (colon == std::string_view::npos) return {};
