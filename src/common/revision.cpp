@@ -1,6 +1,5 @@
 #include "common/revision.h"
 
-
 std::string RevisionNumber(std::string_view keyword) {
   size_t colon = keyword.find(':');
   if (colon == std::string_view::npos) return {};

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/bounded_copy.h"
+#include "common/guarded_text.h"
 #include "common/settings.h"
 
 namespace {
@@ -20,8 +20,8 @@ QvBrokerEndpoint::QvBrokerEndpoint()
 
 int QvBrokerEndpoint::LoadEndpoint() {
   QvSettings* settings = QvSettings::GetInstance();
-  CopyBounded(m_szBrokerIP, settings->BrokerIP());
-  CopyBounded(m_szSearchIP, settings->SearchIP());
+  WriteGuarded(m_szBrokerIP, settings->BrokerIP());
+  WriteGuarded(m_szSearchIP, settings->SearchIP());
   int port = DecimalPort(settings->BrokerPort());
   m_nPort.store(port);
   m_nCurrentPort.store(port);
@@ -40,6 +40,10 @@ int QvBrokerEndpoint::LoadEndpoint() {
   }
   return 0;
 }
+
+std::string QvBrokerEndpoint::GetBrokerIP() const { return ReadGuarded(m_szBrokerIP); }
+
+std::string QvBrokerEndpoint::GetSearchIP() const { return ReadGuarded(m_szSearchIP); }
 
 int QvBrokerEndpoint::GetAltPort(int index) const {
   if (index < 0 || index >= kAltPorts) return -1;

@@ -2,12 +2,13 @@
 // plain port in use now (which the heartbeat may move to one of up to eight
 // alternative ports), and its TLS port, all loaded from the settings.
 //
-// The process-wide endpoint is written only by the heartbeat thread; other
-// threads read its ports, so those are atomics.
+// The process-wide endpoint is written only by the heartbeat thread while
+// other threads read it: ports are atomics, hosts are guarded texts.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <string>
 
 class QvBrokerEndpoint {
  public:
@@ -27,8 +28,8 @@ class QvBrokerEndpoint {
   // previous port takes the first empty slot, and the list is saved.
   void RecordWorkingPort(int previous, int working);
 
-  const char* GetBrokerIP() const { return m_szBrokerIP; }
-  const char* GetSearchIP() const { return m_szSearchIP; }
+  std::string GetBrokerIP() const;
+  std::string GetSearchIP() const;
   int GetPort() const { return m_nPort.load(); }
   int GetCurrentPort() const { return m_nCurrentPort.load(); }
   int GetSecurePort() const { return m_nSecurePort.load(); }

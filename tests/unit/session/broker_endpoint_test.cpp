@@ -34,8 +34,8 @@ TEST_F(EndpointTest, StartsEmptyAndLoadsFromTheSettings) {
   auto loaded = Load(
       "BrokerIP=broker.example\nSearchIP=search\nBrokerPort=8080\nBrokerSecurePort=8443\n"
       "AlternativeBrokerPorts=80;443\n");
-  EXPECT_STREQ(loaded->GetBrokerIP(), "broker.example");
-  EXPECT_STREQ(loaded->GetSearchIP(), "search");
+  EXPECT_EQ(loaded->GetBrokerIP(), "broker.example");
+  EXPECT_EQ(loaded->GetSearchIP(), "search");
   EXPECT_EQ(loaded->GetPort(), 8080);
   EXPECT_EQ(loaded->GetCurrentPort(), 8080);
   EXPECT_EQ(loaded->GetSecurePort(), 8443);
@@ -55,7 +55,7 @@ TEST_F(EndpointTest, AlternativePortLists) {
   auto missing = Load("");
   EXPECT_EQ(missing->GetAltPort(0), -1);
   EXPECT_EQ(missing->GetCurrentPort(), 0);
-  EXPECT_STREQ(missing->GetBrokerIP(), "0");
+  EXPECT_EQ(missing->GetBrokerIP(), "0");
 }
 
 TEST_F(EndpointTest, AWorkingAlternativeSwapsWithThePreviousPort) {
