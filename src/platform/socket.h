@@ -30,6 +30,24 @@ SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer)
 int ConnectLoopback(SocketDescriptor socket, uint16_t port);
 SysResult<uint16_t> LocalPort(SocketDescriptor socket);
 
+// Options of accepted connections.
+int SetReuseAddress(SocketDescriptor socket);
+int SetLinger(SocketDescriptor socket, bool on, int seconds);
+int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
+int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
+struct Linger {
+  uint16_t on;
+  uint16_t seconds;
+};
+SysResult<Linger> GetLinger(SocketDescriptor socket);
+SysResult<uint32_t> GetReceiveTimeout(SocketDescriptor socket);
+// The peer's dotted IPv4 address.
+SysResult<std::string> PeerAddress(SocketDescriptor socket);
+
+// Raises the soft limit of open descriptors to the hard limit, so that many
+// idle connections do not starve accept. The new soft limit, or -1.
+long RaiseDescriptorLimit();
+
 int LastSocketError();
 void ClearLastSocketError();
 

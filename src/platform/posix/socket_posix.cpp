@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,6 +99,72 @@ SysResult<uint16_t> LocalPort(SocketDescriptor socket) {
     return {0, errno};
   }
   return {ntohs(address.sin_port), 0};
+}
+
+int SetReuseAddress(SocketDescriptor socket) {
+  int on = 1;
+  return Result(::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+}
+
+int SetLinger(SocketDescriptor socket, bool on, int seconds) {
+  struct linger value {};
+  value.l_onoff = on ? 1 : 0;
+  value.l_linger = seconds;
+  return Result(::setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value));
+}
+
+namespace {
+
+int SetTimeout(SocketDescriptor socket, int option, uint32_t milliseconds) {
+  struct timeval value {};
+  value.tv_sec = milliseconds / 1000;
+  value.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
+  return Result(::setsockopt(socket, SOL_SOCKET, option, &value, sizeof value));
+}
+
+}  // namespace
+
+int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds) {
+  return SetTimeout(socket, SO_RCVTIMEO, milliseconds);
+}
+
+int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
+  return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
+}
+
+SysResult<Linger> GetLinger(SocketDescriptor socket) {
+  struct linger value {};
+  socklen_t length = sizeof value;
+  if (::getsockopt(socket, SOL_SOCKET, SO_LINGER, &value, &length) != 0) return {{0, 0}, errno};
+  return {{static_cast<uint16_t>(value.l_onoff), static_cast<uint16_t>(value.l_linger)}, 0};
+}
+
+SysResult<uint32_t> GetReceiveTimeout(SocketDescriptor socket) {
+  struct timeval value {};
+  socklen_t length = sizeof value;
+  if (::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &value, &length) != 0) return {0, errno};
+  return {static_cast<uint32_t>(value.tv_sec * 1000 + value.tv_usec / 1000), 0};
+}
+
+SysResult<std::string> PeerAddress(SocketDescriptor socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return {std::string(), errno};
+  }
+  char text[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return {text, 0};
+}
+
+long RaiseDescriptorLimit() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
+  }
+  return static_cast<long>(limit.rlim_cur);
 }
 
 int LastSocketError() { return errno; }
