@@ -34,6 +34,8 @@ class File {
   // several writers under one lock never interleave.
   SysResult<bool> Write(std::string_view data);
   SysResult<int64_t> Read(char* buffer, int64_t size);
+  // The size of an open regular file; EISDIR-like errors for anything else.
+  SysResult<uint64_t> Size() const;
   void Close();
 
  private:

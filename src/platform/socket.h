@@ -20,6 +20,8 @@ SysResult<long> Send(SocketDescriptor socket, std::string_view data);
 SysResult<SocketDescriptor> CreateTcpSocket();
 int CloseSocket(SocketDescriptor socket);
 int ShutdownSend(SocketDescriptor socket);
+// Also wakes a thread blocked in Accept on a listening socket.
+int ShutdownBoth(SocketDescriptor socket);
 // Binds to every local IPv4 address on port.
 int BindAny(SocketDescriptor socket, uint16_t port);
 // Binds to 127.0.0.1 on port (0 picks a free one).

@@ -61,6 +61,13 @@ SysResult<int64_t> File::Read(char* buffer, int64_t size) {
   }
 }
 
+SysResult<uint64_t> File::Size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return {0, errno};
+  if (!S_ISREG(st.st_mode)) return {0, S_ISDIR(st.st_mode) ? EISDIR : EINVAL};
+  return {static_cast<uint64_t>(st.st_size), 0};
+}
+
 void File::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -55,6 +55,8 @@ int CloseSocket(SocketDescriptor socket) { return Result(::close(socket)); }
 
 int ShutdownSend(SocketDescriptor socket) { return Result(::shutdown(socket, SHUT_WR)); }
 
+int ShutdownBoth(SocketDescriptor socket) { return Result(::shutdown(socket, SHUT_RDWR)); }
+
 int BindAny(SocketDescriptor socket, uint16_t port) {
   sockaddr_in address = IPv4(INADDR_ANY, port);
   return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
