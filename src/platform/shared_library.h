@@ -22,6 +22,10 @@ class SharedLibrary {
   // The exported symbol, or null.
   void* Symbol(const char* name) const;
 
+  // Leaves the library loaded for the rest of the process (code or data of
+  // it may still be in use, such as an exception it threw).
+  void Keep() { handle_ = nullptr; }
+
   template <typename Function>
   Function Find(const char* name) const {
     return reinterpret_cast<Function>(Symbol(name));
