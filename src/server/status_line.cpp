@@ -30,12 +30,25 @@ const char* StatusLine(int index) {
   return kStatusLines[index];
 }
 
+namespace {
+
+std::string Body(const char* status) {
+  return std::string("<body><h1>").append(status).append("</h1></body>");
+}
+
+}  // namespace
+
 void SendErrorBody(tagREQUEST* request, int index) {
   const char* status = StatusLine(index);
   if (status == nullptr) return;
   // Browsers refuse an answer without a status line on most ports.
   std::string answer = "HTTP/1.0 ";
-  answer.append(status).append("\nContent-Type: text/html\n\n");
-  answer.append("<body><h1>").append(status).append("</h1></body>");
+  answer.append(status).append("\nContent-Type: text/html\n\n").append(Body(status));
   platform::Send(request->hSocket, answer);
+}
+
+void AppendErrorBody(tagREQUEST* request, int index) {
+  const char* status = StatusLine(index);
+  if (status == nullptr) return;
+  platform::Send(request->hSocket, Body(status));
 }
