@@ -1,0 +1,139 @@
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/window_endpoint.h"
+
+namespace platform {
+namespace {
+
+std::optional<sockaddr_un> Address(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+std::string PathOf(const std::string& title) { return SessionDirectory() + "/" + title + ".sock"; }
+
+int Connect(const std::string& title) {
+  std::optional<sockaddr_un> address = Address(PathOf(title));
+  if (!address) return -1;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::string SessionDirectory() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime != '\0') return runtime;
+  std::string directory = "/tmp/quovane-" + std::to_string(::getuid());
+  ::mkdir(directory.c_str(), 0700);
+  return directory;
+}
+
+bool WindowExists(const std::string& title) {
+  int fd = Connect(title);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool PostToWindow(const std::string& title, const std::string& line) {
+  int fd = Connect(title);
+  if (fd < 0) return false;
+  std::string text = line + "\n";
+  bool sent = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return sent;
+}
+
+std::unique_ptr<WindowEndpoint> WindowEndpoint::Create(const std::string& title,
+                                                       std::function<void(std::string)> on_line) {
+  const std::string path = PathOf(title);
+  std::optional<sockaddr_un> address = Address(path);
+  if (!address) return nullptr;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  auto bind = [&] { return ::bind(fd, reinterpret_cast<sockaddr*>(&*address), sizeof *address); };
+  int bound = bind();
+  if (bound != 0 && errno == EADDRINUSE && !WindowExists(title)) {
+    ::unlink(path.c_str());  // stale: its owner is gone
+    bound = bind();
+  }
+  if (bound != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<WindowEndpoint>(new WindowEndpoint(fd, path, std::move(on_line)));
+}
+
+WindowEndpoint::WindowEndpoint(int listener, std::string path,
+                               std::function<void(std::string)> on_line)
+    : listener_(listener), path_(std::move(path)), on_line_(std::move(on_line)) {
+  thread_ = std::thread([this] { Serve(); });
+}
+
+WindowEndpoint::~WindowEndpoint() {
+  stopping_.store(true);
+  ::shutdown(listener_, SHUT_RDWR);
+  if (thread_.joinable()) thread_.join();
+  ::close(listener_);
+  ::unlink(path_.c_str());
+}
+
+void WindowEndpoint::Serve() {
+  while (!stopping_.load()) {
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;
+    }
+    // A short time-out: a client that connects and says nothing (the
+    // existence test) must not hold up the next one.
+    struct timeval timeout {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string text;
+    char chunk[512];
+    ssize_t n;
+    while (text.size() < 65536 && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+      text.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      on_line_(text.substr(start, end - start));
+    }
+  }
+}
+
+void OnTerminationRequest(std::function<void()> on_signal) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  // Blocked here, so every thread started later inherits the mask and only
+  // the waiting thread receives them.
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals, on_signal = std::move(on_signal)] {
+    for (;;) {
+      int number = 0;
+      if (::sigwait(&signals, &number) == 0) on_signal();
+    }
+  }).detach();
+}
+
+}  // namespace platform
