@@ -92,6 +92,7 @@ std::string_view Usage() {
   --proxies LIST        relay proxies for ProxyList: host:port;host:port
   --fail RULE           MODE for every page or Page=MODE, repeatable; MODE is
                         none, refuse, close, reset, garbage, stall, status=NNN, http=NNN
+                        (refuse: plain ports without a mode of their own)
   --open                accept heartbeats from devices never seen before
   --read-timeout MS     give up on a silent client after MS (default 10000)
   --help
@@ -175,7 +176,9 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, st
   if (out->plainPorts.empty()) out->plainPorts.push_back({});
   if (out->tlsPorts.empty()) out->tlsPorts.push_back({});
   if (refuseAll) {
-    for (auto& spec : out->plainPorts) spec.mode = FailMode{FailMode::kRefuse, 0};
+    for (auto& spec : out->plainPorts) {
+      if (spec.mode.kind == FailMode::kNone) spec.mode = FailMode{FailMode::kRefuse, 0};
+    }
   }
   return ParseOutcome::kRun;
 }
