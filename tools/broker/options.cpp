@@ -15,18 +15,18 @@ std::optional<int> ParseNumber(std::string_view text, int min, int max) {
 }
 
 // "N" or "N:MODE".
-std::optional<PortSpec> ParsePortSpec(std::string_view text) {
-  PortSpec spec;
+std::optional<PortOption> ParsePortOption(std::string_view text) {
+  PortOption entry;
   size_t colon = text.find(':');
   auto port = ParseNumber(text.substr(0, colon), 0, 65535);
   if (!port) return std::nullopt;
-  spec.port = static_cast<uint16_t>(*port);
+  entry.port = static_cast<uint16_t>(*port);
   if (colon != std::string_view::npos) {
     auto mode = ParseFailMode(text.substr(colon + 1));
     if (!mode) return std::nullopt;
-    spec.mode = *mode;
+    entry.mode = *mode;
   }
-  return spec;
+  return entry;
 }
 
 }  // namespace
@@ -119,9 +119,9 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, st
       return ParseOutcome::kError;
     };
     if (arg == "--port" || arg == "--tls-port") {
-      auto spec = ParsePortSpec(value);
-      if (!spec) return bad();
-      (arg == "--port" ? out->plainPorts : out->tlsPorts).push_back(*spec);
+      auto entry = ParsePortOption(value);
+      if (!entry) return bad();
+      (arg == "--port" ? out->plainPorts : out->tlsPorts).push_back(*entry);
     } else if (arg == "--cert") {
       out->certFile = value;
     } else if (arg == "--key") {
@@ -176,8 +176,8 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, st
   if (out->plainPorts.empty()) out->plainPorts.push_back({});
   if (out->tlsPorts.empty()) out->tlsPorts.push_back({});
   if (refuseAll) {
-    for (auto& spec : out->plainPorts) {
-      if (spec.mode.kind == FailMode::kNone) spec.mode = FailMode{FailMode::kRefuse, 0};
+    for (auto& entry : out->plainPorts) {
+      if (entry.mode.kind == FailMode::kNone) entry.mode = FailMode{FailMode::kRefuse, 0};
     }
   }
   return ParseOutcome::kRun;

@@ -34,14 +34,14 @@ struct FailRule {
 // "status=404" is a mode for every page.
 std::optional<FailRule> ParseFailRule(std::string_view text);
 
-struct PortSpec {
+struct PortOption {
   uint16_t port = 0;  // 0: a free port chosen at start
   FailMode mode;      // for every request on this port
 };
 
 struct Options {
-  std::vector<PortSpec> plainPorts;
-  std::vector<PortSpec> tlsPorts;
+  std::vector<PortOption> plainPorts;
+  std::vector<PortOption> tlsPorts;
   std::string certFile;
   std::string keyFile;
   std::string caOut;

@@ -22,14 +22,14 @@ std::vector<uint16_t> Server::Ports(bool tls) const {
 
 std::string Server::Start() {
   if (!wake_.ok()) return "cannot make a pipe";
-  auto open = [&](const std::vector<PortSpec>& specs, bool tls) -> std::string {
-    for (const auto& spec : specs) {
+  auto open = [&](const std::vector<PortOption>& ports, bool tls) -> std::string {
+    for (const auto& entry : ports) {
       std::string error;
       Listener l;
       l.tls = tls;
-      l.mode = spec.mode;
-      bool listen = spec.mode.kind != FailMode::kRefuse;
-      l.fd = sys::OpenTcp(spec.port, listen, &l.port, &error);
+      l.mode = entry.mode;
+      bool listen = entry.mode.kind != FailMode::kRefuse;
+      l.fd = sys::OpenTcp(entry.port, listen, &l.port, &error);
       if (l.fd < 0) return error;
       if (listen) accepting_.push_back(listeners_.size());
       listeners_.push_back(l);
