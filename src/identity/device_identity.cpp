@@ -1,0 +1,182 @@
+#include "identity/device_identity.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+
+#include "common/guarded_text.h"
+#include "common/log.h"
+#include "platform/autostart.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/host_identity.h"
+#include "platform/path.h"
+
+namespace {
+
+constexpr char kIniFile[] = "vane.ini";
+constexpr char kAutostartEntry[] = "QuovaneTray";
+constexpr size_t kCommandLimit = 255;  // the log-on value was read with 256 bytes
+constexpr size_t kAdapterBytes = 8;    // a 17-byte address text
+constexpr size_t kNodeDigits = 12;
+constexpr char kDebugLog[] = "QvDebug.log";
+constexpr char kBackupLog[] = "QvDebuglog.bak";
+
+bool IsMadeUpNode(const std::array<uint8_t, 16>& uuid) { return (uuid[10] & 0x01) != 0; }
+
+std::string HexText(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (uint8_t byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0x0f]);
+  }
+  return text;
+}
+
+// The 36-character text form, "8-4-4-4-12" lower-case hex digits.
+std::string UuidText(const std::array<uint8_t, 16>& uuid) {
+  std::span<const uint8_t> bytes(uuid);
+  return HexText(bytes.subspan(0, 4)) + "-" + HexText(bytes.subspan(4, 2)) + "-" +
+         HexText(bytes.subspan(6, 2)) + "-" + HexText(bytes.subspan(8, 2)) + "-" +
+         HexText(bytes.subspan(10, 6));
+}
+
+// The multicast bit stays set, so a derived node never equals a real
+// adapter's address.
+std::optional<std::string> NodeFromMachineIdentity(const std::string& identity) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(identity.data(), identity.size(), digest, &length, EVP_sha256(), nullptr) != 1 ||
+      length < 6) {
+    return std::nullopt;
+  }
+  digest[0] |= 0x01;
+  return HexText(std::span<const uint8_t>(digest, 6));
+}
+
+}  // namespace
+
+std::string AdapterAddressText(std::span<const uint8_t> address) {
+  return HexText(address.first(std::min(address.size(), kAdapterBytes)));
+}
+
+std::optional<std::string> WorkingPathFromCommand(std::string_view command) {
+  size_t start = command.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return std::nullopt;
+  command.remove_prefix(start);
+  if (command.starts_with('"')) command.remove_prefix(1);
+
+  size_t slash = command.find("/QvServer");
+  size_t backslash = command.find("\\QvServer");
+  size_t cut = std::min(slash, backslash);
+  if (cut == std::string_view::npos) return std::nullopt;
+  if (cut == 0) {
+    if (cut == slash) return std::string("/");
+    return std::nullopt;
+  }
+  return std::string(command.substr(0, cut));
+}
+
+std::string IdentifierFromUuid(const std::array<uint8_t, 16>& uuid,
+                               const std::optional<std::string>& machine_identity) {
+  std::string text = UuidText(uuid);
+  std::string identifier = text.substr(text.size() - kNodeDigits);
+  if (!IsMadeUpNode(uuid)) return identifier;
+  if (machine_identity) {
+    if (std::optional<std::string> node = NodeFromMachineIdentity(*machine_identity)) {
+      identifier = *node;
+    }
+  }
+  return identifier + "-loc";
+}
+
+int CheckWorkingDirectory() {
+  QvLog* log = QvLog::GetInstance();
+  if (platform::FileExists(kIniFile)) {
+    log->Write("QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir", 3);
+    return 0;
+  }
+  std::optional<std::string> path;
+  if (std::optional<std::string> command = platform::AutostartCommand(kAutostartEntry)) {
+    path = WorkingPathFromCommand(std::string_view(*command).substr(0, kCommandLimit));
+  }
+  if (!path || platform::ChangeDirectory(platform::NativePath(*path)) != 0) {
+    log->Write(
+        "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): cannot find vane.ini or derive "
+        "working path from registry",
+        3);
+    return -1;
+  }
+  log->WriteString("Working path set from registry to ", *path, 3);
+  return 0;
+}
+
+int CreateDeviceIdentifier(char* field, size_t size) {
+  QvLog* log = QvLog::GetInstance();
+  platform::KernelVersion version = platform::GetKernelVersion();
+  log->WriteNumber("windows major version ", version.major, 3);
+  log->WriteNumber("windows minor ", version.minor, 3);
+  IsAdapterPresent("test");
+  log->Write("Found function UuidCreateSequential", 3);
+
+  std::array<uint8_t, 16> uuid = platform::CreateTimeUuid();
+  const bool local_only = IsMadeUpNode(uuid);
+  if (local_only) log->Write("RPC_S_UUID_LOCAL_ONLY", 3);
+  std::string identifier =
+      IdentifierFromUuid(uuid, local_only ? platform::MachineIdentity() : std::nullopt);
+  if (local_only) log->Write("UID: RPC_S_UUID_LOCAL_ONLY", 3);
+  WriteGuarded(field, size, identifier);
+  return 0;
+}
+
+int GetIP(char* field, size_t size) {
+  auto [address, error] = platform::LocalHostAddress();
+  if (error != 0) {
+    QvLog::GetInstance()->WriteNumber("GetIP: WSALastError", error, 3);
+    return error;
+  }
+  WriteGuarded(field, size, address);
+  return 0;
+}
+
+bool IsAdapterPresent(std::string_view text) {
+  QvLog* log = QvLog::GetInstance();
+  log->Write("Found function GetAdaptersInfo", 3);
+  auto [adapters, error] = platform::LinkAdapters();
+  if (error != 0) {
+    log->WriteNumber("GetAdaptersInfo() error: ", error, 3);
+    return false;
+  }
+  log->Write("GetAdaptersInfo() success.", 3);
+  bool present = false;
+  for (size_t i = 0; i < adapters.size(); ++i) {
+    const platform::LinkAdapter& adapter = adapters[i];
+    log->Write(i + 1 < adapters.size() ? "Not last adapter..." : "Last adapter", 3);
+    std::string address = AdapterAddressText(adapter.address);
+    if (text.find(address) != std::string_view::npos) present = true;
+    log->WriteNumber("adaptor #: ", static_cast<long>(i + 1), 3);
+    log->WriteString("address  ", address, 3);
+    log->WriteString("name     ", adapter.name, 3);
+    log->WriteString("descript.", adapter.name, 3);
+    log->WriteNumber("type     : ", adapter.type, 3);
+  }
+  return present;
+}
+
+bool IsOnline() {
+  QvLog::GetInstance()->Write("QvNetUtil::IsOnline()", 3);
+  return true;
+}
+
+void MoveDebugLog() {
+  QvLog* log = QvLog::GetInstance();
+  if (platform::RemoveFile(kBackupLog) != 0) {
+    log->WriteString("QvNetUtil::MoveDebugLog() could not delete debug log backup...", kBackupLog,
+                     3);
+  }
+  if (platform::RenameFile(kDebugLog, kBackupLog) != 0) {
+    log->WriteString("QvNetUtil::MoveDebugLog() could not move debug log...", kDebugLog, 3);
+  }
+}

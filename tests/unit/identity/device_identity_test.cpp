@@ -1,0 +1,186 @@
+#include "identity/device_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+
+#include "common/log.h"
+#include "platform/environment.h"
+#include "platform/host_identity.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DeviceIdentityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) saved_[name] = platform::GetEnvironment(name);
+    platform::SetEnvironment("XDG_CONFIG_HOME", (dir.path() / "config").string());
+    QvLog::ReleaseInstance();
+    QvLog::GetInstance()->SetLevel(3);
+  }
+  void TearDown() override {
+    QvLog::ReleaseInstance();
+    for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
+  }
+
+  static void Autostart(const fs::path& config, const std::string& body) {
+    fs::create_directories(config / "autostart");
+    WriteText(config / "autostart" / "QuovaneTray.desktop", body);
+  }
+  // A trace log without its stamps.
+  static std::string Log(const fs::path& file = "QvDebug.log") {
+    return std::regex_replace(ReadText(file),
+                              std::regex(R"(\d\d:\d\d:\d\d \d\d/\d\d/\d{4} \( *\d+\): )"), "");
+  }
+
+  ScopedWorkDir dir;
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+constexpr char kCannotFind[] =
+    "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): cannot find vane.ini or derive "
+    "working path from registry\n";
+
+}  // namespace
+
+TEST_F(DeviceIdentityTest, IniInWorkingDirectoryWinsOverAutostartEntry) {
+  fs::create_directories(dir.path() / "elsewhere" / "QvServer");
+  Autostart(dir.path() / "config",
+            "[Desktop Entry]\nExec=" + dir.path().string() + "/elsewhere/QvServer/peerserver\n");
+  WriteText("vane.ini", "[Quovane]\n");
+  EXPECT_EQ(CheckWorkingDirectory(), 0);
+  EXPECT_EQ(fs::current_path(), dir.path());
+  EXPECT_EQ(Log(), "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir\n");
+}
+
+TEST_F(DeviceIdentityTest, MovesAboveQvServerDirectoryOfAutostartCommand) {
+  const fs::path install = dir.path() / "My Apps";
+  fs::create_directories(install / "QvServer");
+  // Actions have Exec lines of their own; only the entry's counts.
+  Autostart(dir.path() / "config",
+            "# log-on start\r\n[Desktop Action tray]\r\nExec=/nowhere/QvServer/x\r\n"
+            "[Desktop Entry]\r\nName=Tray\r\nExec = \"" +
+                install.string() + "/QvServer/peerserver\" -wbx\r\n");
+  ASSERT_EQ(CheckWorkingDirectory(), 0);
+  EXPECT_EQ(fs::current_path(), install);
+  EXPECT_EQ(Log(install / "QvDebug.log"),
+            "Working path set from registry to : " + install.string() + "\n");
+}
+
+TEST_F(DeviceIdentityTest, UsesHomeConfigWhenXdgConfigHomeIsUnsetOrRelative) {
+  fs::create_directories(dir.path() / "opt" / "QvServer");
+  Autostart(dir.path() / "home" / ".config",
+            "[Desktop Entry]\nExec=" + dir.path().string() + "/opt/QvServer/peerserver\n");
+  platform::SetEnvironment("HOME", (dir.path() / "home").string());
+  for (std::optional<std::string> config : {std::optional<std::string>("config"),
+                                            std::optional<std::string>()}) {
+    fs::current_path(dir.path());
+    platform::SetEnvironment("XDG_CONFIG_HOME", config);
+    ASSERT_EQ(CheckWorkingDirectory(), 0);
+    EXPECT_EQ(fs::current_path(), dir.path() / "opt");
+  }
+}
+
+TEST_F(DeviceIdentityTest, FailsWithoutUsableAutostartCommand) {
+  // No entry; an entry without Exec; no QvServer; a directory that is gone.
+  for (const std::string& body :
+       {std::string(), std::string("[Desktop Entry]\nName=x\n"),
+        "[Desktop Entry]\nExec=" + dir.path().string() + "/bin/peerserver\n",
+        "[Desktop Entry]\nExec=" + dir.path().string() + "/gone/QvServer/peerserver\n"}) {
+    if (!body.empty()) Autostart(dir.path() / "config", body);
+    EXPECT_EQ(CheckWorkingDirectory(), -1) << body;
+    EXPECT_EQ(fs::current_path(), dir.path());
+  }
+  EXPECT_EQ(Log(), std::string(kCannotFind) + kCannotFind + kCannotFind + kCannotFind);
+}
+
+TEST(WorkingPathFromCommand, CutsBeforeFirstQvServer) {
+  EXPECT_EQ(WorkingPathFromCommand("C:\\Program Files\\Quovane\\QvServer\\peerserver.exe -wbx"),
+            "C:\\Program Files\\Quovane");
+  EXPECT_EQ(WorkingPathFromCommand("  \"/a/QvServer/b\\QvServer/p\""), "/a");
+  EXPECT_EQ(WorkingPathFromCommand("/x\\y\\QvServer/a/QvServer"), "/x\\y");
+  EXPECT_EQ(WorkingPathFromCommand("/QvServer/peerserver"), "/");
+  EXPECT_EQ(WorkingPathFromCommand("\\QvServer\\peerserver"), std::nullopt);
+  EXPECT_EQ(WorkingPathFromCommand("QvServer/peerserver"), std::nullopt);
+  EXPECT_EQ(WorkingPathFromCommand("/opt/qvserver/peerserver"), std::nullopt);
+}
+
+TEST(AdapterAddressText, LowerCaseHexWithoutSeparatorsAtMostEightBytes) {
+  const uint8_t mac[] = {0x00, 0xA0, 0xC9, 0x1E, 0x6B, 0x2C};
+  EXPECT_EQ(AdapterAddressText(mac), "00a0c91e6b2c");
+  EXPECT_EQ(AdapterAddressText({}), "");
+  const uint8_t long_address[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  EXPECT_EQ(AdapterAddressText(long_address), "0102030405060708");
+}
+
+TEST(IdentifierFromUuid, HardwareNodeOrNodeDerivedFromMachineIdentity) {
+  std::array<uint8_t, 16> uuid = {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0x11, 0xde,
+                                  0x80, 0x01, 0x00, 0xA0, 0xC9, 0x1E, 0x6B, 0x2C};
+  EXPECT_EQ(IdentifierFromUuid(uuid, std::string("ignored")), "00a0c91e6b2c");
+
+  uuid[10] = 0x03;  // multicast bit: the system made the node up
+  const std::string id = "0123456789abcdef0123456789abcdef";
+  // The first six bytes of SHA-256(id), multicast bit set.
+  EXPECT_EQ(IdentifierFromUuid(uuid, id), "3fb1bd439947-loc");
+  uuid[15] = 0x78;  // another run, another random node: the same identifier
+  EXPECT_EQ(IdentifierFromUuid(uuid, id), "3fb1bd439947-loc");
+  EXPECT_EQ(IdentifierFromUuid(uuid, std::string("fedcba9876543210fedcba9876543210")),
+            "4ba68aa8767b-loc");
+  EXPECT_EQ(IdentifierFromUuid(uuid, std::nullopt), "03a0c91e6b78-loc");
+}
+
+TEST_F(DeviceIdentityTest, IdentifierHasItsShapeAndStaysTheSame) {
+  char first[50] = "old";
+  char second[50] = "";
+  EXPECT_EQ(CreateDeviceIdentifier(first), 0);
+  EXPECT_EQ(CreateDeviceIdentifier(second), 0);
+  EXPECT_TRUE(std::regex_match(first, std::regex("[0-9a-f]{12}(-loc)?"))) << first;
+  EXPECT_STREQ(first, second);
+
+  platform::KernelVersion kernel = platform::GetKernelVersion();
+  const std::string log = Log();
+  EXPECT_TRUE(log.starts_with("windows major version " + std::to_string(kernel.major) +
+                              "\nwindows minor " + std::to_string(kernel.minor) +
+                              "\nFound function GetAdaptersInfo\n"))
+      << log;
+  EXPECT_EQ(log.find("UID: RPC_S_UUID_LOCAL_ONLY\n") != std::string::npos,
+            std::string(first).ends_with("-loc"));
+}
+
+TEST_F(DeviceIdentityTest, AdapterCheckMatchesAnAddressAnywhereAndLogsEachAdapter) {
+  auto [adapters, error] = platform::LinkAdapters();
+  ASSERT_EQ(error, 0);
+  bool any_empty = false;
+  for (const platform::LinkAdapter& adapter : adapters) any_empty |= adapter.address.empty();
+  EXPECT_EQ(IsAdapterPresent("test"), any_empty);
+  if (adapters.empty()) GTEST_SKIP() << "no adapter besides the loopback";
+
+  const platform::LinkAdapter& last = adapters.back();
+  const std::string address = AdapterAddressText(last.address);
+  EXPECT_TRUE(IsAdapterPresent("stored-" + address + "-loc"));
+  EXPECT_TRUE(Log().ends_with("Last adapter\nadaptor #: " + std::to_string(adapters.size()) +
+                              "\naddress  : " + address + "\nname     : " + last.name +
+                              "\ndescript.: " + last.name +
+                              "\ntype     : " + std::to_string(last.type) + "\n"))
+      << Log();
+}
+
+TEST_F(DeviceIdentityTest, MoveDebugLogReplacesBackup) {
+  QvLog::GetInstance()->SetLevel(0);
+  WriteText("QvDebug.log", "this run\n");
+  WriteText("QvDebuglog.bak", "last run\n");
+  MoveDebugLog();
+  EXPECT_EQ(ReadText("QvDebuglog.bak"), "this run\n");
+  EXPECT_FALSE(fs::exists("QvDebug.log"));
+
+  // Nothing to move: the failure is logged (into a fresh trace log).
+  QvLog::GetInstance()->SetLevel(3);
+  MoveDebugLog();
+  EXPECT_FALSE(fs::exists("QvDebuglog.bak"));
+  EXPECT_EQ(Log(), "QvNetUtil::MoveDebugLog() could not move debug log...: QvDebug.log\n");
+}
