@@ -112,7 +112,7 @@ class QvDevice {
   char m_szPeerDownloadDir[256] = {};
   char m_szAppPort[256] = {};
   char m_szAppIP[256] = {};
-  char m_szSpare[2][64] = {};
+  [[maybe_unused]] char m_szSpare[2][64] = {};  // kept for the layout
   char m_szYxport[256] = {};
   char m_szLocalIP[50] = {};
   char m_szRemoteIP[50] = {};
@@ -135,5 +135,5 @@ class QvDevice {
   std::atomic<bool> m_bAutoLogin{false};
   std::atomic<bool> m_bLoaded{false};
   std::atomic<bool> m_bHasUser{false};
-  unsigned char m_reserved[64] = {};
+  [[maybe_unused]] unsigned char m_reserved[64] = {};  // kept for the layout
 };
