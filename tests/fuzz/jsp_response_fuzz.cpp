@@ -1,0 +1,50 @@
+// Any answer a broker, a proxy or a stranger can return to a page call.
+// Every message handed out must lie inside the answer; ASan watches the
+// reads of its whole length.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "session/jsp_response.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view body(reinterpret_cast<const char*>(data), size);
+  QvJspResponse response;
+  int built = response.BuildResponse(body);
+  if (built != 0 && built != -1) std::abort();
+  if (built == 0 && !body.starts_with("StatusCode")) std::abort();
+  response.ParseDetails();
+  response.IsOK();
+
+  int count = response.GetDetailsCount();
+  if (count < 0 || static_cast<size_t>(count) > size) std::abort();
+  volatile size_t sink = 0;
+  for (int i = 0; i < count; ++i) {
+    if (const char* key = response.GetDetailsKey(i)) {
+      sink = sink + std::strlen(key);
+      if (response.GetDetails(key) == nullptr && response.GetDetailsValue(i) != nullptr) {
+        // The first pair with this key may lack a value; a later one must not
+        // be found before it.
+        for (int j = 0; j < i; ++j) {
+          const char* earlier = response.GetDetailsKey(j);
+          if (earlier != nullptr && std::strcmp(earlier, key) == 0) goto found;
+        }
+        std::abort();
+      found:;
+      }
+    }
+    if (const char* value = response.GetDetailsValue(i)) sink = sink + std::strlen(value);
+  }
+  for (int n = 0;; ++n) {
+    int length = -1;
+    const char* message = response.GetMsgPtr(n, &length);
+    if (message == nullptr) break;
+    if (length < static_cast<int>(std::strlen("messageType")) || static_cast<size_t>(length) > size) std::abort();
+    if (std::memcmp(message, "messageType", 12) != 0) std::abort();
+    for (int i = 0; i < length; ++i) sink = sink + static_cast<unsigned char>(message[i]);
+  }
+  response.GetDetails("messageType");
+  response.Dump();
+  return 0;
+}
