@@ -1,0 +1,392 @@
+// ConnectRequest: route selection, connection, the optional SOCKS, CONNECT
+// and TLS layers, the request, the reading loop, proxy discovery and the
+// cleanup, for one outbound request.
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/QvPeerModule.h"
+#include "common/bounded_copy.h"
+#include "common/log.h"
+#include "net/answer_chunks.h"
+#include "net/header_line.h"
+#include "net/net_util.h"
+#include "net/outbound_state.h"
+#include "net/record_http_proxy.h"
+#include "net/request_templates.h"
+#include "net/tls_client.h"
+#include "net/upload_files.h"
+#include "platform/ipv4_connect.h"
+#include "platform/socket.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 64000;
+// The whole answer is kept in memory; a peer that sends more fails the
+// request instead of exhausting the process.
+constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
+constexpr int kLingerSeconds = 30;
+
+// How the sending stage ended.
+enum class Sent {
+  kOk,           // go on: hand over, read or finish with the send result
+  kFailed,       // result -1, full cleanup
+  kTlsFailed,    // result -1, cleanup without proxy discovery
+  kAbandoned,    // the GET could not be sent: close and return -1 at once
+};
+
+class OutboundRequest {
+ public:
+  OutboundRequest(QvNetUtil& util, const char* host, int port, const char* path,
+                  std::string* response, tagREQUEST* request, bool secure, bool tunnel, bool raw,
+                  int mode, bool upload)
+      : util_(util),
+        host_(host != nullptr ? host : ""),
+        port_(port),
+        path_(path != nullptr ? path : ""),
+        raw_path_(path),
+        response_(response),
+        request_(request),
+        secure_(secure),
+        tunnel_(tunnel),
+        raw_(raw),
+        mode_(mode),
+        upload_(upload) {}
+
+  int Run() {
+    QvLog* log = QvLog::GetInstance();
+    log->Write("ConnectRequest()", 3);
+    if (secure_ && !tls_.CreateContext()) return -1;
+    platform::ClearLastSocketError();
+    ChooseRoute();
+    if (!Connect()) return -1;
+
+    bool discover = true;
+    switch (secure_ ? SendSecure() : SendPlain()) {
+      case Sent::kAbandoned:
+        platform::CloseSocket(socket_);
+        return -1;
+      case Sent::kFailed:
+        result_ = -1;
+        break;
+      case Sent::kTlsFailed:
+        result_ = -1;
+        discover = false;
+        break;
+      case Sent::kOk:
+        if (request_ != nullptr && !upload_) {
+          request_->hSocket = socket_;
+          log->Write("Completed ConnectRequest, returning socket", 3);
+          tls_.Discard();  // the caller gets the socket only
+          return 0;
+        }
+        if (mode_ == 0) {
+          ReadAnswer();
+        } else {
+          result_ = sent_;
+        }
+        break;
+    }
+    return Cleanup(discover);
+  }
+
+ private:
+  void ChooseRoute() {
+    proxy_ = ReadProxySnapshot();
+    direct_ = !proxy_.enabled || mode_ != 0;
+    target_host_ = host_;
+    target_port_ = port_;
+    if (direct_) return;
+    socks_ = proxy_.socks;
+    target_host_ = secure_ ? proxy_.https_host : proxy_.http_host;
+    target_port_ = secure_ ? proxy_.https_port : proxy_.http_port;
+    route_.url_prefix = AbsoluteUrlPrefix(host_, port_);
+    route_.pragma = true;
+    if (!socks_) route_.credentials = proxy_.encoded_credentials;
+  }
+
+  bool Connect() {
+    QvLog* log = QvLog::GetInstance();
+    platform::Ipv4Address address{};
+    if (std::optional<platform::Ipv4Address> dotted = platform::ParseDottedIPv4(target_host_)) {
+      address = *dotted;
+    } else {
+      log->Write("ConnectRequest--in inaddr_none", 3);
+      platform::SysResult<platform::Ipv4Address> resolved = platform::ResolveIPv4(target_host_);
+      if (!resolved.ok()) {
+        log->WriteNumber("gethostbyname error: ", resolved.error, 1);
+        return false;
+      }
+      log->Write("ConnectRequest--done gethostbyname", 3);
+      address = resolved.value;
+    }
+
+    platform::SysResult<platform::SocketDescriptor> created = platform::CreateTcpSocket();
+    if (!created.ok()) {
+      log->WriteNumber("ConnectRequest():", created.error, 3);
+      log->Write("ConnectRequest(): unable to get socket", 1);
+      return false;
+    }
+    socket_ = created.value;
+    if (int error = platform::SetLinger(socket_, true, kLingerSeconds); error != 0) {
+      log->WriteNumber("setsocketopt failed:", error, 1);
+    }
+    const uint32_t timeout = OutboundTimeout();
+    platform::SetReceiveTimeout(socket_, timeout);
+    platform::SetSendTimeout(socket_, timeout);
+
+    log->Write("ConnectRequest--Calling Connect", 3);
+    int error = platform::ConnectIPv4(socket_, address, static_cast<uint16_t>(target_port_ & 0xFFFF),
+                                      timeout);
+    if (error != 0) {
+      log->Write("ConnectRequest(): connect error", 1);
+      log->WriteNumber("WSALastError", error, 3);
+      platform::CloseSocket(socket_);
+      return false;
+    }
+    return true;
+  }
+
+  const char* EncodedCredentials() const {
+    return proxy_.encoded_credentials.empty() ? nullptr : proxy_.encoded_credentials.c_str();
+  }
+
+  bool Socks() {
+    bool ok = util_.EstablishSocksConnect(host_.c_str(), port_ & 0xFFFF, EncodedCredentials(), socket_);
+    QvLog::GetInstance()->Write(ok ? "EstablishSocksConnect succeeded" : "EstablishSocksConnect failed", 3);
+    return ok;
+  }
+
+  bool Tunnel() {
+    bool ok = util_.EstablishProxyConnect(host_.c_str(), port_, EncodedCredentials(), socket_);
+    QvLog::GetInstance()->Write(ok ? "EstablishProxyConnect succeeded" : "EstablishProxyConnect failed", 3);
+    return ok;
+  }
+
+  Sent SendPlain() {
+    QvLog* log = QvLog::GetInstance();
+    if (!direct_ && socks_) {
+      if (!BeginSocksNegotiation()) {
+        log->Write("Establishing Socks already - skipping connect", 3);
+        return Sent::kFailed;
+      }
+      bool ok = Socks();
+      EndSocksNegotiation();
+      if (!ok) return Sent::kFailed;
+    } else if (!direct_ && tunnel_) {
+      if (!Tunnel()) return Sent::kFailed;
+    }
+    if (upload_ && mode_ != 2) return SendUpload();
+
+    std::string text;
+    if (mode_ == 2) {
+      log->Write("ConnectRequest-- Formatting direct yxprotocol proxytest request.", 3);
+      std::array<char, kProbeSize> probe = FormatProbe(raw_path_ != nullptr ? raw_path_ : "\0\0\0\0\0\0\0");
+      text.assign(probe.data(), probe.size());
+      log->WriteString("ConnectRequest-- Done Formatting direct yxprotocol proxytest: ",
+                       ChunkText(text.data(), text.size()), 3);
+    } else {
+      log->Write("ConnectRequest-- Formatting HTTP request.", 3);
+      text = FormatGetRequest(route_, path_, SelectedAgent());
+      log->Write("ConnectRequest-- Done Formatting HTTP request.", 3);
+    }
+    log->Write("ConnectRequest-- Calling  send", 3);
+    platform::SysResult<long> sent = platform::Send(socket_, text);
+    if (!sent.ok()) {
+      log->Write("ConnectRequest(): error on GET send", 1);
+      return Sent::kAbandoned;
+    }
+    sent_ = static_cast<int>(sent.value);
+    log->WriteString("ConnectRequest() sent", ChunkText(text.data(), text.size()), 3);
+    log->Write("ConnectRequest-- Done Calling  send", 3);
+    return Sent::kOk;
+  }
+
+  Sent SendUpload() {
+    QvLog* log = QvLog::GetInstance();
+    log->Write("ConnectRequest-- Formatting HTTP request for file upload.", 3);
+    std::string name;
+    if (request_ != nullptr && request_->szUploadFile != nullptr) {
+      std::unique_ptr<char[]> decoded(QvPeerModule::URLDecode(request_->szUploadFile, false));
+      if (decoded) name = decoded.get();
+    }
+    std::optional<UploadFiles> files = UploadFiles::Open(name);
+    if (!files) return Sent::kFailed;
+
+    const size_t question = path_.find('?');
+    const std::string page = path_.substr(0, question);
+    const std::string lead = question == std::string::npos ? std::string() : path_.substr(question + 1);
+    const int64_t length = files->size() + static_cast<int64_t>(lead.size());
+    const std::string header = FormatUploadHeader(route_, page, SelectedAgent(), host_, length);
+
+    log->Write("ConnectRequest-- Calling  send", 3);
+    platform::SysResult<long> sent = platform::Send(socket_, header);
+    if (!sent.ok()) {
+      log->WriteNumber("ConnectRequest-- Error on sending HTTP request for file upload", -1, 3);
+      return Sent::kFailed;
+    }
+    log->Write("ConnectRequest-- Done Formatting and sending HTTP request for file upload; ready to send data", 3);
+    if (!platform::Send(socket_, lead).ok()) {
+      log->Write("ConnectRequest-- Error on sending HTTP data hdr for file upload", 3);
+      return Sent::kFailed;
+    }
+    Buffer();
+    if (!files->SendTo(socket_, buffer_.get(), kBufferSize)) return Sent::kFailed;
+    sent_ = static_cast<int>(sent.value);
+    log->WriteString("ConnectRequest() sent", header, 3);
+    log->Write("ConnectRequest-- Done Calling  send", 3);
+    return Sent::kOk;
+  }
+
+  Sent SendSecure() {
+    QvLog* log = QvLog::GetInstance();
+    log->Write("ConnectRequest using SSL", 3);
+    if (!direct_ && !(socks_ ? Socks() : Tunnel())) return Sent::kFailed;
+    if (!tls_.Connect(socket_, host_)) return Sent::kTlsFailed;
+    log->Write("ConnectRequest--Formatting SSL HTTPS request.", 3);
+    const std::string text = FormatSecureGetRequest(route_, path_, SelectedAgent());
+    log->Write("ConnectRequest-- Done Formatting SSL HTTPS request.", 3);
+    log->Write("ConnectRequest-- Calling  pfnSSL_write", 3);
+    sent_ = tls_.Write(text);
+    if (sent_ < 1) tls_.LogErrorTexts(sent_);
+    log->Write("ConnectRequest-- Done Calling  pfnSSL_write", 3);
+    return Sent::kOk;
+  }
+
+  char* Buffer() {
+    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize + 1);
+    return buffer_.get();
+  }
+
+  void Append(std::string_view data) {
+    if (response_ != nullptr) response_->append(data);
+  }
+
+  void ReadAnswer() {
+    QvLog* log = QvLog::GetInstance();
+    log->Write("Entering ConnectRequest read", 3);
+    char* buffer = Buffer();
+    size_t total = 0;
+    for (;;) {
+      long n;
+      if (secure_) {
+        n = tls_.Read(buffer, static_cast<int>(kBufferSize));
+      } else {
+        platform::SysResult<long> received = platform::Receive(socket_, buffer, kBufferSize);
+        n = received.ok() ? received.value : -1;
+      }
+      if (n < 0) {
+        log->WriteNumber("ConnectRequest(): recv error, nRet", -1, 1);
+        if (secure_) tls_.LogErrorTexts(tls_.LastResult());
+        result_ = -1;
+        return;
+      }
+      if (n == 0) {
+        log->Write("ConnectRequest(): recv returns 0, graceful closure", 3);
+        if (!raw_) Append(std::string_view("", 1));
+        result_ = 0;
+        return;
+      }
+      buffer[n] = '\0';
+      const std::string_view text = ChunkText(buffer, static_cast<size_t>(n));
+      last_received_ = text;
+      log->WriteString("ConnectRequest(): received szBuffer", text, 3);
+      log->WriteNumber("\tnRet: ", n, 3);
+      total += static_cast<size_t>(n);
+      if (total > kMaxAnswerBytes) {
+        log->WriteNumber("ConnectRequest(): answer too large, limit ", static_cast<long>(kMaxAnswerBytes), 1);
+        result_ = -1;
+        return;
+      }
+      if (raw_) {
+        Append(std::string_view(buffer, static_cast<size_t>(n)));
+        continue;
+      }
+      ChunkVerdict verdict = JudgeAnswerChunk(text);
+      switch (verdict.kind) {
+        case ChunkKind::kData:
+          Append(verdict.append);
+          continue;
+        case ChunkKind::kCredentialsRequired:
+          log->Write("======!!!Credentials required for proxy!!!======", 3);
+          SetCredentialsNeeded();
+          break;
+        case ChunkKind::kForbidden:
+          log->WriteString("======!!!Forbidden Server!!!======>", host_, 3);
+          break;
+        case ChunkKind::kProxyError:
+          log->WriteString("======!!!Proxy Error !!!======>", host_, 3);
+          break;
+      }
+      util_.SaveErrorLine(text);
+      result_ = -1;
+      return;
+    }
+  }
+
+  // A proxy names itself in a Server or Via header; the broker's own
+  // server ("Resin") does not count. Reported once.
+  void DiscoverProxy() {
+    if (direct_ || SocksNegotiationInProgress() || !ProxyServerName().empty()) return;
+    std::optional<std::string> header = ExtractHeaderLine(last_received_, "Server");
+    if (!header) header = ExtractHeaderLine(last_received_, "Via");
+    if (!header || header->find("Resin") != std::string::npos) return;
+    if (!ClaimProxyServerName(*header)) return;
+    const std::string received(last_received_);
+    RecordHttpProxy("util conreq", header->c_str(), received.c_str(), socks_);
+  }
+
+  int Cleanup(bool discover) {
+    QvLog* log = QvLog::GetInstance();
+    if (discover) DiscoverProxy();
+    log->Write("ConnectRequest --- Cleanup", 3);
+    platform::ShutdownSend(socket_);
+    platform::CloseSocket(socket_);
+    tls_.Release();
+    log->Write("ConnectRequest --- Done Cleanup", 3);
+    return result_;
+  }
+
+  QvNetUtil& util_;
+  const std::string host_;
+  const int port_;
+  const std::string path_;
+  const char* const raw_path_;  // the probe's bytes may include zeros
+  std::string* const response_;
+  tagREQUEST* const request_;
+  const bool secure_;
+  const bool tunnel_;
+  const bool raw_;
+  const int mode_;
+  const bool upload_;
+
+  ProxySnapshot proxy_;
+  bool direct_ = true;
+  bool socks_ = false;
+  std::string target_host_;
+  int target_port_ = 0;
+  RequestRoute route_;
+  platform::SocketDescriptor socket_ = platform::kInvalidSocket;
+  TlsClient tls_;
+  std::unique_ptr<char[]> buffer_;
+  std::string_view last_received_;
+  int sent_ = 0;
+  int result_ = 0;
+};
+
+}  // namespace
+
+int QvNetUtil::ConnectRequest(const char* host, int port, const char* path, std::string* response,
+                              tagREQUEST* request, bool secure, bool tunnel, bool raw, int mode,
+                              bool upload) {
+  return OutboundRequest(*this, host, port, path, response, request, secure, tunnel, raw, mode,
+                         upload)
+      .Run();
+}
+
+void QvNetUtil::SaveErrorLine(std::string_view answer) {
+  char* line = ThreadErrorLineBuffer();
+  CopyBounded(line, kErrorLineSize, ErrorLineOf(answer));
+  m_szLastErrorLine = line;
+}

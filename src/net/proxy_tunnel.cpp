@@ -1,0 +1,161 @@
+// EstablishProxyConnect: a CONNECT tunnel through an HTTP proxy, as a small
+// state machine (send, receive, learn the proxy's name, judge, report).
+#include "net/proxy_tunnel.h"
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+
+#include "common/log.h"
+#include "common/settings.h"
+#include "net/answer_chunks.h"
+#include "net/header_line.h"
+#include "net/net_util.h"
+#include "net/outbound_state.h"
+#include "net/record_http_proxy.h"
+#include "net/request_templates.h"
+#include "platform/socket.h"
+
+namespace {
+
+bool HasAny(std::string_view text, std::initializer_list<std::string_view> needles) {
+  for (std::string_view needle : needles) {
+    if (text.find(needle) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+constexpr int kBufferSize = 1024;
+
+class TunnelNegotiation {
+ public:
+  TunnelNegotiation(QvNetUtil& util, const char* host, int port, const char* creds,
+                    platform::SocketDescriptor socket)
+      : util_(util),
+        host_(host != nullptr ? host : ""),
+        port_(port),
+        creds_(creds != nullptr ? creds : ""),
+        socket_(socket) {}
+
+  bool Run() {
+    State state = State::kSend;
+    while (state != State::kDone) {
+      switch (state) {
+        case State::kSend: state = DoSend(); break;
+        case State::kReceive: state = DoReceive(); break;
+        case State::kLearn: state = DoLearn(); break;
+        case State::kJudge: state = DoJudge(); break;
+        case State::kReport: state = DoReport(); break;
+        case State::kDone: break;
+      }
+    }
+    return established_;
+  }
+
+ private:
+  enum class State { kSend, kReceive, kLearn, kJudge, kReport, kDone };
+
+  State DoSend() {
+    QvLog* log = QvLog::GetInstance();
+    const std::string request = FormatConnectRequest(host_, port_, SelectedAgent(), creds_);
+    if (!platform::Send(socket_, request).ok()) {
+      log->Write("ConnectRequest(): error on GET send", 1);
+      return State::kDone;
+    }
+    log->WriteString("EstablishProxyConnect() sent", request, 3);
+    log->Write("EstablishProxyConnect read", 3);
+    return State::kReceive;
+  }
+
+  State DoReceive() {
+    QvLog* log = QvLog::GetInstance();
+    platform::SysResult<long> received = platform::Receive(socket_, buffer_, kBufferSize - 1);
+    if (!received.ok()) {
+      log->WriteNumber("EstablishProxyConnect(): recv error, nRet", -1, 3);
+    } else if (received.value == 0) {
+      log->Write("EstablishProxyConnect(): recv returns 0, graceful closure", 3);
+    } else {
+      buffer_[received.value] = '\0';
+      reply_ = ChunkText(buffer_, static_cast<size_t>(received.value));
+      log->WriteNumber("EstablishProxyConnect(): nRet: ", received.value, 3);
+      log->WriteString("Buffer: ", reply_, 3);
+    }
+    return State::kLearn;
+  }
+
+  // Whatever the status: the proxy said who it is.
+  State DoLearn() {
+    std::optional<std::string> name = ExtractHeaderLine(reply_, "Server");
+    if (!name) name = ExtractHeaderLine(reply_, "Via");
+    if (name) SetProxyServerName(*name);
+    return State::kJudge;
+  }
+
+  State DoJudge() {
+    QvLog* log = QvLog::GetInstance();
+    switch (JudgeConnectReply(reply_)) {
+      case TunnelReply::kEstablished:
+        SetTunnelEstablished();
+        established_ = true;
+        break;
+      case TunnelReply::kCredentialsRequired:
+        SetCredentialsNeeded();
+        log->Write("!!!>>>EstablishProxyConnect(): Creds needed<<<!!!", 3);
+        util_.SaveErrorLine(reply_);
+        break;
+      case TunnelReply::kForbidden:
+        log->WriteString("======!!!Forbidden Server!!!======>", host_, 3);
+        util_.SaveErrorLine(reply_);
+        break;
+      case TunnelReply::kProxyError:
+        log->WriteString("======!!!Proxy Error !!!======>", host_, 3);
+        util_.SaveErrorLine(reply_);
+        break;
+      case TunnelReply::kOther:
+        SetTunnelEstablished();
+        break;
+    }
+    return State::kReport;
+  }
+
+  // Once per installation, and on success only while unregistered.
+  State DoReport() {
+    QvSettings* settings = QvSettings::GetInstance();
+    const std::string recorded = settings->ProxyRecorded();
+    if (established_ && settings->DeviceSID() != "None") return State::kDone;
+    if (recorded == "1") return State::kDone;
+    std::string proxy_id = ProxyServerName();
+    if (proxy_id.empty()) proxy_id = "http";
+    const std::string reply(reply_);
+    if (RecordHttpProxy("util estbProxy", proxy_id.c_str(), reply.c_str(), false)) {
+      settings->WriteSetting("proxyRecorded", "1");
+    }
+    return State::kDone;
+  }
+
+  QvNetUtil& util_;
+  const std::string host_;
+  const int port_;
+  const std::string creds_;
+  const platform::SocketDescriptor socket_;
+  char buffer_[kBufferSize] = {};
+  std::string_view reply_;
+  bool established_ = false;
+};
+
+}  // namespace
+
+TunnelReply JudgeConnectReply(std::string_view reply) {
+  if (HasAny(reply, {"HTTP/1.0 200", "HTTP/1.1 200", "HTTP/1.0  200", "HTTP/1.1  200"})) {
+    return TunnelReply::kEstablished;
+  }
+  if (HasAny(reply, {"HTTP/1.0 407", "HTTP/1.1 407"})) return TunnelReply::kCredentialsRequired;
+  if (HasAny(reply, {"HTTP/1.0 403", "HTTP/1.1 403"})) return TunnelReply::kForbidden;
+  if (HasAny(reply, {"HTTP/1.0 502", "HTTP/1.1 502"})) return TunnelReply::kProxyError;
+  return TunnelReply::kOther;
+}
+
+bool QvNetUtil::EstablishProxyConnect(const char* host, int port, const char* creds,
+                                      platform::SocketDescriptor socket) {
+  return TunnelNegotiation(*this, host, port, creds, socket).Run();
+}

@@ -1,0 +1,18 @@
+#include "session/run_jsp.h"
+
+#include <string>
+
+#include "common/log.h"
+#include "net/net_util.h"
+#include "session/jsp_response.h"
+
+int RunJsp(const char* host, int port, const char* uri, QvJspResponse* response, bool secure) {
+  QvNetUtil util;
+  std::string stream;
+  int result = util.ConnectRequest(host, port, uri, &stream, nullptr, secure, false, false, 0, false);
+  QvLog::GetInstance()->WriteNumber("GetUrlData returned ", result, 4);
+  if (result != 0) return result;
+  // The stream is text: it ends at the terminator written on close.
+  if (response == nullptr || response->BuildResponse(stream.c_str()) != 0) return 205;
+  return 0;
+}
