@@ -290,7 +290,11 @@ class OutboundRequest {
       }
       buffer[n] = '\0';
       const std::string_view text = ChunkText(buffer, static_cast<size_t>(n));
-      last_received_ = text;
+      // A proxy may send its header block and the body in separate chunks.
+      if (text.starts_with("HTTP/1") || !header_chunk_seen_) {
+        last_header_chunk_ = text;
+        header_chunk_seen_ = text.starts_with("HTTP/1");
+      }
       log->WriteString("ConnectRequest(): received szBuffer", text, 3);
       log->WriteNumber("\tnRet: ", n, 3);
       total += static_cast<size_t>(n);
@@ -325,16 +329,15 @@ class OutboundRequest {
     }
   }
 
-  // A proxy names itself in a Server or Via header; the broker's own
-  // server ("Resin") does not count. Reported once.
+  // A proxy names itself in a Server or Via header of the answer; the
+  // broker's own server ("Resin") does not count. Reported once.
   void DiscoverProxy() {
     if (direct_ || SocksNegotiationInProgress() || !ProxyServerName().empty()) return;
-    std::optional<std::string> header = ExtractHeaderLine(last_received_, "Server");
-    if (!header) header = ExtractHeaderLine(last_received_, "Via");
+    std::optional<std::string> header = ExtractHeaderLine(last_header_chunk_, "Server");
+    if (!header) header = ExtractHeaderLine(last_header_chunk_, "Via");
     if (!header || header->find("Resin") != std::string::npos) return;
     if (!ClaimProxyServerName(*header)) return;
-    const std::string received(last_received_);
-    RecordHttpProxy("util conreq", header->c_str(), received.c_str(), socks_);
+    RecordHttpProxy("util conreq", header->c_str(), last_header_chunk_.c_str(), socks_);
   }
 
   int Cleanup(bool discover) {
@@ -370,7 +373,10 @@ class OutboundRequest {
   platform::SocketDescriptor socket_ = platform::kInvalidSocket;
   TlsClient tls_;
   std::unique_ptr<char[]> buffer_;
-  std::string_view last_received_;
+  // The chunk that carried the answer's header block (the last one that
+  // began with a status line), else the last chunk received.
+  std::string last_header_chunk_;
+  bool header_chunk_seen_ = false;
   int sent_ = 0;
   int result_ = 0;
 };
