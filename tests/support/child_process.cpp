@@ -1,0 +1,158 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "platform/socket.h"
+
+extern char** environ;
+
+namespace {
+
+int OpenPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+int DecodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args,
+                                                  const std::filesystem::path& log) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  std::vector<char*> argv = Argv(program, args);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return nullptr;
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid, OpenPidfd(pid)));
+}
+
+ChildProcess::~ChildProcess() {
+  Stop();
+  if (pidfd_ >= 0) ::close(pidfd_);
+}
+
+std::optional<int> ChildProcess::WaitFor(std::chrono::milliseconds timeout) {
+  if (status_) return status_;
+  if (pidfd_ >= 0) {
+    pollfd item{pidfd_, POLLIN, 0};
+    int n;
+    do {
+      n = ::poll(&item, 1, static_cast<int>(timeout.count()));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return std::nullopt;
+  } else if (!WaitUntil([this] { return !Running(); }, timeout)) {
+    return std::nullopt;
+  }
+  int status = 0;
+  if (::waitpid(pid_, &status, 0) == pid_) status_ = DecodeStatus(status);
+  return status_;
+}
+
+bool ChildProcess::Running() {
+  if (status_) return false;
+  int status = 0;
+  pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    status_ = DecodeStatus(status);
+    return false;
+  }
+  return done == 0;
+}
+
+int ChildProcess::Stop(std::chrono::milliseconds grace) {
+  if (status_) return *status_;
+  ::kill(pid_, SIGTERM);
+  if (std::optional<int> status = WaitFor(grace)) return *status;
+  ::kill(pid_, SIGKILL);
+  return WaitFor(std::chrono::seconds(10)).value_or(-1);
+}
+
+int RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+               std::string* output) {
+  if (argv.empty()) return -1;
+  char path[] = "/tmp/qvcmd-XXXXXX";
+  int fd = ::mkstemp(path);
+  if (fd < 0) return -1;
+  ::close(fd);
+  int result = -1;
+  {
+    std::vector<std::string> args(argv.begin() + 1, argv.end());
+    std::unique_ptr<ChildProcess> child = ChildProcess::Start(argv[0], args, path);
+    if (child) {
+      std::optional<int> status = child->WaitFor(timeout);
+      result = status.value_or(-1);
+      if (!status) child->Stop(std::chrono::milliseconds(100));
+    }
+  }
+  if (output != nullptr) {
+    output->clear();
+    if (FILE* file = std::fopen(path, "rb")) {
+      char chunk[4096];
+      size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) output->append(chunk, n);
+      std::fclose(file);
+    }
+  }
+  ::unlink(path);
+  return result;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+uint16_t FreeLoopbackPort() {
+  auto socket = platform::CreateTcpSocket();
+  if (!socket.ok()) return 0;
+  uint16_t port = 0;
+  if (platform::BindLoopback(socket.value, 0) == 0) {
+    auto local = platform::LocalPort(socket.value);
+    if (local.ok()) port = local.value;
+  }
+  platform::CloseSocket(socket.value);
+  return port;
+}
+
+bool LoopbackPortAccepts(uint16_t port) {
+  auto socket = platform::CreateTcpSocket();
+  if (!socket.ok()) return false;
+  bool ok = platform::ConnectLoopback(socket.value, port) == 0;
+  platform::CloseSocket(socket.value);
+  return ok;
+}
+
+std::string FindProgram(const std::vector<std::string>& candidates) {
+  for (const std::string& candidate : candidates) {
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::string();
+}

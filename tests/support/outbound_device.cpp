@@ -1,0 +1,51 @@
+#include "support/outbound_device.h"
+
+#include "common/device.h"
+#include "common/guarded_text.h"
+#include "net/outbound_state.h"
+#include "net/proxy_credentials.h"
+
+QvDevice& TestOutboundDevice() {
+  static QvDevice* device = [] {
+    auto* made = new QvDevice();  // kept for the whole process, like the real one
+    SetOutboundDevice(made);
+    return made;
+  }();
+  return *device;
+}
+
+void UseDirectRoute() {
+  QvDevice& device = TestOutboundDevice();
+  QvProxyVars& vars = device.GetProxyVars();
+  vars.bProxyEnabled.store(false);
+  vars.bSocks.store(false);
+  vars.bCredsNeeded.store(false);
+  WriteGuarded(vars.szHttpProxy, "");
+  WriteGuarded(vars.szHttpsProxy, "");
+  vars.nHttpPort.store(0);
+  vars.nHttpsPort.store(0);
+  WriteGuarded(vars.szCreds, "");
+  WriteGuarded(vars.szCreds64, "");
+  WriteGuarded(vars.szProxyServerName, "");
+  device.SetTunnelOK(false);
+}
+
+namespace {
+
+void UseProxy(uint16_t port, const std::string& credentials, bool socks) {
+  UseDirectRoute();
+  QvProxyVars& vars = TestOutboundDevice().GetProxyVars();
+  WriteGuarded(vars.szHttpProxy, "127.0.0.1");
+  WriteGuarded(vars.szHttpsProxy, "127.0.0.1");
+  vars.nHttpPort.store(port);
+  vars.nHttpsPort.store(port);
+  vars.bSocks.store(socks);
+  vars.bProxyEnabled.store(true);
+  if (!credentials.empty()) SubmitProxyCredentials(vars, credentials);
+}
+
+}  // namespace
+
+void UseHttpProxy(uint16_t port, const std::string& credentials) { UseProxy(port, credentials, false); }
+
+void UseSocksProxy(uint16_t port, const std::string& credentials) { UseProxy(port, credentials, true); }

@@ -1,0 +1,104 @@
+#include "support/qvbroker_fixture.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <sstream>
+
+#include "platform/socket.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path MakeTempDir(const std::string& prefix) {
+  std::random_device random;
+  for (;;) {
+    fs::path path = fs::temp_directory_path() / (prefix + std::to_string(random()));
+    if (fs::create_directory(path)) return path;
+  }
+}
+
+// "qvbroker ready plain=P tls=T": the first port of each list.
+bool ParseReady(const std::string& line, uint16_t* plain, uint16_t* tls) {
+  unsigned a = 0;
+  unsigned b = 0;
+  if (std::sscanf(line.c_str(), "qvbroker ready plain=%u%*[^ ] tls=%u", &a, &b) != 2 &&
+      std::sscanf(line.c_str(), "qvbroker ready plain=%u tls=%u", &a, &b) != 2) {
+    return false;
+  }
+  *plain = static_cast<uint16_t>(a);
+  *tls = static_cast<uint16_t>(b);
+  return a != 0;
+}
+
+}  // namespace
+
+QvBrokerFixture::QvBrokerFixture(const std::string& program, std::vector<std::string> extra_args)
+    : dir_(MakeTempDir("qvbroker-")) {
+  fs::create_directory(dir_ / "rec");
+  fs::create_directory(dir_ / "store");
+  std::vector<std::string> args = {"--port", "0",
+                                   "--tls-port", "0",
+                                   "--ready-file", (dir_ / "ready").string(),
+                                   "--record", (dir_ / "rec").string(),
+                                   "--store", (dir_ / "store").string()};
+  // A CA is generated only when no certificate is given.
+  if (std::find(extra_args.begin(), extra_args.end(), "--cert") == extra_args.end()) {
+    args.insert(args.end(), {"--ca-out", (dir_ / "ca.pem").string()});
+  }
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  process_ = ChildProcess::Start(program, args, dir_ / "qvbroker.log");
+  if (!process_) {
+    failure_ = "cannot start " + program;
+    return;
+  }
+  const fs::path ready = dir_ / "ready";
+  bool seen = WaitUntil([&] { return fs::exists(ready) || !process_->Running(); },
+                        std::chrono::seconds(20));
+  if (!seen || !fs::exists(ready) || !ParseReady(ReadText(ready), &plain_port_, &tls_port_)) {
+    plain_port_ = tls_port_ = 0;
+    failure_ = "qvbroker not ready: " + ReadText(dir_ / "qvbroker.log");
+  }
+}
+
+QvBrokerFixture::~QvBrokerFixture() {
+  process_.reset();
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+std::vector<std::string> QvBrokerFixture::RecordNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_ / "rec")) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> QvBrokerFixture::Requests() const {
+  std::vector<std::string> requests;
+  for (const std::string& name : RecordNames()) requests.push_back(ReadText(dir_ / "rec" / name));
+  return requests;
+}
+
+std::string QvBrokerFixture::Admin(const std::string& path_and_query) const {
+  auto socket = platform::CreateTcpSocket();
+  if (!socket.ok()) return std::string();
+  std::string answer;
+  if (platform::ConnectLoopback(socket.value, plain_port_) == 0 &&
+      platform::Send(socket.value, "GET " + path_and_query + " HTTP/1.0\r\n\r\n").ok()) {
+    platform::SetReceiveTimeout(socket.value, 10000);
+    char chunk[4096];
+    for (;;) {
+      auto n = platform::Receive(socket.value, chunk, sizeof chunk);
+      if (!n.ok() || n.value == 0) break;
+      answer.append(chunk, static_cast<size_t>(n.value));
+    }
+  }
+  platform::CloseSocket(socket.value);
+  size_t body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? std::string() : answer.substr(body + 4);
+}
