@@ -82,6 +82,9 @@ void QvLog::Reset() {
 }
 
 bool QvLog::Write(std::string_view message, int level) {
+  // A filtered line would be dropped under the lock anyway; skipping the
+  // cross-process lock for it keeps quiet logging cheap.
+  if (GetLevel() < level) return false;
   if (!g_mutex) return false;
   platform::WaitResult wait = g_mutex->Lock(kMutexWaitMs);
   if (wait != platform::WaitResult::kAcquired) return false;

@@ -3,7 +3,7 @@
 #include "common/bounded_copy.h"
 
 ServerState& TheServerState() {
-  static ServerState state{};
+  static ServerState state;
   return state;
 }
 

@@ -1,0 +1,10 @@
+#include "common/query_for_log.h"
+
+std::string QueryForLog(std::string_view query) {
+  constexpr std::string_view kCreds = "creds=";
+  size_t creds = query.find(kCreds);
+  if (creds == std::string_view::npos) return std::string(query);
+  size_t colon = query.find(':', creds + kCreds.size());
+  size_t end = colon != std::string_view::npos ? colon : creds + kCreds.size();
+  return std::string(query.substr(0, end));
+}

@@ -1,0 +1,105 @@
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "common/log.h"
+#include "common/query_for_log.h"
+#include "platform/socket.h"
+#include "server/client_counter.h"
+#include "server/dispatch.h"
+#include "server/file_server.h"
+#include "server/listener.h"
+#include "server/request_parser.h"
+#include "server/server_notify.h"
+#include "server/status_line.h"
+
+namespace {
+
+constexpr size_t kMaxModuleQuery = 1024;
+
+// Ends a connection that is not served: closes it and counts the thread out.
+void Abandon(tagREQUEST* request, ClientCounter* counter) {
+  CloseConnection(request);
+  if (counter == nullptr) return;
+  int count = counter->Decrement();
+  QvLog::GetInstance()->WritePair("ClientThread clientCount decrement/socket:", count,
+                                  static_cast<long>(request->hSocket), 1);
+}
+
+void ServeModule(tagREQUEST* request) {
+  QvLog* log = QvLog::GetInstance();
+  const std::string query = QueryForLog(request->szQueryString ? request->szQueryString : "");
+  log->WriteString("QvServer calling RunDLL", request->szFilePath, 3);
+  log->WriteString("args:", query, 3);
+  log->WriteString("QvServer calling RunDLL", query, 3);
+  try {
+    RunDll(request);
+    log->WriteString("QvServer done calling RunDLL", query, 3);
+  } catch (...) {
+    log->WriteString("*****************Exception calling RunDLL", query, 3);
+  }
+}
+
+}  // namespace
+
+void ClientThread(tagREQUEST* heap_request) {
+  QvLog* log = QvLog::GetInstance();
+  std::unique_ptr<tagREQUEST> owned(heap_request);
+  // The thread works on its own copy of the record.
+  auto request = std::make_unique<tagREQUEST>(*heap_request);
+  request->szQueryString = nullptr;
+  const long socket = static_cast<long>(request->hSocket);
+
+  ClientCounter* counter = TheClientCounter();
+  if (counter != nullptr) {
+    log->WritePair("ClientThread clientCount/socket:", counter->Increment(), socket, 4);
+  }
+
+  auto buffer = std::make_unique<char[]>(kReceiveBufferSize + 1);
+  if (ReceiveRequest(request.get(), buffer.get(), kReceiveBufferSize) == 0) {
+    for (int level : {1, 3}) {
+      log->WriteString("Didn't get request data from ", request->szRemoteAddr, level);
+      log->WriteNumber("=>request fail on socket: ", socket, level);
+    }
+    Abandon(request.get(), counter);
+    return;
+  }
+
+  int status = ParseRequest(request.get(), buffer.get());
+  if (status != kParseOk && status != kParseLongFileList) {
+    log->Write("Couldn't parse request data", 1);
+    if (status != kParseBadRequest) SendErrorBody(request.get(), status);
+    Abandon(request.get(), counter);
+    return;
+  }
+
+  if (isDLL(request->szFilePath)) {
+    size_t query_length = request->szQueryString ? std::strlen(request->szQueryString) : 0;
+    if (query_length > kMaxModuleQuery && status != kParseLongFileList) {
+      log->WriteNumber("Error: lpReq->szQueryString excessive: ", static_cast<long>(query_length),
+                       3);
+      Abandon(request.get(), counter);
+      return;
+    }
+    ServeModule(request.get());
+  } else {
+    log->WriteString("QvServer calling SendFile", request->szFilePath, 3);
+    SendFile(request.get());
+  }
+
+  try {
+    CloseConnection(request.get());
+  } catch (const std::exception&) {
+    log->Write("******Exception caught in Client thread cleanup!", 3);
+  }
+  if (counter != nullptr) counter->Decrement();
+}
+
+void CloseConnection(tagREQUEST* request) {
+  ServerNotify(NOTIFY_TEXT, "Closing socket: " + std::to_string(request->hSocket));
+  platform::ShutdownSend(request->hSocket);
+  int error = platform::CloseSocket(request->hSocket);
+  if (error != 0) ServerNotifyError("closesocket()", error);
+  ServerNotify(NOTIFY_CONN_CLOSED, "");
+}

@@ -1,0 +1,220 @@
+#include "server/module_host.h"
+
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "common/device.h"
+#include "common/log.h"
+#include "common/module_entry.h"
+#include "platform/clock.h"
+#include "platform/shared_library.h"
+#include "platform/socket.h"
+#include "server/client_counter.h"
+#include "server/file_server.h"
+#include "server/server_state.h"
+
+namespace {
+
+constexpr char kAssetRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: vclient/foot_asset_detail.html?Success=1\n\n";
+constexpr char kActivityRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: vclient/foot_activity.html?Success=1\n\n";
+constexpr uint32_t kDeviceLoadPollMs = 1000;
+
+std::mutex g_poster_lock;
+std::function<void(int, std::string)> g_poster;
+
+bool Contains(const char* text, const char* part) {
+  return text != nullptr && std::strstr(text, part) != nullptr;
+}
+
+// Holds a module entry's use count for one call, also when the module
+// throws (a raised count would block the exit with instructions for good).
+class ModuleUse {
+ public:
+  explicit ModuleUse(QvModule* entry) : entry_(entry) {
+    // Taken entries wait for the process to end; yield instead of spinning.
+    while (!entry_->AcquireUnlessTaken()) std::this_thread::yield();
+  }
+  ~ModuleUse() { entry_->ReleaseModule(); }
+  ModuleUse(const ModuleUse&) = delete;
+  ModuleUse& operator=(const ModuleUse&) = delete;
+
+ private:
+  QvModule* entry_;
+};
+
+struct ModuleExports {
+  ConstructQvModuleFn construct;
+  DestroyQvModuleFn destroy;
+  GetExecuteMethodFn get_execute;
+  DeallocMemFn dealloc;
+
+  explicit ModuleExports(const platform::SharedLibrary& library)
+      : construct(library.Find<ConstructQvModuleFn>("ConstructQvModule")),
+        destroy(library.Find<DestroyQvModuleFn>("DestroyQvModule")),
+        get_execute(library.Find<GetExecuteMethodFn>("GetExecuteMethod")),
+        dealloc(library.Find<DeallocMemFn>("DeallocMem")) {}
+
+  bool Callable() const { return construct && destroy && get_execute; }
+};
+
+// Runs Execute. When the module throws, its library stays loaded (the
+// exception may live in it) and the exception goes on to the caller.
+char* Execute(QvPeerModule* module, GetExecuteMethodFn get_execute, const char* query,
+              tagREQUEST* request, platform::SharedLibrary& library) {
+  try {
+    QvExecuteMethod execute = get_execute();
+    return (module->*execute)(query, request);
+  } catch (...) {
+    library.Keep();
+    throw;
+  }
+}
+
+bool IsUserHandOver(const tagREQUEST* request) {
+  return Contains(request->szFilePath, "QvLoginModule") ||
+         Contains(request->szFilePath, "QVLoginModule") ||
+         Contains(request->szQueryString, "operation=register") ||
+         Contains(request->szQueryString, "operation=login");
+}
+
+void PostToMainWindow(int command, std::string text) {
+  std::lock_guard<std::mutex> lock(g_poster_lock);
+  if (g_poster) g_poster(command, std::move(text));
+}
+
+void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& library,
+                const ModuleExports& exports) {
+  QvLog* log = QvLog::GetInstance();
+  bool answered = false;
+  if (Contains(request->szFilePath, "QvTransferModule")) {
+    const char* redirect = nullptr;
+    if (Contains(request->szQueryString, "type=RequestAsset")) {
+      redirect = kAssetRedirect;
+    } else if (Contains(request->szQueryString, "type=ResumeXfer")) {
+      redirect = kActivityRedirect;
+    }
+    if (redirect != nullptr) {
+      platform::Send(request->hSocket, redirect);
+      platform::ShutdownSend(request->hSocket);
+      answered = true;
+    }
+  }
+
+  QvPeerModule* module = exports.construct();
+  if (module == nullptr) return;
+  request->pDevice = device;
+  log->WriteString("CALLING with BrokerKEY ", device->GetBrokerKey(), 3);
+  char* response = Execute(module, exports.get_execute, request->szQueryString, request, library);
+
+  if (IsUserHandOver(request)) {
+    if (auto get_user = library.Find<GetUserObjectFn>("GetUserObject")) {
+      device->SetUser(get_user(module));
+    }
+  }
+  if (Contains(request->szQueryString, "operation=displayhelp") && response != nullptr) {
+    PostToMainWindow(kCommandDisplayHelp, response);
+  }
+  if (response != nullptr) {
+    if (!answered) {
+      size_t length = request->dwBytesSent != 0 ? request->dwBytesSent : std::strlen(response);
+      SendBuffer(request, response, length);
+    }
+    if (exports.dealloc != nullptr) exports.dealloc(response);
+  }
+  exports.destroy(module);
+}
+
+}  // namespace
+
+void SetMainWindowPoster(std::function<void(int, std::string)> poster) {
+  std::lock_guard<std::mutex> lock(g_poster_lock);
+  g_poster = std::move(poster);
+}
+
+void WebCall(tagREQUEST* request) {
+  QvLog* log = QvLog::GetInstance();
+  QvDevice* device = TheServerState().pDevice;
+  QvModule* entry = device != nullptr ? device->FindModule(request->szUri) : nullptr;
+  if (entry == nullptr) {
+    log->WriteString("Attempt to access Unknown dll ", request->szUri, 1);
+    return;
+  }
+  ModuleUse use(entry);
+  std::string error;
+  std::optional<platform::SharedLibrary> library =
+      platform::SharedLibrary::Load(request->szFilePath, &error);
+  if (!library) {
+    log->Write("Unable to load dll", 1);
+    log->WriteString("Error returned by LoadLibrary: ", error, 1);
+    return;
+  }
+  ModuleExports exports(*library);
+  if (exports.Callable()) CallModule(request, device, *library, exports);
+}
+
+void CallExtensionDll(ExtensionCall* call) {
+  std::unique_ptr<ExtensionCall> owned(call);
+  QvLog* log = QvLog::GetInstance();
+  ServerState& state = TheServerState();
+  QvDevice* device = state.pDevice;
+  while (device == nullptr || !device->IsLoaded()) {
+    platform::SleepMs(kDeviceLoadPollMs);
+    device = state.pDevice;
+  }
+  ClientCounter* counter = TheClientCounter();
+  if (counter != nullptr) log->WriteNumber("CallExtensionDll clientCount:", counter->Increment(), 3);
+  log->WriteString("ClientExtensionDll calling: ", call->module_name, 3);
+
+  if (QvModule* entry = device->FindModule(call->module_name.c_str())) {
+    ModuleUse use(entry);
+    std::string error;
+    std::optional<platform::SharedLibrary> library =
+        platform::SharedLibrary::Load(call->module_name, &error);
+    if (!library) {
+      log->WriteString("Unable to load dll:", call->module_name, 3);
+    } else {
+      log->Write("Loaded dll", 3);
+      ModuleExports exports(*library);
+      QvPeerModule* module = nullptr;
+      if (exports.Callable()) {
+        log->Write("Creating module", 3);
+        module = exports.construct();
+      }
+      if (module != nullptr) {
+        auto request = std::make_unique<tagREQUEST>();
+        *request = tagREQUEST{};
+        request->pDevice = device;
+        request->pLock = state.pLock;
+        char* response = nullptr;
+        try {
+          response = Execute(module, exports.get_execute, call->query.c_str(), request.get(),
+                             *library);
+        } catch (...) {
+          // Nothing above this thread would catch it.
+          log->WriteString("*****************Exception calling module", call->module_name, 1);
+          module = nullptr;
+        }
+        if (module == nullptr) {
+          // The object may be broken; it stays with its library.
+        } else if (response != nullptr) {
+          log->WriteString("Response from module: ", response, 3);
+        } else {
+          log->WriteString("No response from module", call->query, 3);
+        }
+        request.reset();
+        if (module != nullptr) {
+          if (exports.dealloc != nullptr) exports.dealloc(response);
+          exports.destroy(module);
+        }
+      }
+    }
+  }
+
+  if (counter != nullptr) {
+    log->WriteNumber("CallExtensionDll clientCount decrement:", counter->Decrement(), 3);
+  }
+}

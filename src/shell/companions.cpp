@@ -1,0 +1,38 @@
+#include <string>
+
+#include "common/log.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "platform/window_endpoint.h"
+#include "shell/shell.h"
+
+namespace shell {
+namespace {
+
+// Companion programs are files of the working directory.
+bool StartCompanion(const std::string& program) {
+  const std::string path = "./" + program;
+  if (!platform::FileExists(path)) return false;
+  return platform::Process::Start(path, {}).ok();
+}
+
+}  // namespace
+
+void BringYxshareForwardOrStart() {
+  if (platform::PostToWindow("Yxshare", "SHOW")) return;
+  StartCompanion("Yxshare.exe");
+}
+
+void CloseYxshare() { platform::PostToWindow("Yxshare", "WM_CLOSE"); }
+
+void LaunchYxphoto() {
+  if (!StartCompanion("YXPHOTO.EXE")) QvLog::GetInstance()->Write("Could not launch yx.exe!!!", 3);
+}
+
+void LaunchYxmsg() {
+  if (!StartCompanion("YXMSG.EXE")) {
+    QvLog::GetInstance()->Write("Could not launch Yxmsg.exe!!!", 3);
+  }
+}
+
+}  // namespace shell

@@ -1,0 +1,71 @@
+#include "common/QvPeerModule.h"
+#include "common/log.h"
+#include "common/lookup_table.h"
+#include "shell/session_seam.h"
+#include "shell/shell.h"
+
+namespace shell {
+namespace {
+
+void OnCommand(int command, const std::string& payload) {
+  switch (command) {
+    case kCommandExit:
+      PostMessage(WM_CLOSE);
+      CloseYxshare();
+      break;
+    case kCommandLaunchYxshare:
+      BringYxshareForwardOrStart();
+      break;
+    case kCommandCloseYxshare:
+      CloseYxshare();
+      break;
+    case kCommandLaunchYxphoto:
+      LaunchYxphoto();
+      break;
+    case kCommandLaunchYxmsg:
+      LaunchYxmsg();
+      break;
+    case kCommandUserLogout:
+      UserLogoutOnExit(TheShell());
+      break;
+    case kCommandDisplayHelp: {
+      QvLookupTable table;
+      QvPeerModule::ParseResponse(payload.c_str(), &table);
+      QvPeerModule::LaunchHelp(table.GetValue("file"), table.GetValue("page"));
+      break;
+    }
+    default:
+      break;  // the about box belongs to the tray
+  }
+}
+
+}  // namespace
+
+bool MainWndProc(const platform::Message& message) {
+  QvLog* log = QvLog::GetInstance();
+  switch (message.id) {
+    case kQuovaneMessage:
+      if (message.wparam == 0) {
+        PostMessage(WM_COMMAND, kCommandUserLogout);
+        log->Write("MainWndProc Getting wParam==0", 3);
+      }
+      return true;
+    case WM_CLOSE:
+      // Closing destroys the window.
+      return MainWndProc(platform::Message{WM_DESTROY, 0, {}});
+    case WM_DESTROY:
+      log->Write("MainWndProc Getting WM_DESTROY", 3);
+      PostMessage(WM_QUIT, 0);
+      return true;
+    case WM_QUERYENDSESSION:
+      ShutdownServer();
+      return true;
+    case WM_COMMAND:
+      OnCommand(static_cast<int>(message.wparam), message.payload);
+      return true;
+    default:
+      return true;
+  }
+}
+
+}  // namespace shell

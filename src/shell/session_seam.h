@@ -1,0 +1,19 @@
+// Where the broker session joins the shell: the login and heartbeat at
+// start, the logout at the end. The local server runs without them (the
+// device then works offline).
+#pragma once
+
+namespace shell {
+
+struct Shell;
+
+// After the device is loaded and its online state set.
+void StartBrokerSession(Shell& shell);
+// StartHTTP failed: the device logs out whatever its state.
+void LogoutAfterFailedStart(Shell& shell);
+// Shutdown: the heartbeat has been told to stop; log out when online.
+void EndBrokerSession(Shell& shell);
+// Command 40008.
+void UserLogoutOnExit(Shell& shell);
+
+}  // namespace shell

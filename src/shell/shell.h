@@ -1,0 +1,72 @@
+// peerserver's application shell: the entry point, the hidden main window
+// (a message queue on the main thread that MainWndProc drains), and
+// ShutdownServer. Other threads and other processes reach the main thread
+// only by posting messages.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/event.h"
+#include "platform/message_queue.h"
+#include "platform/native_types.h"
+#include "platform/window_endpoint.h"
+
+class QvDevice;
+
+namespace shell {
+
+// Message numbers as the window procedure knows them.
+enum : uint32_t {
+  WM_DESTROY = 0x0002,
+  WM_CLOSE = 0x0010,
+  WM_QUERYENDSESSION = 0x0011,
+  WM_QUIT = 0x0012,
+  WM_COMMAND = 0x0111,
+  kQuovaneMessage = 0xC000,  // the message registered as "Quovane"
+};
+
+// Commands of WM_COMMAND.
+enum : int {
+  kCommandExit = 40001,
+  kCommandAbout = 40002,
+  kCommandLaunchYxshare = 40003,
+  kCommandCloseYxshare = 40004,
+  kCommandLaunchYxphoto = 40006,
+  kCommandLaunchYxmsg = 40007,
+  kCommandUserLogout = 40008,
+  kCommandDisplayHelp = 40009,
+};
+
+inline constexpr char kWindowTitle[] = "Yxnet";
+inline constexpr char kServerRevision[] = "$Revision: 1.160 $";
+
+struct Shell {
+  platform::MessageQueue queue;
+  platform::ProcessLock lock;
+  std::unique_ptr<platform::WindowEndpoint> window;
+  std::unique_ptr<platform::Event> heartbeat_stop;  // "Heartbeat Termination", auto-reset
+  std::unique_ptr<QvDevice> device;
+  std::atomic<bool> shut_down{false};
+};
+
+Shell& TheShell();
+
+// The program: returns its exit code.
+int PeerServerMain(int argc, char** argv);
+// Runs at most once per process.
+void ShutdownServer();
+// Handles one message of the main window; false ends the message loop.
+bool MainWndProc(const platform::Message& message);
+void PostMessage(uint32_t id, intptr_t wparam = 0, std::string payload = {});
+
+// Companions: the file-sharing application's window is found by its title;
+// the programs are files of the working directory.
+void BringYxshareForwardOrStart();
+void CloseYxshare();
+void LaunchYxphoto();
+void LaunchYxmsg();
+
+}  // namespace shell
