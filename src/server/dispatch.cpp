@@ -1,16 +1,216 @@
 #include "server/dispatch.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "common/device.h"
+#include "common/guarded_text.h"
 #include "common/log.h"
+#include "common/settings.h"
+#include "identity/device_identity.h"
+#include "net/proxy_credentials.h"
+#include "net/record_http_proxy.h"
+#include "platform/clock.h"
+#include "platform/named_event.h"
+#include "platform/socket.h"
+#include "server/file_server.h"
 #include "server/module_host.h"
 #include "server/server_state.h"
+#include "session/device_login.h"
+#include "session/heartbeat.h"
 
 namespace {
+
 constexpr size_t kPathField = sizeof(tagREQUEST::szFilePath);
+constexpr uint32_t kSslWaitMs = 30000;
+constexpr char kLoginAlarm[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.";
+
+// Redirects to the status pages; the application host and port come first.
+constexpr char kEngineRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/engine.html?qvstatus=%d&details=%s&login=false\n\n";
+constexpr char kCredentialsRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/engine.html?qvstatus=%d&details=Proxy credentials needed&login=false\n\n";
+constexpr char kRegisterFailedRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/engine.html?qvstatus=%d&details=Device register failed&login=false\n\n";
+constexpr char kOfflineStatusRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/qvstatus.html?qvstatus=%d&details=Device offline&Success=0\n\n";
+constexpr char kOfflineAssetRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/foot_asset_detail.html?qvstatus=%d&details=Device offline&Success=0\n\n";
+constexpr char kOfflineLibraryRedirect[] =
+    "HTTP/1.0 302 Found\nLocation: http://%s:%s/vclient/foot_myassets.html?qvstatus=%d&details=Device offline&Success=0\n\n";
+
+// Browsers refuse a bare status text on most ports.
+constexpr char kStatusHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+
+platform::NamedEvent& SslWait() {
+  static platform::NamedEvent event("SSLWait");
+  return event;
 }
+
+bool Contains(const char* text, const char* part) {
+  return text != nullptr && std::strstr(text, part) != nullptr;
+}
+
+// One routing decision at work: the request, the device and the answers.
+class Route {
+ public:
+  Route(tagREQUEST* request, QvDevice& device)
+      : request_(request),
+        device_(device),
+        path_(request->szFilePath),
+        query_(request->szQueryString) {}
+
+  void Run();
+
+ private:
+  void LoginGate();
+  void OnlineGate();
+  void CallModule() { WebCall(request_); }
+
+  // Answers instead of the module, then shuts the socket for sending.
+  void Answer(const std::string& text) {
+    SendBuffer(request_, text.data(), text.size());
+    platform::ShutdownSend(request_->hSocket);
+  }
+  void Redirect(const char* format, int status, const char* details = "") {
+    char text[512];
+    std::snprintf(text, sizeof text, format, device_.GetAppIP().c_str(),
+                  device_.GetAppPort().c_str(), status, details);
+    Answer(text);
+  }
+  void Status(const std::string& body) { Answer(kStatusHeader + body); }
+
+  bool CredentialsNeeded() const {
+    const QvProxyVars& proxy = device_.GetProxyVars();
+    return proxy.bCredsNeeded.load() && !device_.GetTunnelOK();
+  }
+  // The credentials are the rest of the query after "creds=".
+  bool TakeCredentials();
+  void ReportCredentialsNeeded(const char* cred_type);
+  void SetOnlineFromNetwork() { device_.SetOnlineState(IsOnline()); }
+
+  tagREQUEST* request_;
+  QvDevice& device_;
+  const char* path_;
+  const char* query_;
+};
+
+void Route::Run() {
+  if (Contains(path_, "QvDiagnosticModule")) return CallModule();
+  if (Contains(path_, "QvMetaObjectmodule") && !Contains(query_, "operation=search")) {
+    return CallModule();
+  }
+  if (Contains(path_, "QvStatusmodule")) return CallModule();
+  if (!device_.GetOnlineState() && Contains(path_, "QVLoginModule")) return LoginGate();
+  OnlineGate();
+}
+
+bool Route::TakeCredentials() {
+  QvLog* log = QvLog::GetInstance();
+  log->Write("======!!!Credentials received for proxy!!!======", 3);
+  QvProxyVars& proxy = device_.GetProxyVars();
+  proxy.bCredsNeeded.store(false);
+  SubmitProxyCredentials(proxy, std::strstr(query_, "creds=") + std::strlen("creds="));
+  if (CheckBrokerConnection(TheHeartbeatState().endpoint)) return true;
+  log->Write("======!!!Bad Credentials likely!!! ======", 3);
+  proxy.bCredsNeeded.store(true);
+  return false;
+}
+
+void Route::ReportCredentialsNeeded(const char* cred_type) {
+  QvLog::GetInstance()->Write("======!!!Credentials required for proxy!!!======", 3);
+  if (QvSettings::GetInstance()->ProxyRecorded() == "1") return;
+  RecordHttpProxy(cred_type, ReadGuarded(device_.GetProxyVars().szProxyServerName).c_str(),
+                  "creds needed", false);
+}
+
+void Route::LoginGate() {
+  QvLog* log = QvLog::GetInstance();
+  if (CredentialsNeeded()) {
+    if (!Contains(query_, "creds=")) {
+      Redirect(kCredentialsRedirect, 456);
+      ReportCredentialsNeeded("Yxnet 1");
+      return;
+    }
+    if (!TakeCredentials()) {
+      if (device_.GetTunnelOK()) {
+        Redirect(kEngineRedirect, 450, "Proxy connection established, but unable to reach broker");
+      } else {
+        Redirect(kEngineRedirect, 457, "Proxy credentials needed");
+      }
+      return;
+    }
+    if (DeviceLogin(device_) != 0) {
+      Redirect(kEngineRedirect, 500, "Unregistered");
+      return;
+    }
+  }
+  SetOnlineFromNetwork();
+  if (device_.GetOnlineState()) {
+    log->Write("QvServer was offline; doing DeviceLogin prior to QvLoginModule call", 3);
+    if (DeviceLogin(device_) != 0) {
+      log->Write(kLoginAlarm, 1);
+      log->Write("Error on device login - setting to offline state.", 1);
+      log->Write(kLoginAlarm, 1);
+      device_.SetOnlineState(false);
+    } else {
+      StopHeartbeat();
+      BeginHeartbeatThread();
+    }
+    log->WriteString("Afer DeviceLogin BrokerKey is ", device_.GetBrokerKey(), 3);
+  }
+  if (device_.GetOnlineState()) return CallModule();
+  Redirect(kRegisterFailedRedirect, -1);
+}
+
+void Route::OnlineGate() {
+  QvLog* log = QvLog::GetInstance();
+  if (device_.GetOnlineState()) {
+    SetOnlineFromNetwork();
+    if (device_.GetOnlineState()) return CallModule();
+  }
+  log->Write("Offline state", 3);
+  if (Contains(path_, "QVLoginModule") || Contains(query_, "operation=login") ||
+      Contains(query_, "operation=startup") || Contains(query_, "operation=register")) {
+    return CallModule();
+  }
+  if (Contains(path_, "QvProxyModule") || Contains(query_, "operation=search")) {
+    return Redirect(kOfflineStatusRedirect, -1);
+  }
+  if (!Contains(path_, "QvYxModule")) {
+    return Redirect(Contains(path_, "QvTransferModule") ? kOfflineAssetRedirect
+                                                        : kOfflineLibraryRedirect,
+                    -1);
+  }
+  if (CredentialsNeeded()) {
+    if (Contains(query_, "creds=")) {
+      if (!TakeCredentials()) {
+        return Status("qvstatus=" + std::to_string(device_.GetTunnelOK() ? 450 : 457) + "\n\n");
+      }
+      if (DeviceLogin(device_) == 0) return CallModule();
+      log->Write(kLoginAlarm, 1);
+      log->Write("Error on device login - setting to offline state.", 1);
+      log->Write(kLoginAlarm, 1);
+      device_.SetOnlineState(false);
+      return Status("qvstatus=500\n\n");
+    }
+    ReportCredentialsNeeded("Yxnet 2");
+    if (Contains(query_, "operation=getonlinestate")) return CallModule();
+    return Status("qvstatus=456\n\n");
+  }
+  const char* user = device_.HasUser() ? "200" : "404";
+  if (Contains(query_, "operation=init")) return Status(std::string("qvstatus=") + user + "\n\n");
+  if (Contains(query_, "operation=getnetworksettings")) {
+    return Status(std::string("qvstatus=") + user + "&ip=" + device_.GetLocalIP() +
+                  "&requestip=" + device_.GetRemoteIP() +
+                  "&fw=" + (device_.GetFirewall() ? "1" : "0"));
+  }
+  CallModule();
+}
+
+}  // namespace
 
 bool isDLL(const char* path) {
   QvLog* log = QvLog::GetInstance();
@@ -31,7 +231,34 @@ bool isDLL(const char* path) {
   return false;
 }
 
+platform::WaitResult WaitForSslConnection(uint32_t timeout_ms) {
+  QvLog* log = QvLog::GetInstance();
+  const uint32_t start = platform::TickCount();
+  platform::WaitResult result = SslWait().Wait(timeout_ms);
+  char text[64];
+  std::snprintf(text, sizeof text, "waited %6.0f seconds for ssl connection\n",
+                (platform::TickCount() - start) / 1000.0);
+  log->Write(text, 3);
+  switch (result) {
+    case platform::WaitResult::kAcquired:
+      break;
+    case platform::WaitResult::kAbandoned:
+      log->Write("*****Wait abandoned on ssl event****", 3);
+      break;
+    case platform::WaitResult::kTimeout:
+      log->Write("*****Wait timed out on sll event****", 3);
+      break;
+    case platform::WaitResult::kFailed:
+      log->WriteString("****Error Wait Failed for ssl event ", "", 3);
+      break;
+  }
+  return result;
+}
+
 void RunDll(tagREQUEST* request) {
   QvLog::GetInstance()->WriteString("RunDll: ", request->szFilePath, 3);
-  WebCall(request);
+  if (WaitForSslConnection(kSslWaitMs) != platform::WaitResult::kAcquired) return;
+  QvDevice* device = TheServerState().pDevice;
+  if (device == nullptr) return;
+  Route(request, *device).Run();
 }

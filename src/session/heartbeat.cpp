@@ -1,0 +1,206 @@
+#include "session/heartbeat.h"
+
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "common/device.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "platform/event.h"
+#include "session/device_login.h"
+#include "session/device_messages.h"
+#include "session/jsp_response.h"
+#include "session/run_jsp.h"
+
+namespace {
+
+constexpr char kPage[] = "/asys/Heartbeat.jsp?";
+constexpr char kUidKey[] = "deviceUID=";
+constexpr char kAlarm[] = "!!!======================================================================!!!";
+constexpr char kLoginAlarm[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.";
+
+std::atomic<QvDevice*> g_device{nullptr};
+std::atomic<platform::Event*> g_stop_event{nullptr};
+
+bool Accepted(int result, const QvJspResponse& response) {
+  return result == 0 && response.IsOK();
+}
+
+// Identifier mode names the device by its current identifier and port, so a
+// new identifier or port reaches the broker at the next beat.
+void RefreshUri(HeartbeatState& state, const QvDevice& device) {
+  std::string uri = state.Uri();
+  size_t key = uri.find(kUidKey);
+  if (key != std::string::npos) uri.resize(key + std::strlen(kUidKey));
+  uri += device.GetDeviceUID() + "&port=" + device.GetAppPort();
+  state.SetUri(uri);
+  QvLog::GetInstance()->WriteString("HeartbeatURI changed for new DeviceUID: ", uri, 3);
+}
+
+// Until a first beat got through, a failed beat tries the alternative ports
+// in slot order; the first that answers becomes the current port.
+int TryAlternativePorts(HeartbeatState& state, const std::string& uri, int result,
+                        std::unique_ptr<QvJspResponse>& response) {
+  QvBrokerEndpoint& endpoint = state.endpoint;
+  for (int slot = 0; slot < QvBrokerEndpoint::kAltPorts; ++slot) {
+    int port = endpoint.GetAltPort(slot);
+    if (port == -1) break;
+    response = std::make_unique<QvJspResponse>();
+    result = RunJsp(endpoint.GetBrokerIP().c_str(), port, uri.c_str(), response.get(), false);
+    if (Accepted(result, *response)) {
+      endpoint.RecordWorkingPort(endpoint.GetCurrentPort(), port);
+      endpoint.SetCurrentPort(port, true);
+      state.reached.store(true);
+      break;
+    }
+  }
+  return result;
+}
+
+// Hands each device message of the answer to the handler. The last pair is
+// not examined: a message always has pairs after its type.
+void DispatchMessages(QvJspResponse& response) {
+  QvLog* log = QvLog::GetInstance();
+  int message = 0;
+  for (int i = 0; i < response.GetDetailsCount() - 1; ++i) {
+    const char* key = response.GetDetailsKey(i);
+    const char* value = response.GetDetailsValue(i);
+    if (key != nullptr && std::strstr(key, "messageType") != nullptr) {
+      log->Write(">>", 3);
+      int length = 0;
+      if (const char* text = response.GetMsgPtr(message, &length)) {
+        iDeviceMessageHandler(value, text, length);
+        ++message;
+      } else {
+        log->WriteString("message not found: ", value, 1);
+      }
+    }
+    if (value != nullptr) log->WriteString(key != nullptr ? key : "", value, 3);
+  }
+}
+
+void Relogin(QvDevice& device) {
+  QvLog* log = QvLog::GetInstance();
+  if (DeviceLogin(device) == 0) {
+    log->Write("Device Logged In!!", 3);
+    return;
+  }
+  log->Write(kLoginAlarm, 1);
+  log->Write("Error on device login.", 1);
+  log->Write(kLoginAlarm, 1);
+  device.SetOnlineState(false);
+}
+
+}  // namespace
+
+std::string HeartbeatState::Uri() {
+  std::lock_guard<std::mutex> lock(uri_lock);
+  return uri;
+}
+
+void HeartbeatState::SetUri(std::string text) {
+  std::lock_guard<std::mutex> lock(uri_lock);
+  uri = std::move(text);
+}
+
+HeartbeatState& TheHeartbeatState() {
+  static HeartbeatState state;
+  return state;
+}
+
+bool EventWaits::WaitForStop(uint32_t interval_ms) { return stop_->Wait(interval_ms); }
+
+uint32_t HeartbeatInterval(long requested) {
+  // Compared unsigned, so a negative request is out of range too.
+  uint32_t interval = static_cast<uint32_t>(requested);
+  if (interval < kHeartbeatMinMs || interval > kHeartbeatMaxMs) return kHeartbeatDefaultMs;
+  return interval;
+}
+
+void ConfigureHeartbeat(QvDevice* device, platform::Event* stop_event) {
+  g_device.store(device);
+  g_stop_event.store(stop_event);
+}
+
+bool BeginHeartbeatThread() {
+  QvLog::GetInstance()->Write("BeginHeartbeatThread", 3);
+  QvDevice* device = g_device.load();
+  platform::Event* stop = g_stop_event.load();
+  if (device == nullptr || stop == nullptr) return false;
+  try {
+    std::thread([device, stop] {
+      EventWaits waits(stop);
+      HeartbeatThread(TheHeartbeatState(), *device, waits);
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void StopHeartbeat() {
+  if (platform::Event* stop = g_stop_event.load()) stop->Set();
+}
+
+int HeartbeatThread(HeartbeatState& state, QvDevice& device, HeartbeatWaits& waits) {
+  QvLog* log = QvLog::GetInstance();
+  QvBrokerEndpoint& endpoint = state.endpoint;
+  if (endpoint.LoadEndpoint() != 0) {
+    log->Write("Init error: cannot initiate heartbeat.", 1);
+    return -1;
+  }
+  QvSettings* settings = QvSettings::GetInstance();
+  state.interval_ms.store(HeartbeatInterval(settings->HeartbeatSleep(kHeartbeatDefaultMs)));
+  const int resume_period = settings->XferRetryInterval();
+
+  std::string uri = kPage;
+  const std::string sid = device.GetDeviceSID();
+  if (sid != "None") {
+    uri += "deviceSID=" + sid;
+    state.sid_mode.store(true);
+  } else {
+    device.NewDeviceUID("0");
+    uri += kUidKey + device.GetDeviceUID();
+  }
+  state.SetUri(uri);
+
+  int good_beats = 0;
+  do {
+    log->Write("HeartbeatThread about to update", 3);
+    if (!state.sid_mode.load()) RefreshUri(state, device);
+    const std::string beat = state.Uri();
+    auto response = std::make_unique<QvJspResponse>();
+    int result = RunJsp(endpoint.GetBrokerIP().c_str(), endpoint.GetCurrentPort(), beat.c_str(),
+                        response.get(), false);
+    if (!state.reached.load() && !Accepted(result, *response)) {
+      result = TryAlternativePorts(state, beat, result, response);
+    }
+
+    if (Accepted(result, *response)) {
+      ++good_beats;
+      state.reached.store(true);
+      log->Write("HeartbeatThread status is OK", 3);
+      device.SetOnlineState(true);
+      DispatchMessages(*response);
+      if (resume_period != 0 && good_beats == resume_period) {
+        good_beats = 0;
+        ResumeXfer();
+      }
+    } else {
+      log->Write(kAlarm, 3);
+      log->WriteNumber("HeartbeatThread status not OK: ", result, 3);
+      log->Write(kAlarm, 3);
+      const char* status = response->GetStatus();
+      if (status != nullptr && std::strcmp(status, "404") == 0) {
+        Relogin(device);
+      } else {
+        device.SetOnlineState(false);
+      }
+    }
+  } while (!waits.WaitForStop(state.interval_ms.load()));
+
+  QvSettings::ReleaseInstance();
+  return 0;
+}
