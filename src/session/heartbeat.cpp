@@ -140,6 +140,11 @@ bool BeginHeartbeatThread() {
   return true;
 }
 
+void SwitchHeartbeatToSid(HeartbeatState& state, const std::string& sid) {
+  state.SetUri(std::string(kPage) + "deviceSID=" + sid);
+  state.sid_mode.store(true);
+}
+
 void StopHeartbeat() {
   if (platform::Event* stop = g_stop_event.load()) stop->Set();
 }

@@ -70,5 +70,9 @@ void StopHeartbeat();
 // The thread body: 0, or -1 when the endpoint cannot be loaded.
 int HeartbeatThread(HeartbeatState& state, QvDevice& device, HeartbeatWaits& waits);
 
+// What a new device SID from the broker does to the loop: later beats name
+// the device by it, for good.
+void SwitchHeartbeatToSid(HeartbeatState& state, const std::string& sid);
+
 // The interval the settings ask for, within the limits.
 uint32_t HeartbeatInterval(long requested);
