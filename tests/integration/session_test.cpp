@@ -113,7 +113,7 @@ TEST_F(SessionTest, LoginReportsTheDeviceAndTakesTheKey) {
 
   const std::string modules = ModuleAndContentList(device);
   EXPECT_EQ(modules.rfind("QvServer-1.160|0-none|QvLoginModule.dll-none|", 0), 0u) << modules;
-  EXPECT_TRUE(modules.ends_with("-none|photos-3|maps-none")) << modules;
+  EXPECT_TRUE(modules.ends_with("|photos-3|maps-none")) << modules;
   EXPECT_EQ(RequestLines(),
             std::vector<std::string>{"GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
                                      "&allowUpgrade=0&port=4080&ip=" + device.GetIP() +
