@@ -1,0 +1,184 @@
+#include "support/http_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "common/ascii.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Connect(const char* local_address, uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (local_address != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, local_address, &local.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(port);
+  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+void ReadToClose(int fd, std::chrono::milliseconds timeout, HttpExchange* exchange) {
+  const auto deadline = Clock::now() + timeout;
+  char chunk[16384];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return;
+    pollfd item{fd, POLLIN, 0};
+    int ready = ::poll(&item, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n > 0) {
+      exchange->answer.append(chunk, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    exchange->closed = true;
+    exchange->reset = n < 0;
+    return;
+  }
+}
+
+HttpExchange Run(const char* local_address, uint16_t port, std::string_view request,
+                 std::chrono::milliseconds timeout) {
+  HttpExchange exchange;
+  int fd = Connect(local_address, port);
+  if (fd < 0) return exchange;
+  exchange.connected = true;
+  // A server that closes early may refuse the rest; its answer still counts.
+  if (!request.empty()) SendAll(fd, request);
+  ReadToClose(fd, timeout, &exchange);
+  ::close(fd);
+  return exchange;
+}
+
+}  // namespace
+
+HttpExchange Exchange(uint16_t port, std::string_view request, std::chrono::milliseconds timeout) {
+  return Run(nullptr, port, request, timeout);
+}
+
+HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port,
+                          std::string_view request, std::chrono::milliseconds timeout) {
+  return Run(local_address.c_str(), port, request, timeout);
+}
+
+HttpExchange Get(uint16_t port, std::string_view target) {
+  std::string request = "GET ";
+  request.append(target).append(" HTTP/1.0\r\n\r\n");
+  return Exchange(port, request);
+}
+
+std::string HttpAnswer::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (EqualsIgnoreCase(key, name)) return value;
+  }
+  return std::string();
+}
+
+HttpAnswer ParseAnswer(const std::string& raw) {
+  HttpAnswer answer;
+  size_t end = raw.find("\n\n");
+  size_t crlf = raw.find("\r\n\r\n");
+  size_t body = 0;
+  if (crlf != std::string::npos && (end == std::string::npos || crlf < end)) {
+    end = crlf;
+    body = crlf + 4;
+  } else if (end != std::string::npos) {
+    body = end + 2;
+  } else {
+    answer.body = raw;
+    return answer;
+  }
+  answer.has_head = true;
+  answer.body = raw.substr(body);
+  std::string_view head(raw.data(), end);
+  bool first = true;
+  while (!head.empty()) {
+    size_t newline = head.find('\n');
+    std::string_view line = head.substr(0, newline);
+    head = newline == std::string_view::npos ? std::string_view() : head.substr(newline + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      answer.status_line = std::string(line);
+      first = false;
+      continue;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    answer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  }
+  return answer;
+}
+
+OpenConnection::OpenConnection(uint16_t port) : fd_(Connect(nullptr, port)) {}
+
+OpenConnection::~OpenConnection() { Close(); }
+
+OpenConnection::OpenConnection(OpenConnection&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)) {}
+
+OpenConnection& OpenConnection::operator=(OpenConnection&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool OpenConnection::Send(std::string_view data) { return fd_ >= 0 && SendAll(fd_, data); }
+
+HttpExchange OpenConnection::Finish(std::chrono::milliseconds timeout) {
+  HttpExchange exchange;
+  exchange.connected = fd_ >= 0;
+  if (fd_ >= 0) ReadToClose(fd_, timeout, &exchange);
+  return exchange;
+}
+
+void OpenConnection::ShutdownWrite() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
+void OpenConnection::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}

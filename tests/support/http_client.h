@@ -1,0 +1,68 @@
+// A client of the local web server for tests: raw request bytes over
+// loopback, the answer read until the server ends the connection. Every
+// wait is bounded, so a server that never answers fails a test instead of
+// hanging it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct HttpExchange {
+  bool connected = false;
+  // The server ended the connection (orderly or by reset) before the
+  // deadline; false means it was still open when the test gave up.
+  bool closed = false;
+  bool reset = false;
+  std::string answer;  // every byte received
+};
+
+inline constexpr std::chrono::milliseconds kAnswerTimeout{20000};
+
+// Sends request to 127.0.0.1:port and reads until the server closes.
+HttpExchange Exchange(uint16_t port, std::string_view request,
+                      std::chrono::milliseconds timeout = kAnswerTimeout);
+// The same from another loopback address (127.0.0.2...), which the server
+// sees as a different host.
+HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port,
+                          std::string_view request,
+                          std::chrono::milliseconds timeout = kAnswerTimeout);
+// "GET <target> HTTP/1.0" and an empty line.
+HttpExchange Get(uint16_t port, std::string_view target);
+
+// An answer split at its first empty line (LF or CR LF line ends).
+struct HttpAnswer {
+  bool has_head = false;
+  std::string status_line;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  // The first header of that name (compared without case), or empty.
+  std::string Header(std::string_view name) const;
+};
+HttpAnswer ParseAnswer(const std::string& raw);
+
+// A connection that is opened at once and then kept as the test says: it
+// may stay silent (tying up a server thread in its receive), send later,
+// and read its answer.
+class OpenConnection {
+ public:
+  explicit OpenConnection(uint16_t port);
+  ~OpenConnection();
+  OpenConnection(OpenConnection&& other) noexcept;
+  OpenConnection& operator=(OpenConnection&& other) noexcept;
+  OpenConnection(const OpenConnection&) = delete;
+  OpenConnection& operator=(const OpenConnection&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  bool Send(std::string_view data);
+  // Tells the server that nothing more comes.
+  void ShutdownWrite();
+  // Reads until the server closes, bounded by timeout.
+  HttpExchange Finish(std::chrono::milliseconds timeout = kAnswerTimeout);
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
