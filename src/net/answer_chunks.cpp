@@ -7,8 +7,7 @@
 namespace {
 
 bool HasEither(std::string_view text, std::string_view http10, std::string_view http11) {
-  return text.find(http10) != std::string_view::npos ||
-         text.find(http11) != std::string_view::npos;
+  return text.find(http10) != std::string_view::npos || text.find(http11) != std::string_view::npos;
 }
 
 }  // namespace

@@ -30,10 +30,10 @@ constexpr int kLingerSeconds = 30;
 
 // How the sending stage ended.
 enum class Sent {
-  kOk,           // go on: hand over, read or finish with the send result
-  kFailed,       // result -1, full cleanup
-  kTlsFailed,    // result -1, cleanup without proxy discovery
-  kAbandoned,    // the GET could not be sent: close and return -1 at once
+  kOk,         // go on: hand over, read or finish with the send result
+  kFailed,     // result -1, full cleanup
+  kTlsFailed,  // result -1, cleanup without proxy discovery
+  kAbandoned,  // the GET could not be sent: close and return -1 at once
 };
 
 class OutboundRequest {
@@ -64,12 +64,8 @@ class OutboundRequest {
 
     bool discover = true;
     switch (secure_ ? SendSecure() : SendPlain()) {
-      case Sent::kAbandoned:
-        platform::CloseSocket(socket_);
-        return -1;
-      case Sent::kFailed:
-        result_ = -1;
-        break;
+      case Sent::kAbandoned: platform::CloseSocket(socket_); return -1;
+      case Sent::kFailed: result_ = -1; break;
       case Sent::kTlsFailed:
         result_ = -1;
         discover = false;
@@ -137,8 +133,8 @@ class OutboundRequest {
     platform::SetSendTimeout(socket_, timeout);
 
     log->Write("ConnectRequest--Calling Connect", 3);
-    int error = platform::ConnectIPv4(socket_, address, static_cast<uint16_t>(target_port_ & 0xFFFF),
-                                      timeout);
+    int error = platform::ConnectIPv4(socket_, address,
+                                      static_cast<uint16_t>(target_port_ & 0xFFFF), timeout);
     if (error != 0) {
       log->Write("ConnectRequest(): connect error", 1);
       log->WriteNumber("WSALastError", error, 3);
@@ -153,14 +149,17 @@ class OutboundRequest {
   }
 
   bool Socks() {
-    bool ok = util_.EstablishSocksConnect(host_.c_str(), port_ & 0xFFFF, EncodedCredentials(), socket_);
-    QvLog::GetInstance()->Write(ok ? "EstablishSocksConnect succeeded" : "EstablishSocksConnect failed", 3);
+    bool ok =
+        util_.EstablishSocksConnect(host_.c_str(), port_ & 0xFFFF, EncodedCredentials(), socket_);
+    QvLog::GetInstance()->Write(
+        ok ? "EstablishSocksConnect succeeded" : "EstablishSocksConnect failed", 3);
     return ok;
   }
 
   bool Tunnel() {
     bool ok = util_.EstablishProxyConnect(host_.c_str(), port_, EncodedCredentials(), socket_);
-    QvLog::GetInstance()->Write(ok ? "EstablishProxyConnect succeeded" : "EstablishProxyConnect failed", 3);
+    QvLog::GetInstance()->Write(
+        ok ? "EstablishProxyConnect succeeded" : "EstablishProxyConnect failed", 3);
     return ok;
   }
 
@@ -182,7 +181,8 @@ class OutboundRequest {
     std::string text;
     if (mode_ == 2) {
       log->Write("ConnectRequest-- Formatting direct yxprotocol proxytest request.", 3);
-      std::array<char, kProbeSize> probe = FormatProbe(raw_path_ != nullptr ? raw_path_ : "\0\0\0\0\0\0\0");
+      std::array<char, kProbeSize> probe =
+          FormatProbe(raw_path_ != nullptr ? raw_path_ : "\0\0\0\0\0\0\0");
       text.assign(probe.data(), probe.size());
       log->WriteString("ConnectRequest-- Done Formatting direct yxprotocol proxytest: ",
                        ChunkText(text.data(), text.size()), 3);
@@ -216,7 +216,8 @@ class OutboundRequest {
 
     const size_t question = path_.find('?');
     const std::string page = path_.substr(0, question);
-    const std::string lead = question == std::string::npos ? std::string() : path_.substr(question + 1);
+    const std::string lead =
+        question == std::string::npos ? std::string() : path_.substr(question + 1);
     const int64_t length = files->size() + static_cast<int64_t>(lead.size());
     const std::string header = FormatUploadHeader(route_, page, SelectedAgent(), host_, length);
 
@@ -226,7 +227,10 @@ class OutboundRequest {
       log->WriteNumber("ConnectRequest-- Error on sending HTTP request for file upload", -1, 3);
       return Sent::kFailed;
     }
-    log->Write("ConnectRequest-- Done Formatting and sending HTTP request for file upload; ready to send data", 3);
+    log->Write(
+        "ConnectRequest-- Done Formatting and sending HTTP request for file upload; ready to send "
+        "data",
+        3);
     if (!platform::Send(socket_, lead).ok()) {
       log->Write("ConnectRequest-- Error on sending HTTP data hdr for file upload", 3);
       return Sent::kFailed;
@@ -299,7 +303,8 @@ class OutboundRequest {
       log->WriteNumber("\tnRet: ", n, 3);
       total += static_cast<size_t>(n);
       if (total > kMaxAnswerBytes) {
-        log->WriteNumber("ConnectRequest(): answer too large, limit ", static_cast<long>(kMaxAnswerBytes), 1);
+        log->WriteNumber("ConnectRequest(): answer too large, limit ",
+                         static_cast<long>(kMaxAnswerBytes), 1);
         result_ = -1;
         return;
       }
@@ -309,9 +314,7 @@ class OutboundRequest {
       }
       ChunkVerdict verdict = JudgeAnswerChunk(text);
       switch (verdict.kind) {
-        case ChunkKind::kData:
-          Append(verdict.append);
-          continue;
+        case ChunkKind::kData: Append(verdict.append); continue;
         case ChunkKind::kCredentialsRequired:
           log->Write("======!!!Credentials required for proxy!!!======", 3);
           SetCredentialsNeeded();

@@ -55,7 +55,9 @@ void SetBrowserAgent(bool browser) { g_browser_agent.store(browser); }
 
 const char* SelectedAgent() { return g_browser_agent.load() ? kBrowserAgent : kAgent; }
 
-void SetOutboundTimeout(uint32_t milliseconds) { g_timeout_ms.store(std::max<uint32_t>(milliseconds, 1)); }
+void SetOutboundTimeout(uint32_t milliseconds) {
+  g_timeout_ms.store(std::max<uint32_t>(milliseconds, 1));
+}
 
 uint32_t OutboundTimeout() { return g_timeout_ms.load(); }
 
@@ -114,7 +116,8 @@ std::string ProxyServerName() {
 }
 
 void SetProxyServerName(std::string_view name) {
-  if (QvDevice* device = OutboundDevice()) WriteGuarded(device->GetProxyVars().szProxyServerName, name);
+  if (QvDevice* device = OutboundDevice())
+    WriteGuarded(device->GetProxyVars().szProxyServerName, name);
 }
 
 bool ClaimProxyServerName(std::string_view name) {

@@ -111,9 +111,7 @@ class TunnelNegotiation {
         log->WriteString("======!!!Proxy Error !!!======>", host_, 3);
         util_.SaveErrorLine(reply_);
         break;
-      case TunnelReply::kOther:
-        SetTunnelEstablished();
-        break;
+      case TunnelReply::kOther: SetTunnelEstablished(); break;
     }
     return State::kReport;
   }

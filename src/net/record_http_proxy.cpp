@@ -35,9 +35,8 @@ ProxyReportSettings ReadProxyReportSettings() {
   return stored;
 }
 
-std::string FormatRecordHttpProxyPath(const ProxyReportSettings& settings,
-                                      const char* cred_type, const char* proxy_id,
-                                      const char* return_text, bool socks) {
+std::string FormatRecordHttpProxyPath(const ProxyReportSettings& settings, const char* cred_type,
+                                      const char* proxy_id, const char* return_text, bool socks) {
   // The device UID begins with the device's address.
   const std::string_view uid = settings.device_uid;
   const std::string_view address = uid.substr(0, uid.find('-'));

@@ -21,9 +21,8 @@ ProxyReportSettings ReadProxyReportSettings();
 
 // The page path with its query. return_text null sends "retcode=OK";
 // otherwise its first 32 characters go, escaped.
-std::string FormatRecordHttpProxyPath(const ProxyReportSettings& settings,
-                                      const char* cred_type, const char* proxy_id,
-                                      const char* return_text, bool socks);
+std::string FormatRecordHttpProxyPath(const ProxyReportSettings& settings, const char* cred_type,
+                                      const char* proxy_id, const char* return_text, bool socks);
 
 // True when the page call returned 0, whatever the broker's status.
 bool RecordHttpProxy(const char* cred_type, const char* proxy_id, const char* return_text,

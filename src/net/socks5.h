@@ -20,8 +20,7 @@ enum class SocksMethodReply {
 // 05 01 02 when credentials are offered, else 05 01 00.
 std::string FormatSocksGreeting(bool with_credentials);
 // 01, ULEN, user, PLEN, password; none when either is longer than 255.
-std::optional<std::string> FormatSocksAuthRequest(std::string_view user,
-                                                  std::string_view password);
+std::optional<std::string> FormatSocksAuthRequest(std::string_view user, std::string_view password);
 // 05 01 00 01, the four address bytes, the port high byte first (10 bytes).
 std::string FormatSocksConnectRequest(const platform::Ipv4Address& address, int port);
 

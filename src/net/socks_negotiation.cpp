@@ -43,13 +43,21 @@ class SocksNegotiation {
   }
 
  private:
-  enum class State { kResolve, kGreet, kAuthenticate, kConnect, kReportFailure, kReportSuccess, kDone };
+  enum class State {
+    kResolve,
+    kGreet,
+    kAuthenticate,
+    kConnect,
+    kReportFailure,
+    kReportSuccess,
+    kDone
+  };
 
   // Sends message and keeps what came back (nothing after a failure).
   std::string_view Exchange(const std::string& message) {
     std::memcpy(buffer_, message.data(), message.size());
-    int received = util_.SendRecvBuffer(socket_, buffer_, static_cast<int>(message.size()),
-                                        kBufferSize);
+    int received =
+        util_.SendRecvBuffer(socket_, buffer_, static_cast<int>(message.size()), kBufferSize);
     reply_ = std::string_view(buffer_, received > 0 ? static_cast<size_t>(received) : 0);
     return reply_;
   }
@@ -77,8 +85,8 @@ class SocksNegotiation {
       case SocksMethodReply::kNoAuthentication: return State::kConnect;
       case SocksMethodReply::kRefused: break;
     }
-    QvLog::GetInstance()->WriteNumber("EstablishSocksConnect got nak from proxy on connect: ",
-                                      SocksReplyFirstByte(reply), 3);
+    QvLog::GetInstance()->WriteNumber(
+        "EstablishSocksConnect got nak from proxy on connect: ", SocksReplyFirstByte(reply), 3);
     return State::kDone;
   }
 

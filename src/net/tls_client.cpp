@@ -90,7 +90,8 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
   if (std::optional<platform::Ipv4Address> address = platform::ParseDottedIPv4(host)) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), Dotted(*address).c_str()) == 1;
   } else {
-    named = SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 && SSL_set1_host(ssl_, host.c_str()) == 1;
+    named =
+        SSL_set_tlsext_host_name(ssl_, host.c_str()) == 1 && SSL_set1_host(ssl_, host.c_str()) == 1;
   }
   if (!named) {
     log->WriteString("ConnectRequest() SSL host name fail", host, 1);

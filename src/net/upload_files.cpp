@@ -37,7 +37,8 @@ bool UploadFiles::SendTo(platform::SocketDescriptor socket, char* buffer, size_t
   for (Part& part : parts_) {
     int64_t left = part.size;
     while (left > 0) {
-      const auto want = static_cast<int64_t>(std::min<uint64_t>(buffer_size, static_cast<uint64_t>(left)));
+      const auto want =
+          static_cast<int64_t>(std::min<uint64_t>(buffer_size, static_cast<uint64_t>(left)));
       platform::SysResult<int64_t> read = part.file.Read(buffer, want);
       int64_t n = read.ok() ? read.value : 0;
       if (n <= 0) {

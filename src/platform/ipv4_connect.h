@@ -26,7 +26,6 @@ SysResult<Ipv4Address> ResolveIPv4(const std::string& host);
 
 // Connects socket to address:port, giving up after timeout_ms. 0, or the
 // error number (ETIMEDOUT's number on a time-out). The socket stays blocking.
-int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port,
-                uint32_t timeout_ms);
+int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms);
 
 }  // namespace platform

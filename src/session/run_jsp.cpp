@@ -9,7 +9,8 @@
 int RunJsp(const char* host, int port, const char* uri, QvJspResponse* response, bool secure) {
   QvNetUtil util;
   std::string stream;
-  int result = util.ConnectRequest(host, port, uri, &stream, nullptr, secure, false, false, 0, false);
+  int result =
+      util.ConnectRequest(host, port, uri, &stream, nullptr, secure, false, false, 0, false);
   QvLog::GetInstance()->WriteNumber("GetUrlData returned ", result, 4);
   if (result != 0) return result;
   // The stream is text: it ends at the terminator written on close.

@@ -34,10 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Only a 200 opens the tunnel; only the judged statuses save a line.
   if (ok && !device->GetTunnelOK()) std::abort();
-  if (size <= 1023 && std::memchr(data, 0, size) == nullptr && ok != (judged == TunnelReply::kEstablished)) {
+  if (size <= 1023 && std::memchr(data, 0, size) == nullptr &&
+      ok != (judged == TunnelReply::kEstablished)) {
     std::abort();
   }
-  if (util.GetLastErrorLine() != nullptr && std::strlen(util.GetLastErrorLine()) > 127) std::abort();
+  if (util.GetLastErrorLine() != nullptr && std::strlen(util.GetLastErrorLine()) > 127)
+    std::abort();
   if (ReadGuarded(device->GetProxyVars().szProxyServerName).size() > 255) std::abort();
   return 0;
 }

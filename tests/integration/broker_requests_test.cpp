@@ -37,8 +37,8 @@ std::string PostLogPath(const std::string& file_name) {
   std::string text = "/asys/PostLog.jsp?";
   for (auto [name, value] : std::vector<std::pair<std::string, std::string>>{
            {"domainSID", "D1"}, {"vendorSID", "V2"}, {"brokerSID", "B3"}, {"deviceSID", "S9"}}) {
-    text += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
-            value + "\r\n";
+    text += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+            "\r\n";
   }
   text += "--" + b + "\r\nContent-Disposition: form-data; name=\"asysFile\"; filename=\"" +
           file_name + "\"\r\nContent-Type: text/plain\r\n\r\n";
@@ -136,8 +136,9 @@ TEST_F(BrokerRequestsTest, UntrustedCertificateFails) {
   EXPECT_EQ(Page("/asys/CheckConnection.jsp?", true, &response), -1);
   EXPECT_EQ(response.GetStatus(), nullptr);
   EXPECT_TRUE(Logged("ConnectRequest() SSL_connect establisment fail"));
-  EXPECT_TRUE(Logged("ConnectRequest() SSL certificate verification fail: "
-                     "self-signed certificate in certificate chain"))
+  EXPECT_TRUE(
+      Logged("ConnectRequest() SSL certificate verification fail: "
+             "self-signed certificate in certificate chain"))
       << ReadText("QvDebug.log");
   EXPECT_TRUE(broker.Requests().empty());
 
@@ -150,18 +151,19 @@ TEST(BrokerCertificate, NameMismatchFails) {
   ScopedWorkDir dir;
   const std::string cert = (dir.path() / "other.pem").string();
   const std::string key = (dir.path() / "other.key").string();
-  ASSERT_EQ(RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                        "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=other.example",
-                        "-addext", "subjectAltName=DNS:other.example", "-days", "1", "-keyout",
-                        key, "-out", cert},
-                       std::chrono::seconds(30)),
-            0);
+  ASSERT_EQ(
+      RunCommand({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                  "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=other.example", "-addext",
+                  "subjectAltName=DNS:other.example", "-days", "1", "-keyout", key, "-out", cert},
+                 std::chrono::seconds(30)),
+      0);
   QvBrokerFixture broker(QVBROKER_PROGRAM, {"--cert", cert, "--key", key});
   ASSERT_TRUE(broker.ok()) << broker.failure();
   UseDirectRoute();
   WriteSettings({{"BrokerCAFile", cert}});
   QvJspResponse response;
-  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true), -1);
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true),
+            -1);
   EXPECT_TRUE(LoggedPrefix("ConnectRequest() SSL certificate verification fail: "))
       << ReadText("QvDebug.log");
   EXPECT_TRUE(broker.Requests().empty());
@@ -185,8 +187,9 @@ TEST_F(BrokerRequestsTest, UploadOfOneFile) {
   EXPECT_TRUE(answer.IsOK());
   EXPECT_STREQ(answer.GetDetails("bytes"), "24");
 
-  const std::string header = FormatUploadHeader(RequestRoute{}, "/asys/PostLog.jsp", "YxnetAsys",
-                                                "127.0.0.1", static_cast<int64_t>(preamble.size() + 24));
+  const std::string header =
+      FormatUploadHeader(RequestRoute{}, "/asys/PostLog.jsp", "YxnetAsys", "127.0.0.1",
+                         static_cast<int64_t>(preamble.size() + 24));
   EXPECT_EQ(broker.Requests(), std::vector<std::string>{header + preamble + content});
   EXPECT_EQ(ReadText(broker.store_dir() / "my report.txt"), content);
 }

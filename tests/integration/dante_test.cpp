@@ -46,7 +46,8 @@ class DanteTest : public ::testing::Test {
   }
 
   int Heartbeat(QvJspResponse* response) {
-    return RunJsp("127.0.0.1", broker.plain_port(), "/asys/Heartbeat.jsp?deviceSID=S9", response, false);
+    return RunJsp("127.0.0.1", broker.plain_port(), "/asys/Heartbeat.jsp?deviceSID=S9", response,
+                  false);
   }
 
   std::string ProxiedGet() {
@@ -80,12 +81,14 @@ TEST_F(DanteTest, TlsThroughSocksReportsTheFirstSuccess) {
   Settings("");
   UseSocksProxy(dante->port());
   QvJspResponse response;
-  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true), 0);
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true),
+            0);
   EXPECT_TRUE(response.IsOK());
   EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
   const std::vector<std::string> requests = broker.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("&proxyID=socks&proxy_is_socks=No&retcode=OK&credType=util%20estbSocks%202 "),
+  EXPECT_NE(requests[0].find(
+                "&proxyID=socks&proxy_is_socks=No&retcode=OK&credType=util%20estbSocks%202 "),
             std::string::npos)
       << requests[0];
   EXPECT_EQ(requests[1], "GET http://127.0.0.1:" + std::to_string(broker.tls_port()) +

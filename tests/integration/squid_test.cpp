@@ -29,9 +29,8 @@ class SquidTest : public ::testing::Test {
     if (std::string(SQUID_PROGRAM).empty()) {
       GTEST_SKIP() << "squid is not installed";
     }
-    squid = std::make_unique<SquidFixture>(SQUID_PROGRAM,
-                                           std::vector<std::pair<std::string, std::string>>{
-                                               {"alice", "s3cret"}});
+    squid = std::make_unique<SquidFixture>(
+        SQUID_PROGRAM, std::vector<std::pair<std::string, std::string>>{{"alice", "s3cret"}});
     ASSERT_TRUE(squid->ok()) << squid->failure();
     ASSERT_TRUE(broker.ok()) << broker.failure();
     Settings("1");
@@ -67,9 +66,10 @@ class SquidTest : public ::testing::Test {
 TEST_F(SquidTest, WithoutCredentialsTheProxyAsksForThem) {
   UseHttpProxy(squid->port());
   std::string response;
-  EXPECT_EQ(util.ConnectRequest("127.0.0.1", broker.plain_port(), "/asys/Heartbeat.jsp?deviceSID=S9",
-                                &response, nullptr, false, false, false, 0, false),
-            -1);
+  EXPECT_EQ(
+      util.ConnectRequest("127.0.0.1", broker.plain_port(), "/asys/Heartbeat.jsp?deviceSID=S9",
+                          &response, nullptr, false, false, false, 0, false),
+      -1);
   EXPECT_TRUE(CredsNeeded());
   EXPECT_STREQ(util.GetLastErrorLine(), "HTTP/1.1 407 Proxy Authentication Required");
   EXPECT_TRUE(ServerName().starts_with("Server: squid/")) << ServerName();
@@ -85,7 +85,8 @@ TEST_F(SquidTest, WithCredentialsTheAbsoluteUrlGoesThrough) {
             0);
   EXPECT_STREQ(response.GetStatus(), "404");
   ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_TRUE(broker.Requests()[0].starts_with("GET /asys/Heartbeat.jsp?deviceSID=S9 HTTP/1.1\r\n"));
+  EXPECT_TRUE(
+      broker.Requests()[0].starts_with("GET /asys/Heartbeat.jsp?deviceSID=S9 HTTP/1.1\r\n"));
   // squid logs the absolute URL it was sent, without the query.
   EXPECT_NE(squid->AccessLog().find("GET http://127.0.0.1:" + Plain("/asys/Heartbeat.jsp? alice ")),
             std::string::npos)
@@ -112,8 +113,10 @@ TEST_F(SquidTest, ViaHeaderIsLearntAndReportedOnce) {
   EXPECT_TRUE(ServerName().starts_with("Via: 1.1 qvtest (squid/")) << ServerName();
   ASSERT_EQ(broker.Requests().size(), 1u);
   const std::string report = broker.Requests()[0];
-  EXPECT_TRUE(report.starts_with("GET /asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&")) << report;
-  EXPECT_NE(report.find("&proxyID=Via%3A%201.1%20qvtest%20%28squid%2F"), std::string::npos) << report;
+  EXPECT_TRUE(report.starts_with("GET /asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&"))
+      << report;
+  EXPECT_NE(report.find("&proxyID=Via%3A%201.1%20qvtest%20%28squid%2F"), std::string::npos)
+      << report;
   EXPECT_NE(report.find("&proxy_is_socks=No&retcode="), std::string::npos);
   EXPECT_NE(report.find("&credType=util%20conreq "), std::string::npos);
   EXPECT_TRUE(Logged("RecordHttpProxy sent"));
@@ -125,7 +128,8 @@ TEST_F(SquidTest, TlsThroughAConnectTunnel) {
   Settings("0");
   UseHttpProxy(squid->port(), kCredentials);
   QvJspResponse response;
-  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true), 0);
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true),
+            0);
   EXPECT_TRUE(response.IsOK());
   EXPECT_TRUE(TestOutboundDevice().GetTunnelOK());
   EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
@@ -141,13 +145,15 @@ TEST_F(SquidTest, TlsThroughAConnectTunnel) {
   EXPECT_EQ(names[1], "000002-tls.req");
   EXPECT_EQ(requests[1], "GET http://127.0.0.1:" + std::to_string(broker.tls_port()) +
                              "/asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n"
-                             "Pragma: no-cache\nProxy-Authorization: Basic " + kEncoded + "\n\n");
+                             "Pragma: no-cache\nProxy-Authorization: Basic " +
+                             kEncoded + "\n\n");
 }
 
 TEST_F(SquidTest, ConnectTunnelWithoutCredentials) {
   UseHttpProxy(squid->port());
   QvJspResponse response;
-  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true), -1);
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true),
+            -1);
   EXPECT_TRUE(CredsNeeded());
   EXPECT_FALSE(TestOutboundDevice().GetTunnelOK());
   EXPECT_TRUE(Logged("!!!>>>EstablishProxyConnect(): Creds needed<<<!!!"));
@@ -161,14 +167,16 @@ TEST_F(SquidTest, ConnectTunnelWithoutCredentials) {
 TEST_F(SquidTest, PlainRequestThroughATunnel) {
   UseHttpProxy(squid->port(), kCredentials);
   std::string response;
-  EXPECT_EQ(util.ConnectRequest("127.0.0.1", broker.plain_port(), "/asys/update.jsp?type=a&status=1",
-                                &response, nullptr, false, true, false, 0, false),
-            0);
+  EXPECT_EQ(
+      util.ConnectRequest("127.0.0.1", broker.plain_port(), "/asys/update.jsp?type=a&status=1",
+                          &response, nullptr, false, true, false, 0, false),
+      0);
   ASSERT_EQ(broker.Requests().size(), 1u);
   EXPECT_EQ(broker.Requests()[0],
             "GET http://127.0.0.1:" + Plain("/asys/update.jsp?type=a&status=1") +
                 " HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\nPragma: no-cache\n"
-                "Proxy-Authorization: Basic " + kEncoded + "\n\n");
+                "Proxy-Authorization: Basic " +
+                kEncoded + "\n\n");
   EXPECT_NE(squid->AccessLog().find("CONNECT 127.0.0.1:" + std::to_string(broker.plain_port())),
             std::string::npos);
 }

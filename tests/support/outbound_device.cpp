@@ -46,6 +46,10 @@ void UseProxy(uint16_t port, const std::string& credentials, bool socks) {
 
 }  // namespace
 
-void UseHttpProxy(uint16_t port, const std::string& credentials) { UseProxy(port, credentials, false); }
+void UseHttpProxy(uint16_t port, const std::string& credentials) {
+  UseProxy(port, credentials, false);
+}
 
-void UseSocksProxy(uint16_t port, const std::string& credentials) { UseProxy(port, credentials, true); }
+void UseSocksProxy(uint16_t port, const std::string& credentials) {
+  UseProxy(port, credentials, true);
+}

@@ -57,13 +57,13 @@ SquidFixture::SquidFixture(const std::string& program,
 bool SquidFixture::Start(const std::string& program) {
   const uint16_t port = FreeLoopbackPort();
   const std::string d = dir_.string();
-  std::string config = "http_port 127.0.0.1:" + std::to_string(port) + "\n" +
-                       "pid_filename " + d + "/squid.pid\n" +
-                       "cache_log " + d + "/cache.log\n" +
-                       "access_log " + d + "/access.log\n" +
+  std::string config = "http_port 127.0.0.1:" + std::to_string(port) + "\n" + "pid_filename " + d +
+                       "/squid.pid\n" + "cache_log " + d + "/cache.log\n" + "access_log " + d +
+                       "/access.log\n" +
                        "cache deny all\n"
                        "cache_dir null /tmp\n"
-                       "coredump_dir " + d + "\n" +
+                       "coredump_dir " +
+                       d + "\n" +
                        "shutdown_lifetime 1 seconds\n"
                        "visible_hostname qvtest\n"
                        "pinger_enable off\n"
@@ -98,7 +98,8 @@ SquidFixture::~SquidFixture() {
   process_.reset();
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator("/dev/shm", ignored)) {
-    if (entry.path().filename().string().starts_with(service_ + "-")) fs::remove(entry.path(), ignored);
+    if (entry.path().filename().string().starts_with(service_ + "-"))
+      fs::remove(entry.path(), ignored);
   }
   fs::remove_all(dir_, ignored);
 }
@@ -112,9 +113,8 @@ DanteFixture::DanteFixture(const std::string& program, bool username_method) {
   for (int attempt = 0; attempt < kStartAttempts && !ok(); ++attempt) {
     const uint16_t port = FreeLoopbackPort();
     WriteText(dir_ / "danted.conf",
-              "logoutput: " + d + "/danted.log\n" +
-                  "internal: 127.0.0.1 port = " + std::to_string(port) + "\n" +
-                  "external: 127.0.0.1\n" +
+              "logoutput: " + d + "/danted.log\n" + "internal: 127.0.0.1 port = " +
+                  std::to_string(port) + "\n" + "external: 127.0.0.1\n" +
                   "socksmethod: " + (username_method ? "username" : "none") + "\n" +
                   "user.privileged: root\n"
                   "user.unprivileged: nobody\n"
@@ -127,8 +127,8 @@ DanteFixture::DanteFixture(const std::string& program, bool username_method) {
       return;
     }
     process_.reset();
-    failure_ = "danted did not start: " + ReadText(dir_ / "danted.out") +
-               ReadText(dir_ / "danted.log");
+    failure_ =
+        "danted did not start: " + ReadText(dir_ / "danted.out") + ReadText(dir_ / "danted.log");
   }
 }
 
@@ -139,8 +139,9 @@ DanteFixture::~DanteFixture() {
 }
 
 bool EnsureSystemUser(const std::string& name, const std::string& password) {
-  const std::string script = "id -u " + name + " >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin " +
-                             name + " && echo '" + name + ":" + password + "' | chpasswd";
+  const std::string script = "id -u " + name +
+                             " >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin " + name +
+                             " && echo '" + name + ":" + password + "' | chpasswd";
   return RunCommand({"/usr/bin/flock", "/tmp/qvtest-system-user.lock", "/bin/sh", "-c", script},
                     std::chrono::seconds(60)) == 0;
 }

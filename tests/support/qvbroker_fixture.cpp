@@ -39,11 +39,11 @@ QvBrokerFixture::QvBrokerFixture(const std::string& program, std::vector<std::st
     : dir_(MakeTempDir("qvbroker-")) {
   fs::create_directory(dir_ / "rec");
   fs::create_directory(dir_ / "store");
-  std::vector<std::string> args = {"--port", "0",
-                                   "--tls-port", "0",
+  std::vector<std::string> args = {"--port",       "0",
+                                   "--tls-port",   "0",
                                    "--ready-file", (dir_ / "ready").string(),
-                                   "--record", (dir_ / "rec").string(),
-                                   "--store", (dir_ / "store").string()};
+                                   "--record",     (dir_ / "rec").string(),
+                                   "--store",      (dir_ / "store").string()};
   // A CA is generated only when no certificate is given.
   if (std::find(extra_args.begin(), extra_args.end(), "--cert") == extra_args.end()) {
     args.insert(args.end(), {"--ca-out", (dir_ / "ca.pem").string()});

@@ -63,8 +63,7 @@ SysResult<Ipv4Address> ResolveIPv4(const std::string& host) {
   return {out, 0};
 }
 
-int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port,
-                uint32_t timeout_ms) {
+int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);

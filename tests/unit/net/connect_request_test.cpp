@@ -19,7 +19,8 @@
 
 namespace {
 
-const std::string kBody = "StatusCode=200\r\nName=OK\r\nDescription=Request completed\r\nDetails=\r\n";
+const std::string kBody =
+    "StatusCode=200\r\nName=OK\r\nDescription=Request completed\r\nDetails=\r\n";
 
 class ConnectRequestTest : public ::testing::Test {
  protected:
@@ -106,7 +107,8 @@ TEST_F(ConnectRequestTest, SendOnlyModesNeverUseTheProxy) {
 }
 
 TEST_F(ConnectRequestTest, ProxyTroubleEndsTheRequest) {
-  auto refused = Answering("HTTP/1.1 407 Proxy Authentication Required\r\nServer: squid/5.7\r\n\r\nx");
+  auto refused =
+      Answering("HTTP/1.1 407 Proxy Authentication Required\r\nServer: squid/5.7\r\n\r\nx");
   std::string response = "kept";
   EXPECT_EQ(Get("127.0.0.1", refused->port(), "/", &response), -1);
   EXPECT_EQ(response, "kept");
@@ -188,7 +190,8 @@ TEST_F(ConnectRequestTest, SecondSocksNegotiationFailsAtOnce) {
   UseSocksProxy(proxy.port());
   auto first = std::async(std::launch::async, [&] {
     QvNetUtil other;
-    return other.ConnectRequest("10.9.8.7", 80, "/", nullptr, nullptr, false, false, false, 0, false);
+    return other.ConnectRequest("10.9.8.7", 80, "/", nullptr, nullptr, false, false, false, 0,
+                                false);
   });
   greeted.get_future().wait();
   EXPECT_TRUE(SocksNegotiationInProgress());
@@ -223,7 +226,8 @@ TEST_F(ConnectRequestTest, ProxyDiscoveryReportsOnce) {
   EXPECT_EQ(requests[0],
             "GET http://10.9.8.7:81/p HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\nPragma: no-cache\n"
             "Proxy-Authorization: Basic YWxpY2U6czNjcmV0\n\n");
-  EXPECT_TRUE(requests[1].starts_with("GET http://127.0.0.1:9/asys/RecordHttpProxy.jsp?deviceUID="));
+  EXPECT_TRUE(
+      requests[1].starts_with("GET http://127.0.0.1:9/asys/RecordHttpProxy.jsp?deviceUID="));
   EXPECT_NE(requests[1].find("&proxyID=Via%3A%201.1%20gate%0D&proxy_is_socks=No"
                              "&retcode=HTTP%2F1.0%20200%20OK%0D%0AVia%3A%201.1%20gate%0D%0A"
                              "&credType=util%20conreq HTTP/1.0\n"),

@@ -51,7 +51,9 @@ class ProxyTunnelTest : public ::testing::Test {
     return ok;
   }
 
-  std::string ServerName() { return ReadGuarded(TestOutboundDevice().GetProxyVars().szProxyServerName); }
+  std::string ServerName() {
+    return ReadGuarded(TestOutboundDevice().GetProxyVars().szProxyServerName);
+  }
 
   ScopedWorkDir dir;
   RecordingPeer broker;
@@ -61,7 +63,8 @@ class ProxyTunnelTest : public ::testing::Test {
 }  // namespace
 
 TEST(ConnectReply, Judged) {
-  EXPECT_EQ(JudgeConnectReply("HTTP/1.1 200 Connection established\r\n\r\n"), TunnelReply::kEstablished);
+  EXPECT_EQ(JudgeConnectReply("HTTP/1.1 200 Connection established\r\n\r\n"),
+            TunnelReply::kEstablished);
   EXPECT_EQ(JudgeConnectReply("HTTP/1.0  200 OK\r\n"), TunnelReply::kEstablished);
   EXPECT_EQ(JudgeConnectReply("HTTP/1.1 407 Proxy Authentication Required\r\n"),
             TunnelReply::kCredentialsRequired);

@@ -59,7 +59,8 @@ TEST(RecordHttpProxyCall, TrueWhenThePageCallSucceeds) {
   EXPECT_TRUE(RecordHttpProxy("Yxnet 1", "proxy", "creds needed", false));
   EXPECT_TRUE(Logged("RecordHttpProxy call failed:0"));
   ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_TRUE(broker.Requests()[0].starts_with("GET /asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&"));
+  EXPECT_TRUE(
+      broker.Requests()[0].starts_with("GET /asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&"));
 
   WriteSettings({{"BrokerIP", "127.0.0.1"}, {"BrokerPort", "1"}});
   EXPECT_FALSE(RecordHttpProxy("Yxnet 1", "proxy", nullptr, false));

@@ -60,8 +60,7 @@ TEST(RequestTemplates, UploadHeader) {
             "Cache-Control: no-cache\n"
             " \n"
             "\n");
-  EXPECT_EQ(FormatUploadHeader(ViaProxy("Zm9v"), "/asys/PostLog.jsp", "A", "h", 0)
-                .substr(0, 51),
+  EXPECT_EQ(FormatUploadHeader(ViaProxy("Zm9v"), "/asys/PostLog.jsp", "A", "h", 0).substr(0, 51),
             "POST http://broker.example:8080/asys/PostLog.jsp HT");
 }
 
