@@ -1,0 +1,201 @@
+// peerserver under load and bad input: idle connections that each hold a
+// thread do not keep ordinary requests out, a full descriptor table only
+// delays service, and hostile byte streams leave it serving. Afterwards no
+// thread or descriptor is left over.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+#include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/peerserver_fixture.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kSettleTimeout = std::chrono::seconds(90);
+
+std::string FileAnswer(const PeerServer& server, const std::string& path, const char* type) {
+  const std::string bytes = ReadText(server.root() / path);
+  return std::string("HTTP/1.0 200 OK\nContent-Type: ") + type +
+         "\nContent-Length: " + std::to_string(bytes.size()) + "\n\n" + bytes;
+}
+
+// Waits until the process is back to (or below) the counts it had idle.
+void ExpectBackToBaseline(const PeerServer& server, long threads, long descriptors) {
+  bool settled = WaitUntil(
+      [&] { return server.ThreadCount() <= threads && server.DescriptorCount() <= descriptors; },
+      kSettleTimeout);
+  EXPECT_TRUE(settled) << "threads " << server.ThreadCount() << " (idle " << threads
+                       << "), descriptors " << server.DescriptorCount() << " (idle "
+                       << descriptors << ")";
+}
+
+}  // namespace
+
+TEST(PeerServerLoad, IdleConnectionsDoNotKeepRequestsOut) {
+  constexpr int kIdle = 1000;
+  constexpr int kRequests = 1000;
+  ASSERT_GT(platform::RaiseDescriptorLimit(), kIdle + 200);
+  PeerServer server;
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string index = FileAnswer(server, "index.html", "text/html");
+  // Counted before the first connection: a client thread may outlive its
+  // answer by a moment.
+  const long threads = server.ThreadCount();
+  const long descriptors = server.DescriptorCount();
+  ASSERT_EQ(Get(server.port(), "/index.html").answer, index);
+
+  std::vector<OpenConnection> idle;
+  idle.reserve(kIdle);
+  for (int i = 0; i < kIdle; ++i) {
+    idle.emplace_back(server.port());
+    ASSERT_TRUE(idle.back().connected()) << i;
+  }
+  // Each one is accepted and holds its thread in the receive.
+  EXPECT_TRUE(WaitUntil([&] { return server.ThreadCount() >= threads + kIdle; }, kSettleTimeout))
+      << server.ThreadCount();
+
+  std::atomic<int> failed{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c) {
+    clients.emplace_back([&] {
+      for (int r = 0; r < kRequests / 4; ++r) {
+        if (Get(server.port(), "/index.html").answer != index) ++failed;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(failed.load(), 0);
+
+  // The idle ones are still waiting, unanswered.
+  EXPECT_GE(server.ThreadCount(), threads + kIdle);
+  idle.clear();
+  ExpectBackToBaseline(server, threads, descriptors);
+  EXPECT_EQ(server.Terminate(), 0);
+}
+
+TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
+  PeerServer server;
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string index = FileAnswer(server, "index.html", "text/html");
+  // Counted before the first connection: a client thread may outlive its
+  // answer by a moment.
+  const long threads = server.ThreadCount();
+  const long descriptors = server.DescriptorCount();
+  ASSERT_EQ(Get(server.port(), "/index.html").answer, index);
+
+  // Room for a few connections only; accept then fails with EMFILE.
+  const long limit = descriptors + 8;
+  const std::string limits = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
+  ASSERT_EQ(RunCommand({"/usr/bin/prlimit", "--pid", std::to_string(server.pid()), limits},
+                       std::chrono::seconds(30)),
+            0);
+  std::vector<OpenConnection> idle;
+  for (int i = 0; i < 16; ++i) idle.emplace_back(server.port());
+  EXPECT_TRUE(WaitUntil([&] { return server.DescriptorCount() >= limit; }, kSettleTimeout))
+      << server.DescriptorCount();
+  // This one waits in the backlog while accept fails (the failures cannot
+  // reach the log: it needs descriptors too).
+  OpenConnection waiting(server.port());
+  ASSERT_TRUE(waiting.connected());
+  ASSERT_TRUE(waiting.Send("GET /index.html HTTP/1.0\r\n\r\n"));
+  HttpExchange early = waiting.Finish(std::chrono::milliseconds(300));
+  EXPECT_FALSE(early.closed);
+  EXPECT_EQ(early.answer, "");
+
+  idle.clear();  // descriptors come free; accepting must go on
+  EXPECT_EQ(waiting.Finish().answer, index);
+  EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
+  ExpectBackToBaseline(server, threads, descriptors);
+  EXPECT_EQ(server.Terminate(), 0);
+}
+
+TEST(PeerServerLoad, HostileRequestStreamsLeaveItServing) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
+                     {TEST_MODULE_DIR "/ThrowingModule.dll", "ThrowingModule.dll"},
+                     {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string index = FileAnswer(server, "index.html", "text/html");
+  // Counted before the first connection: a client thread may outlive its
+  // answer by a moment.
+  const long threads = server.ThreadCount();
+  const long descriptors = server.DescriptorCount();
+  ASSERT_EQ(Get(server.port(), "/index.html").answer, index);
+
+  const std::vector<std::string> requests = {
+      "GET /index.html HTTP/1.0\r\n\r\n",
+      "GET /QvExampleModule.dll?a=1&b=%41%zz&creds=u:p HTTP/1.1\r\nHost: x\r\n\r\n",
+      "GET /ThrowingModule.dll?x HTTP/1.0\r\n\r\n",
+      "GET /QvTransferModule.dll?type=RequestAsset HTTP/1.0\r\n\r\n",
+      "GET http://127.0.0.1/vclient/engine.html?q=1 HTTP/1.0\r\n\r\n",
+      "GET /QvShareModule.dll?filelist=%41" + std::string(3000, 'f') + " HTTP/1.0\r\n\r\n",
+      "get /vclient/../../etc/passwd HTTP/1.0\r\n\r\n",
+  };
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 100;
+  std::atomic<int> unclosed{0};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < kThreads; ++t) {
+    clients.emplace_back([&, t] {
+      std::mt19937 random(20240607u + static_cast<unsigned>(t));
+      auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
+      for (int i = 0; i < kPerThread; ++i) {
+        std::string bytes;
+        switch (below(5)) {
+          case 0:  // random bytes
+            for (size_t n = below(3000); n > 0; --n) bytes.push_back(static_cast<char>(random()));
+            break;
+          case 1: {  // a request cut anywhere
+            const std::string& whole = requests[below(requests.size())];
+            bytes = whole.substr(0, below(whole.size() + 1));
+            break;
+          }
+          case 2:  // a line far beyond the receive buffer
+            bytes = "GET /" + std::string(8192 + below(60000), 'A') + " HTTP/1.0\r\n\r\n";
+            break;
+          case 3: {  // a request with bytes flipped
+            bytes = requests[below(requests.size())];
+            for (int flips = 1 + static_cast<int>(below(8)); flips > 0; --flips) {
+              bytes[below(bytes.size())] = static_cast<char>(random());
+            }
+            break;
+          }
+          default:  // a whole request
+            bytes = requests[below(requests.size())];
+        }
+        OpenConnection connection(server.port());
+        if (!connection.connected()) {
+          ++unclosed;
+          continue;
+        }
+        connection.Send(bytes);
+        connection.ShutdownWrite();
+        HttpExchange exchange = connection.Finish();
+        if (!exchange.closed) ++unclosed;
+        if (!exchange.answer.empty()) ++answered;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(unclosed.load(), 0);
+  // Some streams were requests it could answer (the rest it refused).
+  EXPECT_GT(answered.load(), kThreads * kPerThread / 10) << answered.load();
+
+  EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
+  EXPECT_EQ(Get(server.port(), "/QvExampleModule.dll?still=here").answer,
+            "HTTP/1.0 200 OK\nContent-Type: text/plain\n\nstill=here\n");
+  ExpectBackToBaseline(server, threads, descriptors);
+  EXPECT_EQ(server.Terminate(), 0);
+}

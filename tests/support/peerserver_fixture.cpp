@@ -1,0 +1,191 @@
+#include "support/peerserver_fixture.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "common/ini_file.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kUid[] = "127.0.0.1-test-device";
+constexpr char kSid[] = "test-sid-1";
+constexpr auto kStartTimeout = std::chrono::seconds(60);
+
+fs::path MakeTempDir(const std::string& prefix) {
+  std::random_device random;
+  for (;;) {
+    fs::path path = fs::temp_directory_path() / (prefix + std::to_string(random()));
+    if (fs::create_directory(path)) return path;
+  }
+}
+
+long CountEntries(const fs::path& directory) {
+  std::error_code error;
+  long count = 0;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+}
+
+}  // namespace
+
+PeerServer::PeerServer(PeerServerOptions options)
+    : options_(std::move(options)), dir_(MakeTempDir("peerserver-")) {
+  work_ = dir_ / "work";
+  doc_ = dir_ / "doc";
+  root_ = dir_ / "root";
+  session_ = dir_ / "session";
+  fs::create_directories(work_ / "vclient");
+  fs::create_directories(doc_);
+  fs::create_directories(session_);
+  fs::permissions(session_, fs::perms::owner_all);
+  fs::copy(WEBROOT_DIR, root_, fs::copy_options::recursive);
+  fs::copy_file(root_ / "vclient" / "port.htx", work_ / "vclient" / "port.htx");
+
+  WriteText(work_ / "vaneboot.exe", "#!/bin/sh\necho started >> vaneboot-ran\n");
+  fs::permissions(work_ / "vaneboot.exe", fs::perms::owner_all);
+
+  std::string listed;
+  for (const auto& [library, name] : options_.modules) {
+    fs::copy_file(library, root_ / name, fs::copy_options::overwrite_existing);
+    listed += name + ";";
+  }
+  configured_port_ = FreeLoopbackPort();
+  std::map<std::string, std::string> settings = {
+      {"LogLevel", "3"},
+      {"AppPath", root_.string()},
+      {"AppPort", std::to_string(configured_port_)},
+      {"AllowHosts", "127.0.0.1"},
+      {"AllowFiles", "*.html;*.js;*.css;*.bin"},
+      {"DefaultPage", "index.html"},
+  };
+  if (!listed.empty()) settings["Modules"] = listed;
+  if (options_.with_broker) {
+    broker_ = std::make_unique<QvBrokerFixture>(
+        QVBROKER_PROGRAM,
+        std::vector<std::string>{"--device", std::string("deviceUID=") + kUid + "&deviceSID=" + kSid});
+    if (!broker_->ok()) {
+      failure_ = broker_->failure();
+      return;
+    }
+    settings["BrokerIP"] = "127.0.0.1";
+    settings["BrokerPort"] = std::to_string(broker_->plain_port());
+    settings["BrokerSecurePort"] = std::to_string(broker_->tls_port());
+    settings["BrokerCAFile"] = broker_->ca_file().string();
+    settings["DeviceUID"] = kUid;
+    settings["DeviceSID"] = kSid;
+    settings["proxyRecorded"] = "1";
+  } else {
+    // No broker: the login is refused at once and the device runs offline.
+    settings["BrokerIP"] = "127.0.0.1";
+    settings["BrokerPort"] = std::to_string(FreeLoopbackPort());
+    settings["BrokerSecurePort"] = std::to_string(FreeLoopbackPort());
+  }
+  for (const auto& [key, value] : options_.settings) settings[key] = value;
+  std::string ini = "[Quovane]\n";
+  for (const auto& [key, value] : settings) ini += key + "=" + value + "\n";
+  WriteText(work_ / "vane.ini", ini);
+
+  process_ = Launch(options_.args, "peerserver.out");
+  if (!process_) {
+    failure_ = "cannot start " PEERSERVER_PROGRAM;
+    return;
+  }
+  if (!options_.wait_ready) return;
+  // "LogLevel: " is logged once the listen thread runs.
+  bool ready = WaitUntil(
+      [&] {
+        return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos ||
+               !process_->Running();
+      },
+      kStartTimeout);
+  if (!ready || !process_->Running()) {
+    failure_ = "peerserver did not start; its log:\n" + Log() + "\nits output:\n" +
+               ReadText(dir_ / "peerserver.out");
+    return;
+  }
+  port_ = static_cast<uint16_t>(std::atoi(Setting("AppPort").c_str()));
+  if (port_ == 0) failure_ = "no AppPort after start";
+}
+
+PeerServer::~PeerServer() {
+  process_.reset();
+  broker_.reset();
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+std::unique_ptr<ChildProcess> PeerServer::Launch(const std::vector<std::string>& args,
+                                                 const std::string& output) {
+  // env runs the program in the working directory with the session
+  // directory set, and keeps the process id.
+  std::vector<std::string> argv = {"-C", work_.string(), "XDG_RUNTIME_DIR=" + session_.string()};
+  argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
+  argv.push_back(PEERSERVER_PROGRAM);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess::Start("/usr/bin/env", argv, dir_ / output);
+}
+
+std::optional<int> PeerServer::RunSecondCopy(const std::vector<std::string>& args,
+                                             std::chrono::milliseconds timeout) {
+  std::unique_ptr<ChildProcess> second = Launch(args, "second.out");
+  if (!second) return std::nullopt;
+  return second->WaitFor(timeout);
+}
+
+std::optional<int> PeerServer::WaitExit(std::chrono::milliseconds timeout) {
+  return process_ ? process_->WaitFor(timeout) : std::nullopt;
+}
+
+int PeerServer::Terminate() { return process_ ? process_->Stop(std::chrono::seconds(30)) : -1; }
+
+int PeerServer::Interrupt() {
+  if (!process_) return -1;
+  if (process_->Running()) ::kill(process_->pid(), SIGINT);
+  if (std::optional<int> status = process_->WaitFor(std::chrono::seconds(30))) return *status;
+  return process_->Stop(std::chrono::seconds(1));
+}
+
+std::string PeerServer::Log() const {
+  if (fs::exists(work_ / "QvDebug.log")) return ReadText(work_ / "QvDebug.log");
+  return ReadText(work_ / "QvDebuglog.bak");
+}
+
+std::string PeerServer::Setting(const std::string& key) const {
+  return std::string(IniFind(ReadText(work_ / "vane.ini"), "Quovane", key).value_or(""));
+}
+
+long PeerServer::ThreadCount() const {
+  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "task");
+}
+
+long PeerServer::DescriptorCount() const {
+  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "fd");
+}
+
+std::string ChromiumProgram() {
+  return FindProgram({"/usr/bin/chromium", "/usr/bin/chromium-browser"});
+}
+
+std::string DumpDom(const std::string& url) {
+  const std::string program = ChromiumProgram();
+  if (program.empty()) return std::string();
+  fs::path profile = MakeTempDir("chromium-");
+  std::string output;
+  int status = RunCommand({program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                           "--no-first-run", "--disable-background-networking",
+                           "--disable-component-update", "--disable-sync",
+                           "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000",
+                           "--dump-dom", url},
+                          std::chrono::seconds(60), &output);
+  std::error_code ignored;
+  fs::remove_all(profile, ignored);
+  return status == 0 ? output : std::string();
+}

@@ -1,0 +1,100 @@
+// The real peerserver program for one test, started as a user would: in a
+// temporary working directory with its own vane.ini, a web root holding the
+// shipped pages (and test modules when asked), and a session directory of
+// its own (XDG_RUNTIME_DIR), so that tests run side by side. Stopped with
+// SIGTERM when the object goes.
+//
+//   <dir>/work     working directory: vane.ini, logs, vclient/port.htx, and
+//                  a "vaneboot.exe" script that appends a line to
+//                  "vaneboot-ran" when it is started
+//   <dir>/doc      the port file "..\doc\port.js"
+//   <dir>/root     the web root (AppPath)
+//   <dir>/session  the session directory
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/qvbroker_fixture.h"
+
+struct PeerServerOptions {
+  std::vector<std::string> args = {"-wbx"};
+  // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,
+  // AllowFiles for the pages, AppPath, AppPort on a free port), or
+  // replacing them.
+  std::map<std::string, std::string> settings;
+  // Modules copied into the web root and listed: library file, listed name.
+  std::vector<std::pair<std::string, std::string>> modules;
+  // A qvbroker that knows this device, so that it logs in and is online:
+  // module requests then reach their modules instead of an offline redirect.
+  bool with_broker = false;
+  // A program and its arguments that start peerserver (e.g. prlimit).
+  std::vector<std::string> launcher;
+  // Wait until the listener runs (else only until the process started).
+  bool wait_ready = true;
+};
+
+class PeerServer {
+ public:
+  explicit PeerServer(PeerServerOptions options = {});
+  ~PeerServer();
+  PeerServer(const PeerServer&) = delete;
+  PeerServer& operator=(const PeerServer&) = delete;
+
+  // Running with its listener up (or started, without wait_ready).
+  bool ok() const { return failure_.empty(); }
+  const std::string& failure() const { return failure_; }
+  uint16_t port() const { return port_; }
+  // The AppPort written into vane.ini before the start.
+  uint16_t configured_port() const { return configured_port_; }
+  int pid() const { return process_ ? process_->pid() : -1; }
+  const std::filesystem::path& work() const { return work_; }
+  const std::filesystem::path& root() const { return root_; }
+  const std::filesystem::path& doc() const { return doc_; }
+  const std::filesystem::path& session() const { return session_; }
+  // With with_broker: the broker it logs in to.
+  QvBrokerFixture* broker() const { return broker_.get(); }
+
+  // Another copy in the same working and session directories; its exit
+  // status, or none when it did not end within timeout.
+  std::optional<int> RunSecondCopy(const std::vector<std::string>& args,
+                                   std::chrono::milliseconds timeout);
+
+  std::optional<int> WaitExit(std::chrono::milliseconds timeout);
+  // SIGTERM or SIGINT; the exit status (128+signal when it had to be killed).
+  int Terminate();
+  int Interrupt();
+
+  // The debug log; after shutdown it has been moved to QvDebuglog.bak.
+  std::string Log() const;
+  std::string Setting(const std::string& key) const;
+  // Live threads and open descriptors of the process (/proc), -1 when gone.
+  long ThreadCount() const;
+  long DescriptorCount() const;
+
+ private:
+  std::unique_ptr<ChildProcess> Launch(const std::vector<std::string>& args,
+                                       const std::string& output);
+
+  PeerServerOptions options_;
+  std::filesystem::path dir_, work_, doc_, root_, session_;
+  std::unique_ptr<QvBrokerFixture> broker_;
+  std::unique_ptr<ChildProcess> process_;
+  uint16_t port_ = 0;
+  uint16_t configured_port_ = 0;
+  std::string failure_;
+};
+
+// Chromium's program, or empty when it is not installed.
+std::string ChromiumProgram();
+// The page as Chromium's DOM after scripts ran (headless, bounded in time);
+// empty when Chromium failed.
+std::string DumpDom(const std::string& url);
