@@ -1,6 +1,7 @@
 // Programs that integration tests run beside them (qvbroker, squid, danted):
 // started with their output in a log file, stopped with SIGTERM (SIGKILL
-// after a grace period), always reaped. Waits are bounded; nothing sleeps a
+// after a grace period), always reaped; SIGTERM also reaches them when the
+// test process dies. Waits are bounded; nothing sleeps a
 // fixed time hoping a program is ready.
 #pragma once
 
