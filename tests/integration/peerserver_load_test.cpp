@@ -79,7 +79,7 @@ TEST(PeerServerLoad, IdleConnectionsDoNotKeepRequestsOut) {
   EXPECT_GE(server.ThreadCount(), threads + kIdle);
   idle.clear();
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
@@ -115,7 +115,7 @@ TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   EXPECT_EQ(waiting.Finish().answer, index);
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerLoad, HostileRequestStreamsLeaveItServing) {
@@ -197,5 +197,5 @@ TEST(PeerServerLoad, HostileRequestStreamsLeaveItServing) {
   EXPECT_EQ(Get(server.port(), "/QvExampleModule.dll?still=here").answer,
             "HTTP/1.0 200 OK\nContent-Type: text/plain\n\nstill=here\n");
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }

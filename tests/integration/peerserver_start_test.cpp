@@ -76,7 +76,7 @@ TEST(PeerServerStart, ASecondCopyEndsAndTheFirstServesOn) {
                 .find("<h1>Yxnetwork</h1>"),
             std::string::npos);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
@@ -113,14 +113,14 @@ TEST(PeerServerStart, RecordsItsPortAndKeepsAPageWithoutPort) {
             "var QvPort = " + port + ";\n");
   // Without ':' the start page names no port and stays as it is.
   EXPECT_EQ(server.Setting("DefaultPage"), "index.html");
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerStart, TerminationSignalsEndItInOrder) {
   {
     PeerServer server;
     ASSERT_TRUE(server.ok()) << server.failure();
-    EXPECT_EQ(server.Terminate(), 0);
+    EXPECT_EQ(server.Terminate(), 0) << server.Output();
     ExpectOrderlyShutdown(server);
   }
   {
@@ -170,5 +170,5 @@ TEST(PeerServerCurl, FilesErrorsAndModules) {
   // Ten bytes and no status line: an HTTP/0.9 answer to curl.
   EXPECT_EQ(Curl({"--http0.9", base + "/BytesSentModule.dll?x=1"}, &status), "0123456789");
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(server.Terminate(), 0);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }

@@ -153,6 +153,8 @@ int PeerServer::Interrupt() {
   return process_->Stop(std::chrono::seconds(1));
 }
 
+std::string PeerServer::Output() const { return ReadText(dir_ / "peerserver.out"); }
+
 std::string PeerServer::Log() const {
   if (fs::exists(work_ / "QvDebug.log")) return ReadText(work_ / "QvDebug.log");
   return ReadText(work_ / "QvDebuglog.bak");

@@ -73,6 +73,8 @@ class PeerServer {
   int Terminate();
   int Interrupt();
 
+  // What the program wrote to stdout and stderr (sanitizer reports).
+  std::string Output() const;
   // The debug log; after shutdown it has been moved to QvDebuglog.bak.
   std::string Log() const;
   std::string Setting(const std::string& key) const;
