@@ -10,6 +10,7 @@
 #include "common/bounded_copy.h"
 #include "common/log.h"
 #include "net/answer_chunks.h"
+#include "net/hide_credentials.h"
 #include "net/header_line.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
@@ -198,7 +199,8 @@ class OutboundRequest {
       return Sent::kAbandoned;
     }
     sent_ = static_cast<int>(sent.value);
-    log->WriteString("ConnectRequest() sent", ChunkText(text.data(), text.size()), 3);
+    log->WriteString("ConnectRequest() sent", HideCredentials(ChunkText(text.data(), text.size())),
+                     3);
     log->Write("ConnectRequest-- Done Calling  send", 3);
     return Sent::kOk;
   }
@@ -238,7 +240,7 @@ class OutboundRequest {
     Buffer();
     if (!files->SendTo(socket_, buffer_.get(), kBufferSize)) return Sent::kFailed;
     sent_ = static_cast<int>(sent.value);
-    log->WriteString("ConnectRequest() sent", header, 3);
+    log->WriteString("ConnectRequest() sent", HideCredentials(header), 3);
     log->Write("ConnectRequest-- Done Calling  send", 3);
     return Sent::kOk;
   }
@@ -249,7 +251,11 @@ class OutboundRequest {
     if (!direct_ && !(socks_ ? Socks() : Tunnel())) return Sent::kFailed;
     if (!tls_.Connect(socket_, host_)) return Sent::kTlsFailed;
     log->Write("ConnectRequest--Formatting SSL HTTPS request.", 3);
-    const std::string text = FormatSecureGetRequest(route_, path_, SelectedAgent());
+    // The proxy's credentials are for the proxy: inside the tunnel they would
+    // reach the broker.
+    RequestRoute inside = route_;
+    inside.credentials.clear();
+    const std::string text = FormatSecureGetRequest(inside, path_, SelectedAgent());
     log->Write("ConnectRequest-- Done Formatting SSL HTTPS request.", 3);
     log->Write("ConnectRequest-- Calling  pfnSSL_write", 3);
     sent_ = tls_.Write(text);

@@ -10,6 +10,7 @@
 #include "common/settings.h"
 #include "net/answer_chunks.h"
 #include "net/header_line.h"
+#include "net/hide_credentials.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
 #include "net/record_http_proxy.h"
@@ -62,7 +63,7 @@ class TunnelNegotiation {
       log->Write("ConnectRequest(): error on GET send", 1);
       return State::kDone;
     }
-    log->WriteString("EstablishProxyConnect() sent", request, 3);
+    log->WriteString("EstablishProxyConnect() sent", HideCredentials(request), 3);
     log->Write("EstablishProxyConnect read", 3);
     return State::kReceive;
   }

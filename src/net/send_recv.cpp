@@ -1,6 +1,7 @@
 // SendRecvBuffer: the one send-and-receive exchange of a SOCKS negotiation.
 #include "common/log.h"
 #include "net/answer_chunks.h"
+#include "net/hide_credentials.h"
 #include "net/net_util.h"
 #include "platform/socket.h"
 
@@ -14,7 +15,11 @@ int QvNetUtil::SendRecvBuffer(platform::SocketDescriptor socket, char* buffer, i
     log->Write("SendRecvBuffer(): error on send", 1);
     return -1;
   }
-  log->WriteString("SendRecvBuffer() sent", ChunkText(buffer, static_cast<size_t>(length)), 3);
+  const std::string_view message(buffer, static_cast<size_t>(length));
+  log->WriteString("SendRecvBuffer() sent",
+                   IsSocksPasswordMessage(message) ? "(user name and password)"
+                                                   : ChunkText(buffer, message.size()),
+                   3);
   log->Write("SendRecvBuffer read", 3);
   // One byte kept for the terminator: replies are also read as text.
   platform::SysResult<long> received =

@@ -103,6 +103,7 @@ TEST_F(DanteTest, UsernameAndPassword) {
   EXPECT_EQ(Heartbeat(&response), 0);
   EXPECT_TRUE(Logged("EstablishSocksConnect: authed username/password"));
   EXPECT_EQ(broker.Requests(), std::vector<std::string>{ProxiedGet()});
+  EXPECT_EQ(ReadText("QvDebug.log").find(kPassword), std::string::npos);
 }
 
 TEST_F(DanteTest, UsernameMethodRefusesDevicesWithoutCredentials) {

@@ -123,7 +123,8 @@ TEST_F(SquidTest, ViaHeaderIsLearntAndReportedOnce) {
 }
 
 // TLS inside a CONNECT tunnel: the tunnel is reported once (unregistered
-// device), then the broker gets the request byte for byte.
+// device), then the broker gets the request byte for byte, without the
+// proxy's credentials; the log never shows them.
 TEST_F(SquidTest, TlsThroughAConnectTunnel) {
   Settings("0");
   UseHttpProxy(squid->port(), kCredentials);
@@ -145,8 +146,9 @@ TEST_F(SquidTest, TlsThroughAConnectTunnel) {
   EXPECT_EQ(names[1], "000002-tls.req");
   EXPECT_EQ(requests[1], "GET http://127.0.0.1:" + std::to_string(broker.tls_port()) +
                              "/asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n"
-                             "Pragma: no-cache\nProxy-Authorization: Basic " +
-                             kEncoded + "\n\n");
+                             "Pragma: no-cache\n \n\n");
+  EXPECT_EQ(ReadText("QvDebug.log").find(kEncoded), std::string::npos);
+  EXPECT_TRUE(LoggedPrefix("EstablishProxyConnect() sent: CONNECT 127.0.0.1:"));
 }
 
 TEST_F(SquidTest, ConnectTunnelWithoutCredentials) {
