@@ -1,9 +1,9 @@
 #include "common/help_viewer.h"
 
-#include <cstdlib>
 #include <thread>
 
 #include "common/QvPeerModule.h"
+#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/program_search.h"
@@ -24,10 +24,8 @@ std::optional<platform::Process> StartHelpViewer(const std::string& viewer, cons
 // The opener shows the whole file; the topic has no meaning to it.
 void QvPeerModule::LaunchHelp(const char* help_file, const char* /*topic*/) {
   // Looked up once: without an opener help stays unavailable for the run.
-  static const std::optional<std::string> viewer = [] {
-    const char* path = std::getenv("PATH");
-    return FindHelpViewer(path != nullptr ? path : "");
-  }();
+  static const std::optional<std::string> viewer =
+      FindHelpViewer(platform::GetEnvironment("PATH").value_or(""));
   if (!viewer) return;
   std::optional<platform::Process> started = StartHelpViewer(*viewer, help_file);
   if (!started) return;
