@@ -10,6 +10,7 @@
 #include "common/bounded_copy.h"
 #include "common/device.h"
 #include "common/log.h"
+#include "common/query_for_log.h"
 #include "common/settings.h"
 #include "session/broker_endpoint.h"
 
@@ -28,23 +29,6 @@ char* NewText(const char* text) { return text != nullptr ? NewText(std::string_v
 template <size_t N>
 std::string_view BoundedText(const char (&field)[N]) {
   return std::string_view(field, strnlen(field, N));
-}
-
-// The part of a query that may be logged: a credentials value
-// ("user:password") is shown up to its colon, and without a colon not at all.
-std::string_view LoggableQuery(std::string_view query) {
-  constexpr std::string_view kCreds = "creds=";
-  size_t start = std::string_view::npos;
-  if (query.starts_with(kCreds)) {
-    start = 0;
-  } else {
-    size_t amp = query.find("&creds=");
-    if (amp != std::string_view::npos) start = amp + 1;
-  }
-  if (start == std::string_view::npos) return query;
-  size_t value = start + kCreds.size();
-  size_t colon = query.find(':', value);
-  return query.substr(0, colon == std::string_view::npos ? value : colon);
 }
 
 }  // namespace
@@ -82,7 +66,7 @@ void QvPeerModule::ParseString(const char* query) {
   if (query == nullptr || *query == '\0') return;
   QvLog* log = QvLog::GetInstance();
   std::string_view text(query);
-  log->WriteString("ParseString: ", LoggableQuery(text), 3);
+  log->WriteString("ParseString: ", QueryForLog(text), 3);
 
   m_nParams = 0;
   DeallocStrings();
