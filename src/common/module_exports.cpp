@@ -11,7 +11,7 @@ void QvCopyRevision(char* dest, size_t size, const char* keyword) {
 
 char* QvNewText(const char* text, size_t length) {
   char* copy = new char[length + 1];
-  std::memcpy(copy, text, length);
+  if (length != 0) std::memcpy(copy, text, length);
   copy[length] = '\0';
   return copy;
 }

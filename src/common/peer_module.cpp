@@ -16,12 +16,7 @@
 
 namespace {
 
-char* NewText(std::string_view text) {
-  char* copy = new char[text.size() + 1];
-  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  return copy;
-}
+char* NewText(std::string_view text) { return QvNewText(text.data(), text.size()); }
 
 char* NewText(const char* text) { return text != nullptr ? NewText(std::string_view(text)) : nullptr; }
 
