@@ -26,6 +26,21 @@ constexpr uint32_t kDeviceLoadPollMs = 1000;
 std::mutex g_poster_lock;
 std::function<void(int, std::string)> g_poster;
 
+// Loads and unloads take one lock. The loader serialises them anyway, but
+// only this lock shows the sanitizer that the last unload of a module, which
+// runs its static destructors, comes after every other call's use of it.
+std::mutex g_library_lock;
+
+std::optional<platform::SharedLibrary> LoadModule(const std::string& name, std::string* error) {
+  std::lock_guard<std::mutex> hold(g_library_lock);
+  return platform::SharedLibrary::Load(name, error);
+}
+
+void UnloadModule(std::optional<platform::SharedLibrary>& library) {
+  std::lock_guard<std::mutex> hold(g_library_lock);
+  library.reset();
+}
+
 bool Contains(const char* text, const char* part) {
   return text != nullptr && std::strstr(text, part) != nullptr;
 }
@@ -145,8 +160,7 @@ void WebCall(tagREQUEST* request) {
   }
   ModuleUse use(entry);
   std::string error;
-  std::optional<platform::SharedLibrary> library =
-      platform::SharedLibrary::Load(request->szFilePath, &error);
+  std::optional<platform::SharedLibrary> library = LoadModule(request->szFilePath, &error);
   if (!library) {
     log->Write("Unable to load dll", 1);
     log->WriteString("Error returned by LoadLibrary: ", error, 1);
@@ -154,6 +168,7 @@ void WebCall(tagREQUEST* request) {
   }
   ModuleExports exports(*library);
   if (exports.Callable()) CallModule(request, device, *library, exports);
+  UnloadModule(library);
 }
 
 void CallExtensionDll(ExtensionCall* call) {
@@ -172,8 +187,7 @@ void CallExtensionDll(ExtensionCall* call) {
   if (QvModule* entry = device->FindModule(call->module_name.c_str())) {
     ModuleUse use(entry);
     std::string error;
-    std::optional<platform::SharedLibrary> library =
-        platform::SharedLibrary::Load(call->module_name, &error);
+    std::optional<platform::SharedLibrary> library = LoadModule(call->module_name, &error);
     if (!library) {
       log->WriteString("Unable to load dll:", call->module_name, 3);
     } else {
@@ -211,6 +225,7 @@ void CallExtensionDll(ExtensionCall* call) {
           exports.destroy(module);
         }
       }
+      UnloadModule(library);
     }
   }
 
