@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -17,6 +18,15 @@
 namespace {
 
 constexpr size_t kMaxModuleQuery = 1024;
+
+// Client threads are detached, and the process may end soon after they do.
+// The last act of each one is a release here, so that whoever acquires it
+// (StopHTTP) is ordered after everything that thread did.
+std::atomic<uint32_t> g_ended_client_threads{0};
+
+struct EndMark {
+  ~EndMark() { g_ended_client_threads.fetch_add(1, std::memory_order_release); }
+};
 
 // Ends a connection that is not served: closes it and counts the thread out.
 void Abandon(tagREQUEST* request, ClientCounter* counter) {
@@ -44,6 +54,7 @@ void ServeModule(tagREQUEST* request) {
 }  // namespace
 
 void ClientThread(tagREQUEST* heap_request) {
+  EndMark end_mark;  // first, so it goes last
   QvLog* log = QvLog::GetInstance();
   std::unique_ptr<tagREQUEST> owned(heap_request);
   // The thread works on its own copy of the record.
@@ -95,6 +106,8 @@ void ClientThread(tagREQUEST* heap_request) {
   }
   if (counter != nullptr) counter->Decrement();
 }
+
+void SyncWithEndedClientThreads() { g_ended_client_threads.load(std::memory_order_acquire); }
 
 void CloseConnection(tagREQUEST* request) {
   ServerNotify(NOTIFY_TEXT, "Closing socket: " + std::to_string(request->hSocket));

@@ -176,6 +176,7 @@ void StopHTTP() {
   }
   platform::CloseSocket(state.hListenSocket);
   state.hListenSocket = platform::kInvalidSocket;
+  SyncWithEndedClientThreads();
 }
 
 namespace {

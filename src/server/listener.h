@@ -20,4 +20,7 @@ std::vector<uint16_t> FirstPassPorts(int configured);
 std::vector<uint16_t> SecondPassPorts();
 
 void ClientThread(tagREQUEST* heap_request);
+// Orders what the caller does next (such as ending the process, which tears
+// down statics) after everything that client threads already ended did.
+void SyncWithEndedClientThreads();
 void CloseConnection(tagREQUEST* request);
