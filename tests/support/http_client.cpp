@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "common/ascii.h"
 
 namespace {
 
@@ -106,64 +105,12 @@ HttpExchange Get(uint16_t port, std::string_view target) {
   return Exchange(port, request);
 }
 
-std::string HttpAnswer::Header(std::string_view name) const {
-  for (const auto& [key, value] : headers) {
-    if (EqualsIgnoreCase(key, name)) return value;
-  }
-  return std::string();
-}
-
-HttpAnswer ParseAnswer(const std::string& raw) {
-  HttpAnswer answer;
-  size_t end = raw.find("\n\n");
-  size_t crlf = raw.find("\r\n\r\n");
-  size_t body = 0;
-  if (crlf != std::string::npos && (end == std::string::npos || crlf < end)) {
-    end = crlf;
-    body = crlf + 4;
-  } else if (end != std::string::npos) {
-    body = end + 2;
-  } else {
-    answer.body = raw;
-    return answer;
-  }
-  answer.has_head = true;
-  answer.body = raw.substr(body);
-  std::string_view head(raw.data(), end);
-  bool first = true;
-  while (!head.empty()) {
-    size_t newline = head.find('\n');
-    std::string_view line = head.substr(0, newline);
-    head = newline == std::string_view::npos ? std::string_view() : head.substr(newline + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (first) {
-      answer.status_line = std::string(line);
-      first = false;
-      continue;
-    }
-    size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    answer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
-  }
-  return answer;
-}
-
 OpenConnection::OpenConnection(uint16_t port) : fd_(Connect(nullptr, port)) {}
 
 OpenConnection::~OpenConnection() { Close(); }
 
 OpenConnection::OpenConnection(OpenConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)) {}
-
-OpenConnection& OpenConnection::operator=(OpenConnection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
 
 bool OpenConnection::Send(std::string_view data) { return fd_ >= 0 && SendAll(fd_, data); }
 

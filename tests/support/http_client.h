@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct HttpExchange {
   bool connected = false;
@@ -32,17 +31,6 @@ HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port,
 // "GET <target> HTTP/1.0" and an empty line.
 HttpExchange Get(uint16_t port, std::string_view target);
 
-// An answer split at its first empty line (LF or CR LF line ends).
-struct HttpAnswer {
-  bool has_head = false;
-  std::string status_line;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  // The first header of that name (compared without case), or empty.
-  std::string Header(std::string_view name) const;
-};
-HttpAnswer ParseAnswer(const std::string& raw);
-
 // A connection that is opened at once and then kept as the test says: it
 // may stay silent (tying up a server thread in its receive), send later,
 // and read its answer.
@@ -51,7 +39,7 @@ class OpenConnection {
   explicit OpenConnection(uint16_t port);
   ~OpenConnection();
   OpenConnection(OpenConnection&& other) noexcept;
-  OpenConnection& operator=(OpenConnection&& other) noexcept;
+  OpenConnection& operator=(OpenConnection&&) = delete;
   OpenConnection(const OpenConnection&) = delete;
   OpenConnection& operator=(const OpenConnection&) = delete;
 

@@ -20,6 +20,15 @@ constexpr char kModules[] =
     "QvExampleModule.dll;BytesSentModule.dll;ThrowingModule.dll;NoExportsModule.dll;"
     "SlowModule.dll;";
 
+long ThreadCount() {
+  long count = 0;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    (void)task;
+    ++count;
+  }
+  return count;
+}
+
 void CopyModule(const fs::path& root, const char* built, const char* listed) {
   fs::copy_file(fs::path(TEST_MODULE_DIR) / built, root / listed,
                 fs::copy_options::overwrite_existing);
@@ -45,10 +54,14 @@ LocalServer::LocalServer() {
     fs::create_directories(made);
   }
   if (!Start()) port_ = 0;
+  // No connection yet: the threads of a server at rest.
+  static long idle_threads = ThreadCount();
   // Registered after StartHTTP made the server's own statics, so this runs
-  // before they are destroyed.
+  // before they are destroyed. Client threads are detached: the last ones
+  // may still be finishing.
   static const fs::path* made = &dir_;
   std::atexit([] {
+    WaitUntil([] { return ThreadCount() <= idle_threads; }, std::chrono::seconds(30));
     StopHTTP();
     std::error_code ignored;
     fs::current_path(fs::temp_directory_path(), ignored);

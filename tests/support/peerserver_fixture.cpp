@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kUid[] = "127.0.0.1-test-device";
-constexpr char kSid[] = "test-sid-1";
+constexpr const char* kUid = kPeerServerDeviceUid;
+constexpr const char* kSid = kPeerServerDeviceSid;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 
 fs::path MakeTempDir(const std::string& prefix) {
@@ -68,9 +68,10 @@ PeerServer::PeerServer(PeerServerOptions options)
   };
   if (!listed.empty()) settings["Modules"] = listed;
   if (options_.with_broker) {
-    broker_ = std::make_unique<QvBrokerFixture>(
-        QVBROKER_PROGRAM,
-        std::vector<std::string>{"--device", std::string("deviceUID=") + kUid + "&deviceSID=" + kSid});
+    std::vector<std::string> broker_args = {
+        "--device", std::string("deviceUID=") + kUid + "&deviceSID=" + kSid};
+    broker_args.insert(broker_args.end(), options_.broker_args.begin(), options_.broker_args.end());
+    broker_ = std::make_unique<QvBrokerFixture>(QVBROKER_PROGRAM, std::move(broker_args));
     if (!broker_->ok()) {
       failure_ = broker_->failure();
       return;
@@ -111,6 +112,7 @@ PeerServer::PeerServer(PeerServerOptions options)
                ReadText(dir_ / "peerserver.out");
     return;
   }
+  idle_threads_ = ThreadCount();
   port_ = static_cast<uint16_t>(std::atoi(Setting("AppPort").c_str()));
   if (port_ == 0) failure_ = "no AppPort after start";
 }
@@ -127,6 +129,10 @@ std::unique_ptr<ChildProcess> PeerServer::Launch(const std::vector<std::string>&
   // env runs the program in the working directory with the session
   // directory set, and keeps the process id.
   std::vector<std::string> argv = {"-C", work_.string(), "XDG_RUNTIME_DIR=" + session_.string()};
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+                 ":suppressions=" TSAN_SUPPRESSIONS);
+  for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(PEERSERVER_PROGRAM);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -144,10 +150,27 @@ std::optional<int> PeerServer::WaitExit(std::chrono::milliseconds timeout) {
   return process_ ? process_->WaitFor(timeout) : std::nullopt;
 }
 
-int PeerServer::Terminate() { return process_ ? process_->Stop(std::chrono::seconds(30)) : -1; }
+void PeerServer::WaitForIdleThreads() const {
+  // Connection threads are detached; a process ended while one finishes
+  // is a true race that the thread sanitizer would report.
+  if (idle_threads_ > 0) {
+    WaitUntil([&] { return ThreadCount() <= idle_threads_; }, std::chrono::seconds(30));
+  }
+}
+
+int PeerServer::Terminate() {
+  if (!process_) return -1;
+  WaitForIdleThreads();
+  return process_->Stop(std::chrono::seconds(30));
+}
+
+void PeerServer::Signal(int signal) {
+  if (process_ && process_->Running()) ::kill(process_->pid(), signal);
+}
 
 int PeerServer::Interrupt() {
   if (!process_) return -1;
+  WaitForIdleThreads();
   if (process_->Running()) ::kill(process_->pid(), SIGINT);
   if (std::optional<int> status = process_->WaitFor(std::chrono::seconds(30))) return *status;
   return process_->Stop(std::chrono::seconds(1));

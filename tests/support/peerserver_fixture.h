@@ -25,6 +25,10 @@
 #include "support/child_process.h"
 #include "support/qvbroker_fixture.h"
 
+// The registered device that a with_broker broker knows.
+inline constexpr char kPeerServerDeviceUid[] = "127.0.0.1-test-device";
+inline constexpr char kPeerServerDeviceSid[] = "test-sid-1";
+
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
   // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,
@@ -36,6 +40,12 @@ struct PeerServerOptions {
   // A qvbroker that knows this device, so that it logs in and is online:
   // module requests then reach their modules instead of an offline redirect.
   bool with_broker = false;
+  // Further qvbroker options for that broker (e.g. {"--fail",
+  // "Heartbeat=status=500"}, or a second "--device" adding fields).
+  std::vector<std::string> broker_args;
+  // Environment variables for peerserver beyond the test's own (e.g.
+  // http_proxy, which becomes the device's proxy setting).
+  std::map<std::string, std::string> environment;
   // A program and its arguments that start peerserver (e.g. prlimit).
   std::vector<std::string> launcher;
   // Wait until the listener runs (else only until the process started).
@@ -69,9 +79,12 @@ class PeerServer {
                                    std::chrono::milliseconds timeout);
 
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
-  // SIGTERM or SIGINT; the exit status (128+signal when it had to be killed).
+  // SIGTERM or SIGINT, once the threads of past connections have ended
+  // (bounded); the exit status (128+signal when it had to be killed).
   int Terminate();
   int Interrupt();
+  // Sends signal and returns at once (WaitExit waits for the end).
+  void Signal(int signal);
 
   // What the program wrote to stdout and stderr (sanitizer reports).
   std::string Output() const;
@@ -85,6 +98,7 @@ class PeerServer {
  private:
   std::unique_ptr<ChildProcess> Launch(const std::vector<std::string>& args,
                                        const std::string& output);
+  void WaitForIdleThreads() const;
 
   PeerServerOptions options_;
   std::filesystem::path dir_, work_, doc_, root_, session_;
@@ -92,6 +106,7 @@ class PeerServer {
   std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
   uint16_t configured_port_ = 0;
+  long idle_threads_ = -1;  // when the listener came up
   std::string failure_;
 };
 
