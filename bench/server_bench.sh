@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# The local web server against nginx on the same machine, in one run:
+# requests per second for a 4 KiB and a 256 KiB file (wrk, one request per
+# connection), and for module calls (the echo module through peerserver,
+# with the device online at a local qvbroker). Prints the figures and the
+# ratios peerserver/nginx and module/4 KiB file. A benchmark, not a test:
+# compare the ratios of one run, never figures of different machines.
+#
+# Environment: BUILD_DIR (default build), DURATION (default 10s),
+# CONNECTIONS (default 32), THREADS (default 2), LOG_LEVEL (peerserver's
+# LogLevel, default 0 as shipped; the demo runs at 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${BUILD_DIR:-build}
+duration=${DURATION:-10s}
+connections=${CONNECTIONS:-32}
+threads=${THREADS:-2}
+log_level=${LOG_LEVEL:-0}
+
+for program in wrk nginx; do
+  command -v "$program" >/dev/null || PATH=$PATH:/usr/sbin
+  command -v "$program" >/dev/null || { echo "$program is missing: run scripts/bootstrap" >&2; exit 1; }
+done
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target peerserver qvbroker QvExampleModule >/dev/null
+build=$(cd "$build" && pwd)
+
+work=$(mktemp -d /tmp/server-bench-XXXXXX)
+chmod 755 "$work"
+broker=
+server=
+nginx_pid=
+cleanup() {
+  [ -n "$server" ] && kill -TERM "$server" 2>/dev/null && wait "$server" 2>/dev/null
+  [ -n "$nginx_pid" ] && kill -QUIT "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null && wait "$broker" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+wait_for() {  # condition, what
+  for _ in $(seq 300); do
+    eval "$1" && return 0
+    sleep 0.1
+  done
+  echo "$2 did not start" >&2
+  exit 1
+}
+
+# The same files for both servers.
+mkdir -p "$work/root" "$work/work/vclient" "$work/doc" "$work/session" "$work/broker" "$work/nginx"
+chmod 700 "$work/session"
+head -c 4096 /dev/urandom > "$work/root/file4k.bin"
+head -c 262144 /dev/urandom > "$work/root/file256k.bin"
+chmod 644 "$work/root"/*.bin
+cp "$build/test-modules/QvExampleModule.dll" "$work/root/QvExampleModule.dll"
+cp "$root/webroot/vclient/port.htx" "$work/work/vclient/port.htx"
+
+uid=127.0.0.1-bench-device
+sid=bench-sid-1
+"$build/bin/qvbroker" --port 0 --tls-port 0 --ca-out "$work/broker/ca.pem" \
+  --ready-file "$work/broker/ready" --record "$work/broker/requests" \
+  --device "deviceUID=$uid&deviceSID=$sid" >"$work/broker/qvbroker.out" 2>&1 &
+broker=$!
+wait_for '[ -s "$work/broker/ready" ]' qvbroker
+plain=$(sed -n 's/.*plain=\([0-9]*\).*/\1/p' "$work/broker/ready")
+tls=$(sed -n 's/.*tls=\([0-9]*\).*/\1/p' "$work/broker/ready")
+
+cat > "$work/work/vane.ini" <<INI
+[Quovane]
+BrokerIP=127.0.0.1
+BrokerPort=$plain
+BrokerSecurePort=$tls
+BrokerCAFile=$work/broker/ca.pem
+DeviceUID=$uid
+DeviceSID=$sid
+proxyRecorded=1
+AppPath=$work/root
+AppPort=$(free_port)
+AllowHosts=127.0.0.1
+AllowFiles=*.bin
+Modules=QvExampleModule.dll;
+LogLevel=$log_level
+INI
+(cd "$work/work" && XDG_RUNTIME_DIR=$work/session exec "$build/bin/peerserver" -wbx) &
+server=$!
+# The port file is written just before the listener runs.
+wait_for '[ -s "$work/doc/port.js" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(sed -n "s/^AppPort=//p" "$work/work/vane.ini")") 2>/dev/null' peerserver
+peer_port=$(sed -n 's/^AppPort=//p' "$work/work/vane.ini")
+
+nginx_port=$(free_port)
+cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_timeout 0;
+  sendfile on;
+  default_type application/octet-stream;
+  client_body_temp_path $work/nginx/body;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/root;
+  }
+}
+CONF
+nginx -c "$work/nginx/nginx.conf" -p "$work/nginx/" &
+nginx_pid=$!
+wait_for '(exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null' nginx
+
+# Every answer must be the right one before it is timed.
+check() {  # url, expected bytes file or text
+  curl -sS --http0.9 --max-time 10 -o "$work/answer" "$1"
+}
+for port in "$peer_port" "$nginx_port"; do
+  for file in file4k.bin file256k.bin; do
+    check "http://127.0.0.1:$port/$file"
+    cmp -s "$work/answer" "$work/root/$file" || { echo "wrong answer for $file on port $port" >&2; exit 1; }
+  done
+done
+module_url="http://127.0.0.1:$peer_port/QvExampleModule.dll?greeting=hello"
+check "$module_url"
+[ "$(cat "$work/answer")" = "greeting=hello" ] || { echo "wrong module answer: $(cat "$work/answer")" >&2; exit 1; }
+
+# Requests per second of one wrk run; fails on socket errors or bad statuses.
+rate() {  # label, url
+  local out
+  out=$(wrk -t"$threads" -c"$connections" -d"$duration" --latency -H 'Connection: close' "$2")
+  echo "== $1" >&2
+  echo "$out" | grep -E 'Latency  |50%|99%|requests in|Socket errors|Non-2xx' >&2 || true
+  # An answer without Content-Length ends at end of file, which wrk counts
+  # as a read error after counting the answer; other errors spoil the figure.
+  if echo "$out" | grep -qE 'connect [1-9]|write [1-9]|timeout [1-9]|Non-2xx'; then
+    echo "   (errors above: this figure is not comparable)" >&2
+  fi
+  echo "$out" | sed -n 's/^Requests\/sec: *//p'
+}
+ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+
+peer4=$(rate "peerserver 4 KiB" "http://127.0.0.1:$peer_port/file4k.bin")
+nginx4=$(rate "nginx 4 KiB" "http://127.0.0.1:$nginx_port/file4k.bin")
+peer256=$(rate "peerserver 256 KiB" "http://127.0.0.1:$peer_port/file256k.bin")
+nginx256=$(rate "nginx 256 KiB" "http://127.0.0.1:$nginx_port/file256k.bin")
+module=$(rate "peerserver module call" "$module_url")
+
+echo
+echo "peerserver LogLevel=$log_level, wrk -t$threads -c$connections -d$duration, Connection: close"
+printf '%-28s %12s\n' "" "requests/s"
+printf '%-28s %12s\n' "peerserver 4 KiB file" "$peer4"
+printf '%-28s %12s\n' "nginx 4 KiB file" "$nginx4"
+printf '%-28s %12s\n' "peerserver 256 KiB file" "$peer256"
+printf '%-28s %12s\n' "nginx 256 KiB file" "$nginx256"
+printf '%-28s %12s\n' "peerserver module call" "$module"
+echo
+echo "ratio peerserver/nginx, 4 KiB:   $(ratio "$peer4" "$nginx4")"
+echo "ratio peerserver/nginx, 256 KiB: $(ratio "$peer256" "$nginx256")"
+echo "ratio module call/4 KiB file:    $(ratio "$module" "$peer4")"
