@@ -8,7 +8,9 @@
 #
 # Environment: BUILD_DIR (default build), DURATION (default 10s),
 # CONNECTIONS (default 32), THREADS (default 2), LOG_LEVEL (peerserver's
-# LogLevel, default 0 as shipped; the demo runs at 3).
+# LogLevel, default 0 as shipped; the demo runs at 3), REPEAT (default 1:
+# each measurement is repeated, the servers taking turns, and the median
+# kept, which steadies the ratios on a busy machine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,6 +19,7 @@ duration=${DURATION:-10s}
 connections=${CONNECTIONS:-32}
 threads=${THREADS:-2}
 log_level=${LOG_LEVEL:-0}
+repeat=${REPEAT:-1}
 
 for program in wrk nginx; do
   command -v "$program" >/dev/null || PATH=$PATH:/usr/sbin
@@ -146,15 +149,25 @@ rate() {  # label, url
   echo "$out" | sed -n 's/^Requests\/sec: *//p'
 }
 ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-peer4=$(rate "peerserver 4 KiB" "http://127.0.0.1:$peer_port/file4k.bin")
-nginx4=$(rate "nginx 4 KiB" "http://127.0.0.1:$nginx_port/file4k.bin")
-peer256=$(rate "peerserver 256 KiB" "http://127.0.0.1:$peer_port/file256k.bin")
-nginx256=$(rate "nginx 256 KiB" "http://127.0.0.1:$nginx_port/file256k.bin")
-module=$(rate "peerserver module call" "$module_url")
+declare -a p4 n4 p256 n256 mod
+for _ in $(seq "$repeat"); do
+  p4+=("$(rate "peerserver 4 KiB" "http://127.0.0.1:$peer_port/file4k.bin")")
+  n4+=("$(rate "nginx 4 KiB" "http://127.0.0.1:$nginx_port/file4k.bin")")
+  p256+=("$(rate "peerserver 256 KiB" "http://127.0.0.1:$peer_port/file256k.bin")")
+  n256+=("$(rate "nginx 256 KiB" "http://127.0.0.1:$nginx_port/file256k.bin")")
+  mod+=("$(rate "peerserver module call" "$module_url")")
+done
+peer4=$(median "${p4[@]}")
+nginx4=$(median "${n4[@]}")
+peer256=$(median "${p256[@]}")
+nginx256=$(median "${n256[@]}")
+module=$(median "${mod[@]}")
 
 echo
-echo "peerserver LogLevel=$log_level, wrk -t$threads -c$connections -d$duration, Connection: close"
+echo "peerserver LogLevel=$log_level, wrk -t$threads -c$connections -d$duration, Connection: close," \
+  "median of $repeat"
 printf '%-28s %12s\n' "" "requests/s"
 printf '%-28s %12s\n' "peerserver 4 KiB file" "$peer4"
 printf '%-28s %12s\n' "nginx 4 KiB file" "$nginx4"
