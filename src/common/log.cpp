@@ -23,8 +23,9 @@ constexpr uint32_t kMutexWaitMs = 5000;
 std::atomic<bool> g_constructed{false};
 std::mutex g_construct_mutex;
 std::atomic<uint32_t> g_limit{kDefaultLimit};
-// Created once and kept across re-creation of the log.
-std::unique_ptr<platform::NamedMutex> g_mutex;
+// Created once and kept across re-creation of the log; never destroyed,
+// since detached threads may still log while the process exits.
+std::atomic<platform::NamedMutex*> g_mutex{nullptr};
 std::once_flag g_mutex_once;
 
 std::string Stamp() {
@@ -72,8 +73,7 @@ void QvLog::Construct() {
 }
 
 void QvLog::CreateMutex() {
-  std::call_once(g_mutex_once,
-                 [] { g_mutex = std::make_unique<platform::NamedMutex>("LOG_MUTEX"); });
+  std::call_once(g_mutex_once, [] { g_mutex.store(new platform::NamedMutex("LOG_MUTEX")); });
 }
 
 void QvLog::Reset() {
@@ -85,15 +85,16 @@ bool QvLog::Write(std::string_view message, int level) {
   // A filtered line would be dropped under the lock anyway; skipping the
   // cross-process lock for it keeps quiet logging cheap.
   if (GetLevel() < level) return false;
-  if (!g_mutex) return false;
-  platform::WaitResult wait = g_mutex->Lock(kMutexWaitMs);
+  platform::NamedMutex* mutex = g_mutex.load();
+  if (mutex == nullptr) return false;
+  platform::WaitResult wait = mutex->Lock(kMutexWaitMs);
   if (wait != platform::WaitResult::kAcquired) return false;
   try {
     WriteLine(message, level);
   } catch (...) {
     WriteError("Exception writing log statement!", nullptr, nullptr);
   }
-  if (!g_mutex->Unlock()) {
+  if (!mutex->Unlock()) {
     std::string text = "Could not write message to log file! : ";
     text.append(message);
     WriteError(text.c_str(), nullptr, nullptr);

@@ -21,8 +21,8 @@ int ClientCounter::Decrement() {
 }
 
 ClientCounter* TheClientCounter() {
-  static ClientCounter counter;
-  return g_enabled.load() ? &counter : nullptr;
+  static ClientCounter* counter = new ClientCounter();  // never destroyed: see the header
+  return g_enabled.load() ? counter : nullptr;
 }
 
 void EnableClientCounter(bool enabled) { g_enabled.store(enabled); }

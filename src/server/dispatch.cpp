@@ -45,8 +45,9 @@ constexpr char kOfflineLibraryRedirect[] =
 constexpr char kStatusHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
 
 platform::NamedEvent& SslWait() {
-  static platform::NamedEvent event("SSLWait");
-  return event;
+  // Never destroyed: connection threads may wait on it while the process exits.
+  static platform::NamedEvent* event = new platform::NamedEvent("SSLWait");
+  return *event;
 }
 
 bool Contains(const char* text, const char* part) {

@@ -3,8 +3,9 @@
 #include "common/bounded_copy.h"
 
 ServerState& TheServerState() {
-  static ServerState state;
-  return state;
+  // Never destroyed: detached connection threads read it until the process is gone.
+  static ServerState* state = new ServerState();
+  return *state;
 }
 
 bool SetWebRoot(std::string_view root) {

@@ -106,8 +106,9 @@ void HeartbeatState::SetUri(std::string text) {
 }
 
 HeartbeatState& TheHeartbeatState() {
-  static HeartbeatState state;
-  return state;
+  // Never destroyed: the heartbeat thread is not waited for at exit.
+  static HeartbeatState* state = new HeartbeatState();
+  return *state;
 }
 
 bool EventWaits::WaitForStop(uint32_t interval_ms) { return stop_->Wait(interval_ms); }
