@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "common/settings.h"
@@ -24,7 +25,10 @@ std::atomic<bool> g_constructed{false};
 std::mutex g_construct_mutex;
 std::atomic<uint32_t> g_limit{kDefaultLimit};
 // Created once and kept across re-creation of the log; never destroyed,
-// since detached threads may still log while the process exits.
+// since detached threads may still log while the process exits. In static
+// storage, not on the heap: a module's copy goes when its library is
+// unloaded, instead of leaking at every call.
+alignas(platform::NamedMutex) unsigned char g_mutex_storage[sizeof(platform::NamedMutex)];
 std::atomic<platform::NamedMutex*> g_mutex{nullptr};
 std::once_flag g_mutex_once;
 
@@ -73,7 +77,8 @@ void QvLog::Construct() {
 }
 
 void QvLog::CreateMutex() {
-  std::call_once(g_mutex_once, [] { g_mutex.store(new platform::NamedMutex("LOG_MUTEX")); });
+  std::call_once(g_mutex_once,
+                 [] { g_mutex.store(new (g_mutex_storage) platform::NamedMutex("LOG_MUTEX")); });
 }
 
 void QvLog::Reset() {
