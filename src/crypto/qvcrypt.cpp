@@ -1,5 +1,6 @@
 #include "crypto/qvcrypt.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -25,6 +26,10 @@ struct DigestContextFree {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 
+// The first use of the library decides whether it cleans up at exit; it
+// must not while threads the program does not wait for may use it.
+void InitCrypto() { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+
 std::vector<unsigned char> DecodeBase64(std::string_view text) {
   // Blanks and line breaks are tolerated, as "openssl enc -a" without -A wraps.
   std::string compact;
@@ -47,6 +52,7 @@ std::vector<unsigned char> DecodeBase64(std::string_view text) {
 
 const char* DecryptString(const char* cipher_text, char* output, const char* pass_phrase) {
   if (cipher_text == nullptr || output == nullptr || pass_phrase == nullptr) return nullptr;
+  InitCrypto();
   std::vector<unsigned char> raw = DecodeBase64(cipher_text);
   if (raw.size() <= kMagic.size() + kSaltSize ||
       std::memcmp(raw.data(), kMagic.data(), kMagic.size()) != 0) {
@@ -83,6 +89,7 @@ int DigestFile(const char* path, char* dest, size_t size) {
   constexpr size_t kHexSize = 64;
   if (dest != nullptr && size > 0) dest[0] = '\0';
   if (path == nullptr || dest == nullptr || size <= kHexSize) return -1;
+  InitCrypto();
   auto [file, error] = platform::File::Open(platform::NativePath(path), platform::OpenMode::kRead);
   if (error != 0) return -1;
   std::unique_ptr<EVP_MD_CTX, DigestContextFree> ctx(EVP_MD_CTX_new());

@@ -38,7 +38,11 @@ TlsClient::~TlsClient() { Discard(); }
 
 bool TlsClient::CreateContext() {
   QvLog* log = QvLog::GetInstance();
-  OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+  // No clean-up at exit: a thread the program does not wait for (the
+  // heartbeat, a connection) may be inside a request while it exits.
+  OPENSSL_init_ssl(
+      OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ATEXIT,
+      nullptr);
   const SSL_METHOD* method = TLS_client_method();
   ctx_ = method != nullptr ? SSL_CTX_new(method) : nullptr;
   if (ctx_ == nullptr) {
