@@ -1,5 +1,9 @@
 // Stays in Execute until the file "release-slow" appears in the working
 // directory (at most ten seconds), so that a test can see the module busy.
+// With "hold=MS" in the query it stays MS milliseconds instead, whatever
+// the file: busy for longer than a caller waits.
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "common/QvPeerModule.h"
@@ -14,8 +18,14 @@ class SlowModule : public QvPeerModule {
     m_pRequest = static_cast<tagREQUEST*>(pExtra);
     if (m_pRequest == nullptr) return nullptr;
     platform::File::Open("slow-entered", platform::OpenMode::kAppend);
-    for (int waited = 0; waited < 10000 && !platform::FileExists("release-slow"); waited += 5) {
-      platform::SleepMs(5);
+    // Read by hand: a call still busy when the host exits must not use the
+    // module's log, which the exit tears down.
+    if (const char* hold = query != nullptr ? std::strstr(query, "hold=") : nullptr) {
+      platform::SleepMs(static_cast<uint32_t>(std::atol(hold + 5)));
+    } else {
+      for (int waited = 0; waited < 10000 && !platform::FileExists("release-slow"); waited += 5) {
+        platform::SleepMs(5);
+      }
     }
     std::string answer = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\nslow done ";
     answer += query != nullptr ? query : "";

@@ -1,0 +1,410 @@
+// Module requests to the real peerserver and what they meet: the module, a
+// redirect to a status page or a short status answer, depending on the
+// module's name, the query, whether the device is online at qvbroker and
+// whether a proxy (squid with Basic authentication) wants credentials. The
+// stand-in modules answer with their query, so a test sees whether the
+// module ran; the status stand-in listed as QvStatusmodule.dll tells the
+// device's state, since that name is always called.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/environment.h"
+#include "server/dispatch.h"
+#include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/net_environment.h"
+#include "support/peerserver_fixture.h"
+#include "support/proxy_fixtures.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kEcho[] = TEST_MODULE_DIR "/QvExampleModule.dll";
+constexpr char kHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+constexpr auto kWait = std::chrono::seconds(30);
+
+constexpr char kUser[] = "alice";
+constexpr char kPassword[] = "s3cret";
+constexpr char kWrongPassword[] = "wrongpw";
+// The same pairs in Base64, as a Proxy-Authorization header carries them.
+constexpr char kEncoded[] = "YWxpY2U6czNjcmV0";
+constexpr char kWrongEncoded[] = "YWxpY2U6d3Jvbmdwdw==";
+
+// What the echo stand-in answers: its parameters, one per line.
+std::string Echo(const std::string& query) {
+  std::string answer = kHeader;
+  size_t start = 0;
+  while (start <= query.size()) {
+    size_t end = query.find('&', start);
+    answer += query.substr(start, end - start) + "\n";
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return answer;
+}
+
+std::string Status(const std::string& body) { return kHeader + body; }
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class RoutingTest : public ::testing::Test {
+ protected:
+  // Every name a routing rule looks at, in the web root and in the module
+  // list (names differing in case are different files here). False when
+  // the test cannot go on.
+  bool Start(PeerServerOptions options) {
+#ifndef STATUS_MODULE
+    ADD_FAILURE() << "the status stand-in (tools/modules) is not built";
+    return false;
+#else
+    options.modules = {{kEcho, "QVLoginModule.dll"},      {kEcho, "QvLoginModule.dll"},
+                       {kEcho, "QvYxModule.dll"},         {kEcho, "QvShareModule.dll"},
+                       {kEcho, "QvTransferModule.dll"},   {kEcho, "QvMetaObjectmodule.dll"},
+                       {kEcho, "QvMetaObjectModule.dll"}, {kEcho, "QvProxyModule.dll"},
+                       {kEcho, "QvDiagnosticModule.dll"}, {STATUS_MODULE, "QvStatusmodule.dll"}};
+    // One beat at start, none while the test runs.
+    options.settings.emplace("HeartbeatSleep", "3600000");
+    server = std::make_unique<PeerServer>(std::move(options));
+    EXPECT_TRUE(server->ok()) << server->failure();
+    return server->ok();
+#endif
+  }
+
+  std::string Ask(const std::string& target) { return Get(server->port(), target).answer; }
+
+  // The redirects name the application host ("localhost" unless AppIP is
+  // set) and the port the server bound.
+  std::string Redirect(const std::string& page_and_query) {
+    return "HTTP/1.0 302 Found\nLocation: http://localhost:" + std::to_string(server->port()) +
+           "/vclient/" + page_and_query + "\n\n";
+  }
+  std::string Offline(const std::string& page) {
+    return Redirect(page + "?qvstatus=-1&details=Device offline&Success=0");
+  }
+  std::string Engine(int status, const std::string& details) {
+    return Redirect("engine.html?qvstatus=" + std::to_string(status) + "&details=" + details +
+                    "&login=false");
+  }
+
+  std::string State() { return Ask("/QvStatusmodule.dll?operation=state"); }
+  bool WaitForState(const std::string& word) {
+    return WaitUntil([&] { return State() == Status(word); }, kWait);
+  }
+
+  size_t InLog(const std::string& part) { return Occurrences(server->Log(), part); }
+  // Module calls so far (the host logs one line before each).
+  size_t Calls() { return InLog("): CALLING with BrokerKEY : "); }
+  // Requests for a broker page, by any route.
+  size_t BrokerCount(const std::string& page) {
+    size_t count = 0;
+    for (const std::string& request : server->broker()->Requests()) {
+      const std::string line = request.substr(0, request.find('\n'));
+      if (line.find("/asys/" + page + ".jsp?") != std::string::npos) ++count;
+    }
+    return count;
+  }
+  // RunDll has returned for that many requests with this query.
+  bool WaitForDone(const std::string& query, size_t count) {
+    return WaitUntil(
+        [&] { return InLog("): QvServer done calling RunDLL: " + query + "\n") >= count; }, kWait);
+  }
+
+  // A clean end: sanitizer reports of the program show in its status.
+  void TearDown() override {
+    if (server && server->ok()) {
+      EXPECT_EQ(server->Terminate(), 0) << server->Output();
+    }
+  }
+
+  std::unique_ptr<PeerServer> server;
+};
+
+struct Case {
+  std::string target;
+  std::string answer;
+};
+
+}  // namespace
+
+TEST_F(RoutingTest, OnlineEveryModuleRuns) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  if (!Start(std::move(options))) return;
+  ASSERT_TRUE(WaitForState("online")) << server->Log();
+
+  const size_t before = Calls();
+  size_t asked = 0;
+  for (const char* module :
+       {"QvShareModule", "QvTransferModule", "QvProxyModule", "QvYxModule", "QVLoginModule",
+        "QvLoginModule", "QvMetaObjectmodule", "QvMetaObjectModule", "QvDiagnosticModule"}) {
+    for (const char* query : {"operation=search", "operation=init", "operation=getnetworksettings",
+                              "operation=login", "item=7&x=y"}) {
+      EXPECT_EQ(Ask("/" + std::string(module) + ".dll?" + query), Echo(query))
+          << module << "?" << query;
+      ++asked;
+    }
+  }
+  EXPECT_EQ(Calls() - before, asked);
+  // Logged in at start; a login page of an online device does not log in again.
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 1u);
+  EXPECT_EQ(State(), Status("online"));
+}
+
+TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecide) {
+  PeerServerOptions options;
+  // Registered, so the logins are tried and refused (nobody listens).
+  options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
+  if (!Start(std::move(options))) return;
+  EXPECT_EQ(State(), Status("offline"));
+  EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u);
+
+  const std::string library = Offline("foot_myassets.html");
+  const std::string asset = Offline("foot_asset_detail.html");
+  const std::string status = Offline("qvstatus.html");
+  const std::vector<Case> cases = {
+      {"/QvShareModule.dll?item=7", library},
+      {"/QvShareModule.dll?operation=login", Echo("operation=login")},
+      {"/QvShareModule.dll?operation=startup", Echo("operation=startup")},
+      {"/QvShareModule.dll?a=1&operation=register", Echo("a=1&operation=register")},
+      {"/QvShareModule.dll?operation=search", status},
+      {"/QvTransferModule.dll?item=7", asset},
+      {"/QvTransferModule.dll?operation=search", status},
+      {"/QvProxyModule.dll?item=7", status},
+      {"/QvProxyModule.dll?operation=login", Echo("operation=login")},
+      // The small m passes unless the query searches.
+      {"/QvMetaObjectmodule.dll?item=7", Echo("item=7")},
+      {"/QvMetaObjectmodule.dll?operation=search", status},
+      {"/QvMetaObjectModule.dll?item=7", library},
+      {"/QvMetaObjectModule.dll?operation=search", status},
+      {"/QvDiagnosticModule.dll?operation=search", Echo("operation=search")},
+      // Only the capital V makes a login page of the path.
+      {"/QvLoginModule.dll?item=7", library},
+      {"/QvLoginModule.dll?operation=login", Echo("operation=login")},
+      {"/QvYxModule.dll?operation=init", Status("qvstatus=404\n\n")},
+      {"/QvYxModule.dll?operation=getnetworksettings", Status("qvstatus=404&ip=&requestip=&fw=0")},
+      {"/QvYxModule.dll?operation=getonlinestate", Echo("operation=getonlinestate")},
+      {"/QvYxModule.dll?operation=search", status},
+  };
+  const size_t before = Calls();
+  size_t echoes = 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(Ask(c.target), c.answer) << c.target;
+    if (c.answer.starts_with(kHeader) && c.answer.find("qvstatus=") == std::string::npos) ++echoes;
+  }
+  // The redirects and status answers did not load their modules.
+  EXPECT_EQ(Calls() - before, echoes);
+
+  // A login page makes the device try to log in first; it cannot.
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Engine(-1, "Device register failed"));
+  EXPECT_EQ(InLog("): QvServer was offline; doing DeviceLogin prior to QvLoginModule call\n"), 1u);
+  EXPECT_EQ(InLog("): Error on device login - setting to offline state.\n"), 1u);
+  EXPECT_EQ(Calls() - before, echoes);
+  EXPECT_EQ(State(), Status("offline"));
+}
+
+TEST_F(RoutingTest, ModuleRequestsWaitWhileAnotherProgramHoldsSslWait) {
+  if (!Start({})) return;
+  const fs::path hold = server->session() / "SSLWait.hold";
+  WriteText(hold, "");
+  const size_t runs = InLog("): RunDll: : ");
+  OpenConnection held(server->port());
+  ASSERT_TRUE(held.Send("GET /QvDiagnosticModule.dll?held=1 HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return InLog("): RunDll: : ") > runs; }, kWait));
+  HttpExchange early = held.Finish(std::chrono::milliseconds(300));
+  EXPECT_FALSE(early.closed);
+  EXPECT_EQ(early.answer, "");
+  EXPECT_EQ(InLog("): waited "), 0u);
+
+  fs::remove(hold);
+  HttpExchange late = held.Finish();
+  EXPECT_TRUE(late.closed);
+  EXPECT_EQ(late.answer, Echo("held=1"));
+  EXPECT_EQ(InLog("): waited "), 1u);
+  EXPECT_EQ(InLog("seconds for ssl connection"), 1u);
+  EXPECT_EQ(InLog("*****Wait"), 0u);
+}
+
+// Held past the time-out (30 s in the program, short here): no answer.
+TEST(SslWait, AHeldEventTimesOutAndAFreeOneIsTakenAtOnce) {
+  ScopedWorkDir dir;
+  WriteSettings({});
+  const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
+  platform::SetEnvironment("XDG_RUNTIME_DIR", dir.path().string());
+  WriteText(dir.path() / "SSLWait.hold", "");
+  EXPECT_EQ(WaitForSslConnection(300), platform::WaitResult::kTimeout);
+  EXPECT_TRUE(Logged("*****Wait timed out on sll event****"));
+  fs::remove(dir.path() / "SSLWait.hold");
+  EXPECT_EQ(WaitForSslConnection(300), platform::WaitResult::kAcquired);
+  EXPECT_EQ(LogCount("*****Wait timed out on sll event****"), 1u);
+  platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
+}
+
+TEST_F(RoutingTest, OfflineAfterALoginTheYxAnswersCarryItsAddresses) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  // Logged in at start, then the first beat fails: offline with a user and
+  // the addresses the broker gave.
+  options.broker_args = {"--device",
+                         std::string("deviceUID=") + kPeerServerDeviceUid + "&ip=10.9.9.9&fw=1",
+                         "--fail", "Heartbeat=status=500"};
+  options.settings = {{"UserSID", "U1"}};
+  if (!Start(std::move(options))) return;
+  ASSERT_TRUE(WaitForState("offline")) << server->Log();
+
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Status("qvstatus=200\n\n"));
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=getnetworksettings"),
+            Status("qvstatus=200&ip=10.9.9.9&requestip=127.0.0.1&fw=1"));
+  EXPECT_EQ(Ask("/QvShareModule.dll?item=7"), Offline("foot_myassets.html"));
+
+  // The login page logs in again (the broker still has the device: one
+  // logout and one retry), starts a new heartbeat and runs the module.
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Echo("operation=login"));
+  EXPECT_EQ(InLog("): QvServer was offline; doing DeviceLogin prior to QvLoginModule call\n"), 1u);
+  EXPECT_EQ(InLog("): Afer DeviceLogin BrokerKey is : BK"), 2u);
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 3u);
+  EXPECT_EQ(BrokerCount("DeviceLogout"), 1u);
+  EXPECT_EQ(InLog("): BeginHeartbeatThread\n"), 2u);
+  EXPECT_TRUE(WaitUntil([&] { return BrokerCount("Heartbeat") >= 2; }, kWait));
+}
+
+namespace {
+
+// peerserver behind squid, whose Basic authentication answers 407 until
+// the user's credentials come through a page.
+class CredentialsTest : public RoutingTest {
+ protected:
+  void SetUp() override {
+    if (std::string(SQUID_PROGRAM).empty()) GTEST_SKIP() << "squid is not installed";
+    squid = std::make_unique<SquidFixture>(
+        SQUID_PROGRAM, std::vector<std::pair<std::string, std::string>>{{kUser, kPassword}});
+    ASSERT_TRUE(squid->ok()) << squid->failure();
+  }
+
+  bool StartBehindSquid(const std::string& proxy_recorded,
+                        std::vector<std::string> broker_args = {}) {
+    PeerServerOptions options;
+    options.with_broker = true;
+    options.broker_args = std::move(broker_args);
+    const std::string proxy = "http://127.0.0.1:" + std::to_string(squid->port());
+    options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
+    options.settings = {{"proxyRecorded", proxy_recorded}};
+    if (!Start(std::move(options))) return false;
+    // The login at start met the proxy's 407.
+    EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u) << server->Log();
+    EXPECT_EQ(State(), Status("offline"));
+    return true;
+  }
+
+  static std::string Creds(const std::string& password) {
+    return std::string("creds=") + kUser + ":" + password;
+  }
+
+  void ExpectNoPasswordLogged() {
+    const std::string log = server->Log();
+    for (const char* secret : {kPassword, kWrongPassword, kEncoded, kWrongEncoded}) {
+      EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    }
+  }
+
+  std::unique_ptr<SquidFixture> squid;
+};
+
+}  // namespace
+
+TEST_F(CredentialsTest, TheLoginPageAsksForThemAndLogsInWithThem) {
+  if (!StartBehindSquid("0")) return;
+
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Engine(456, "Proxy credentials needed"));
+  // Reported after the answer, through the proxy that still wants them.
+  EXPECT_TRUE(WaitUntil([&] { return InLog("credType=Yxnet%201") == 1; }, kWait)) << server->Log();
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Status("qvstatus=456\n\n"));
+  EXPECT_EQ(InLog("credType=Yxnet%202"), 1u);
+  // Reported before the module runs, too.
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=getonlinestate"), Echo("operation=getonlinestate"));
+  EXPECT_EQ(InLog("credType=Yxnet%202"), 2u);
+
+  // Wrong credentials: the proxy refuses the tunnel, the flag comes back.
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init&" + Creds(kWrongPassword)),
+            Status("qvstatus=457\n\n"));
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login&" + Creds(kWrongPassword)),
+            Engine(457, "Proxy credentials needed"));
+  EXPECT_EQ(InLog("): ======!!!Bad Credentials likely!!! ======\n"), 2u);
+  EXPECT_EQ(BrokerCount("CheckConnection"), 0u);
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 0u);
+
+  const size_t calls = Calls();
+  const std::string login = Ask("/QVLoginModule.dll?operation=login&" + Creds(kPassword));
+  EXPECT_TRUE(login.starts_with(std::string(kHeader) + "operation=login\n")) << login;
+  EXPECT_EQ(Calls(), calls + 1);
+  EXPECT_EQ(BrokerCount("CheckConnection"), 1u);
+  // A login for the credentials, then the one of any offline login page
+  // (the broker still has the device: a logout and a retry).
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 3u);
+  EXPECT_EQ(BrokerCount("DeviceLogout"), 1u);
+  EXPECT_EQ(InLog("): BeginHeartbeatThread\n"), 2u);
+  // The new heartbeat gets through the proxy with the credentials.
+  EXPECT_TRUE(WaitUntil([&] { return BrokerCount("Heartbeat") >= 1; }, kWait));
+  EXPECT_EQ(State(), Status("online"));
+  EXPECT_EQ(Ask("/QvShareModule.dll?item=7"), Echo("item=7"));
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Echo("operation=init"));
+  // One report per answer that asked for credentials.
+  EXPECT_EQ(InLog("credType=Yxnet%201"), 1u);
+  EXPECT_EQ(InLog("credType=Yxnet%202"), 2u);
+  ExpectNoPasswordLogged();
+  // The check, the logins and the beat went through squid as the user.
+  const std::string tunnel = "CONNECT 127.0.0.1:" + std::to_string(server->broker()->tls_port()) +
+                             " " + kUser + " HIER_DIRECT";
+  const std::string beat = std::string("/asys/Heartbeat.jsp? ") + kUser + " HIER_DIRECT";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const std::string access = squid->AccessLog();
+        return Occurrences(access, tunnel) >= 2 && Occurrences(access, beat) >= 1;
+      },
+      kWait))
+      << squid->AccessLog();
+}
+
+TEST_F(CredentialsTest, AcceptedByTheProxyButNotByTheBroker) {
+  // The broker refuses the device: the credentials pass, the login fails.
+  if (!StartBehindSquid("1")) return;
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Engine(456, "Proxy credentials needed"));
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Status("qvstatus=456\n\n"));
+  ASSERT_TRUE(WaitForDone("operation=login", 1));
+  // Recorded already: no report.
+  EXPECT_EQ(InLog("credType=Yxnet"), 0u);
+
+  ASSERT_NE(server->broker()->Admin("/admin/fail?DeviceLogin=status=500"), "");
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login&" + Creds(kPassword)),
+            Engine(500, "Unregistered"));
+  EXPECT_EQ(BrokerCount("CheckConnection"), 1u);
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 1u);
+  EXPECT_EQ(State(), Status("offline"));
+  ExpectNoPasswordLogged();
+
+  // The tunnel stands but the broker behind it does not answer the check.
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
+  server.reset();
+  if (!StartBehindSquid("1", {"--fail", "CheckConnection=status=500"})) return;
+  EXPECT_EQ(Ask("/QvYxModule.dll?operation=init&" + Creds(kPassword)), Status("qvstatus=450\n\n"));
+  EXPECT_EQ(BrokerCount("CheckConnection"), 1u);
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 0u);
+  // With a tunnel the flag no longer stops a login page: it logs in.
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Echo("operation=login"));
+  EXPECT_EQ(BrokerCount("DeviceLogin"), 1u);
+  EXPECT_EQ(State(), Status("online"));
+  ExpectNoPasswordLogged();
+}
