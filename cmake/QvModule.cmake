@@ -17,7 +17,7 @@ function(qv_add_module name)
     set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${MODULE_OUTPUT_DIRECTORY})
   endif()
   target_link_libraries(${name} PRIVATE qvcore)
-  target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-Bsymbolic)
+  target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-Bsymbolic -Wl,--gc-sections)
   if(NOT QV_SANITIZE)
     # Sanitizer runtimes are resolved from the host program at load time.
     target_link_options(${name} PRIVATE -Wl,--no-undefined)

@@ -37,6 +37,9 @@ int SetReuseAddress(SocketDescriptor socket);
 int SetLinger(SocketDescriptor socket, bool on, int seconds);
 int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
+// While corked, sends are held back and leave in full segments; uncorking
+// sends what is left. The bytes on the wire do not change.
+int SetCork(SocketDescriptor socket, bool corked);
 struct Linger {
   uint16_t on;
   uint16_t seconds;

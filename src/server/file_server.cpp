@@ -60,6 +60,9 @@ void SendFile(tagREQUEST* request) {
   std::string header = "HTTP/1.0 200 OK\nContent-Type: ";
   header.append(ContentTypeFor(request->szFilePath));
   header.append("\nContent-Length: ").append(std::to_string(size.value)).append("\n\n");
+  // The header and the blocks leave in full segments, not one small
+  // segment per send.
+  platform::SetCork(request->hSocket, true);
   if (SendBuffer(request, header.data(), header.size()) == 0) return;
 
   std::string block(kBlockSize, '\0');
@@ -73,6 +76,7 @@ void SendFile(tagREQUEST* request) {
     if (SendBuffer(request, block.data(), static_cast<size_t>(read.value)) == 0) break;
     request->dwBytesSent += static_cast<uint32_t>(read.value);
   }
+  platform::SetCork(request->hSocket, false);
   file.Close();
   request->hFile = reinterpret_cast<void*>(~uintptr_t{0});
 }

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -132,6 +133,11 @@ int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds) {
 
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
   return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
+}
+
+int SetCork(SocketDescriptor socket, bool corked) {
+  int on = corked ? 1 : 0;
+  return Result(::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on));
 }
 
 SysResult<Linger> GetLinger(SocketDescriptor socket) {
