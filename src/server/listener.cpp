@@ -246,10 +246,13 @@ void ListenThread(platform::Event* stop_event) {
     }
     platform::SocketDescriptor socket = accepted.value;
     ConfigureConnection(socket);
-    char accepted_text[64];
-    std::snprintf(accepted_text, sizeof accepted_text, "Connection accepted on socket:%d from:%s",
-                  static_cast<int>(socket), peer.c_str());
-    log->WriteString("ListenThread accept", accepted_text, 3);
+    if (log->GetLevel() >= 3) {  // formatted only when it will be written
+      char accepted_text[64];
+      std::snprintf(accepted_text, sizeof accepted_text,
+                    "Connection accepted on socket:%d from:%s", static_cast<int>(socket),
+                    peer.c_str());
+      log->WriteString("ListenThread accept", accepted_text, 3);
+    }
 
     std::unique_ptr<tagREQUEST> request;
     try {
