@@ -11,10 +11,12 @@ namespace platform {
 
 class Process {
  public:
-  // Starts program with args (argv[1..]); the child inherits the environment
-  // and the working directory. Error number on failure.
-  static SysResult<std::optional<Process>> Start(
-      const std::string& program, const std::vector<std::string>& args);
+  // Starts program with args (argv[1..]) and argument zero argv0 (the
+  // program when empty); the child inherits the environment and the working
+  // directory, but no blocked signals. Error number on failure.
+  static SysResult<std::optional<Process>> Start(const std::string& program,
+                                                 const std::vector<std::string>& args,
+                                                 const std::string& argv0 = "");
 
   // Blocks until the child ends; its exit code, or 128+signal.
   int Wait();

@@ -54,7 +54,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   QvLog* log = QvLog::GetInstance();
   if (argc < 2 || std::string_view(argv[1]) != "-wbx") {
     log->Write("===>No vaneboot flag - exiting.", 3);
-    platform::Process::Start("./vaneboot.exe", {});
+    platform::Process::Start("./vaneboot.exe", {}, "vaneboot.exe");
     *exit_code = -2;
     return Start::kFailed;
   }

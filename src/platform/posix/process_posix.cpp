@@ -1,4 +1,5 @@
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,14 +12,24 @@ extern char** environ;
 
 namespace platform {
 
-SysResult<std::optional<Process>> Process::Start(
-    const std::string& program, const std::vector<std::string>& args) {
+SysResult<std::optional<Process>> Process::Start(const std::string& program,
+                                                const std::vector<std::string>& args,
+                                                const std::string& argv0) {
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  argv.push_back(const_cast<char*>(argv0.empty() ? program.c_str() : argv0.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  // The program blocks the termination signals for its own threads; what it
+  // starts must not inherit that.
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  int error = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+  int error = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attributes);
   if (error != 0) return {std::nullopt, error};
   return {Process(pid), 0};
 }
