@@ -54,18 +54,7 @@ class BrokerRequestsTest : public ::testing::Test {
   }
   void TearDown() override { SetOutboundTimeout(30000); }
 
-  void Settings(std::map<std::string, std::string> extra) {
-    std::map<std::string, std::string> keys = {
-        {"BrokerIP", "127.0.0.1"},
-        {"BrokerPort", std::to_string(broker.plain_port())},
-        {"BrokerSecurePort", std::to_string(broker.tls_port())},
-        {"BrokerCAFile", broker.ca_file().string()},
-        {"DeviceUID", "10.0.0.5-abc"},
-        {"DeviceSID", "None"},
-        {"proxyRecorded", "1"}};
-    for (auto& [key, value] : extra) keys[key] = value;
-    WriteSettings(keys);
-  }
+  void Settings(std::map<std::string, std::string> extra) { WriteBrokerSettings(broker, extra); }
 
   int Page(const std::string& path, bool secure, QvJspResponse* response,
            const char* host = "127.0.0.1") {

@@ -36,13 +36,7 @@ class DanteTest : public ::testing::Test {
   }
 
   void Settings(const std::string& recorded) {
-    WriteSettings({{"BrokerIP", "127.0.0.1"},
-                   {"BrokerPort", std::to_string(broker.plain_port())},
-                   {"BrokerSecurePort", std::to_string(broker.tls_port())},
-                   {"BrokerCAFile", broker.ca_file().string()},
-                   {"DeviceUID", "10.0.0.5-abc"},
-                   {"DeviceSID", "None"},
-                   {"proxyRecorded", recorded}});
+    WriteBrokerSettings(broker, {{"proxyRecorded", recorded}});
   }
 
   int Heartbeat(QvJspResponse* response) {

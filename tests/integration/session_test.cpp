@@ -58,16 +58,9 @@ class SessionTest : public ::testing::Test {
  protected:
   void Settings(std::map<std::string, std::string> extra) {
     std::map<std::string, std::string> keys = {
-        {"BrokerIP", "127.0.0.1"},
-        {"BrokerPort", std::to_string(broker->plain_port())},
-        {"BrokerSecurePort", std::to_string(broker->tls_port())},
-        {"BrokerCAFile", broker->ca_file().string()},
-        {"DeviceUID", kUid},
-        {"DeviceSID", kSid},
-        {"AppPort", "4080"},
-        {"proxyRecorded", "1"}};
+        {"DeviceUID", kUid}, {"DeviceSID", kSid}, {"AppPort", "4080"}};
     for (auto& [key, value] : extra) keys[key] = value;
-    WriteSettings(keys);
+    WriteBrokerSettings(*broker, keys);
   }
   void StartBroker(std::vector<std::string> args = {}) {
     broker = std::make_unique<QvBrokerFixture>(QVBROKER_PROGRAM, std::move(args));

@@ -1,6 +1,7 @@
 #include "support/net_environment.h"
 
 #include "common/log.h"
+#include "support/qvbroker_fixture.h"
 #include "support/work_dir.h"
 
 void WriteSettings(const std::map<std::string, std::string>& keys) {
@@ -10,6 +11,20 @@ void WriteSettings(const std::map<std::string, std::string>& keys) {
   for (const auto& [key, value] : all) text += key + "=" + value + "\n";
   WriteText("vane.ini", text);
   QvLog::ReleaseInstance();
+}
+
+void WriteBrokerSettings(const QvBrokerFixture& broker,
+                         const std::map<std::string, std::string>& extra) {
+  std::map<std::string, std::string> keys = {
+      {"BrokerIP", "127.0.0.1"},
+      {"BrokerPort", std::to_string(broker.plain_port())},
+      {"BrokerSecurePort", std::to_string(broker.tls_port())},
+      {"BrokerCAFile", broker.ca_file().string()},
+      {"DeviceUID", "10.0.0.5-abc"},
+      {"DeviceSID", "None"},
+      {"proxyRecorded", "1"}};
+  for (const auto& [key, value] : extra) keys[key] = value;
+  WriteSettings(keys);
 }
 
 size_t LogCount(std::string_view message) {

@@ -8,9 +8,17 @@
 #include <string>
 #include <string_view>
 
+class QvBrokerFixture;
+
 // Writes the section "Quovane" with LogLevel=3 and the given keys (which
 // may override it), and makes the log read its level again.
 void WriteSettings(const std::map<std::string, std::string>& keys);
+
+// The settings of a device that talks to broker: its host, plain and TLS
+// ports and CA, an unregistered device "10.0.0.5-abc", proxyRecorded "1";
+// extra adds keys or replaces these.
+void WriteBrokerSettings(const QvBrokerFixture& broker,
+                         const std::map<std::string, std::string>& extra = {});
 
 // Log lines whose message is exactly message.
 size_t LogCount(std::string_view message);
