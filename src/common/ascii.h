@@ -2,6 +2,7 @@
 // names and module names of the system are ASCII.
 #pragma once
 
+#include <cstring>
 #include <string_view>
 
 constexpr char ToLowerAscii(char c) {
@@ -14,4 +15,10 @@ constexpr bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
   }
   return true;
+}
+
+// Whether text (which may be null) contains part, case-sensitive: the test
+// the routing rules make on paths and queries.
+inline bool ContainsText(const char* text, const char* part) {
+  return text != nullptr && std::strstr(text, part) != nullptr;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/ascii.h"
 #include "common/device.h"
 #include "common/guarded_text.h"
 #include "common/log.h"
@@ -48,10 +49,6 @@ platform::NamedEvent& SslWait() {
   // Never destroyed: connection threads may wait on it while the process exits.
   static platform::NamedEvent* event = new platform::NamedEvent("SSLWait");
   return *event;
-}
-
-bool Contains(const char* text, const char* part) {
-  return text != nullptr && std::strstr(text, part) != nullptr;
 }
 
 // One routing decision at work: the request, the device and the answers.
@@ -99,12 +96,12 @@ class Route {
 };
 
 void Route::Run() {
-  if (Contains(path_, "QvDiagnosticModule")) return CallModule();
-  if (Contains(path_, "QvMetaObjectmodule") && !Contains(query_, "operation=search")) {
+  if (ContainsText(path_, "QvDiagnosticModule")) return CallModule();
+  if (ContainsText(path_, "QvMetaObjectmodule") && !ContainsText(query_, "operation=search")) {
     return CallModule();
   }
-  if (Contains(path_, "QvStatusmodule")) return CallModule();
-  if (!device_.GetOnlineState() && Contains(path_, "QVLoginModule")) return LoginGate();
+  if (ContainsText(path_, "QvStatusmodule")) return CallModule();
+  if (!device_.GetOnlineState() && ContainsText(path_, "QVLoginModule")) return LoginGate();
   OnlineGate();
 }
 
@@ -130,7 +127,7 @@ void Route::ReportCredentialsNeeded(const char* cred_type) {
 void Route::LoginGate() {
   QvLog* log = QvLog::GetInstance();
   if (CredentialsNeeded()) {
-    if (!Contains(query_, "creds=")) {
+    if (!ContainsText(query_, "creds=")) {
       Redirect(kCredentialsRedirect, 456);
       ReportCredentialsNeeded("Yxnet 1");
       return;
@@ -173,20 +170,20 @@ void Route::OnlineGate() {
     if (device_.GetOnlineState()) return CallModule();
   }
   log->Write("Offline state", 3);
-  if (Contains(path_, "QVLoginModule") || Contains(query_, "operation=login") ||
-      Contains(query_, "operation=startup") || Contains(query_, "operation=register")) {
+  if (ContainsText(path_, "QVLoginModule") || ContainsText(query_, "operation=login") ||
+      ContainsText(query_, "operation=startup") || ContainsText(query_, "operation=register")) {
     return CallModule();
   }
-  if (Contains(path_, "QvProxyModule") || Contains(query_, "operation=search")) {
+  if (ContainsText(path_, "QvProxyModule") || ContainsText(query_, "operation=search")) {
     return Redirect(kOfflineStatusRedirect, -1);
   }
-  if (!Contains(path_, "QvYxModule")) {
-    return Redirect(Contains(path_, "QvTransferModule") ? kOfflineAssetRedirect
+  if (!ContainsText(path_, "QvYxModule")) {
+    return Redirect(ContainsText(path_, "QvTransferModule") ? kOfflineAssetRedirect
                                                         : kOfflineLibraryRedirect,
                     -1);
   }
   if (CredentialsNeeded()) {
-    if (Contains(query_, "creds=")) {
+    if (ContainsText(query_, "creds=")) {
       if (!TakeCredentials()) {
         return Status("qvstatus=" + std::to_string(device_.GetTunnelOK() ? 450 : 457) + "\n\n");
       }
@@ -198,12 +195,12 @@ void Route::OnlineGate() {
       return Status("qvstatus=500\n\n");
     }
     ReportCredentialsNeeded("Yxnet 2");
-    if (Contains(query_, "operation=getonlinestate")) return CallModule();
+    if (ContainsText(query_, "operation=getonlinestate")) return CallModule();
     return Status("qvstatus=456\n\n");
   }
   const char* user = device_.HasUser() ? "200" : "404";
-  if (Contains(query_, "operation=init")) return Status(std::string("qvstatus=") + user + "\n\n");
-  if (Contains(query_, "operation=getnetworksettings")) {
+  if (ContainsText(query_, "operation=init")) return Status(std::string("qvstatus=") + user + "\n\n");
+  if (ContainsText(query_, "operation=getnetworksettings")) {
     return Status(std::string("qvstatus=") + user + "&ip=" + device_.GetLocalIP() +
                   "&requestip=" + device_.GetRemoteIP() +
                   "&fw=" + (device_.GetFirewall() ? "1" : "0"));

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/ascii.h"
 #include "common/device.h"
 #include "common/log.h"
 #include "common/module_entry.h"
@@ -39,10 +40,6 @@ std::optional<platform::SharedLibrary> LoadModule(const std::string& name, std::
 void UnloadModule(std::optional<platform::SharedLibrary>& library) {
   std::lock_guard<std::mutex> hold(g_library_lock);
   library.reset();
-}
-
-bool Contains(const char* text, const char* part) {
-  return text != nullptr && std::strstr(text, part) != nullptr;
 }
 
 // Holds a module entry's use count for one call, also when the module
@@ -90,10 +87,10 @@ char* Execute(QvPeerModule* module, GetExecuteMethodFn get_execute, const char* 
 }
 
 bool IsUserHandOver(const tagREQUEST* request) {
-  return Contains(request->szFilePath, "QvLoginModule") ||
-         Contains(request->szFilePath, "QVLoginModule") ||
-         Contains(request->szQueryString, "operation=register") ||
-         Contains(request->szQueryString, "operation=login");
+  return ContainsText(request->szFilePath, "QvLoginModule") ||
+         ContainsText(request->szFilePath, "QVLoginModule") ||
+         ContainsText(request->szQueryString, "operation=register") ||
+         ContainsText(request->szQueryString, "operation=login");
 }
 
 void PostToMainWindow(int command, std::string text) {
@@ -105,11 +102,11 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
                 const ModuleExports& exports) {
   QvLog* log = QvLog::GetInstance();
   bool answered = false;
-  if (Contains(request->szFilePath, "QvTransferModule")) {
+  if (ContainsText(request->szFilePath, "QvTransferModule")) {
     const char* redirect = nullptr;
-    if (Contains(request->szQueryString, "type=RequestAsset")) {
+    if (ContainsText(request->szQueryString, "type=RequestAsset")) {
       redirect = kAssetRedirect;
-    } else if (Contains(request->szQueryString, "type=ResumeXfer")) {
+    } else if (ContainsText(request->szQueryString, "type=ResumeXfer")) {
       redirect = kActivityRedirect;
     }
     if (redirect != nullptr) {
@@ -130,7 +127,7 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
       device->SetUser(get_user(module));
     }
   }
-  if (Contains(request->szQueryString, "operation=displayhelp") && response != nullptr) {
+  if (ContainsText(request->szQueryString, "operation=displayhelp") && response != nullptr) {
     PostToMainWindow(kCommandDisplayHelp, response);
   }
   if (response != nullptr) {
