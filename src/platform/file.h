@@ -7,9 +7,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/native_types.h"
 #include "platform/sys_result.h"
 
 namespace platform {
+
+// What File::SendTo managed.
+struct FileSendResult {
+  uint64_t sent = 0;
+  int error = 0;             // 0, or why it stopped short
+  bool file_failed = false;  // reading the file failed, not the connection
+};
 
 enum class OpenMode {
   kRead,      // existing file, read only
@@ -34,6 +42,11 @@ class File {
   // several writers under one lock never interleave.
   SysResult<bool> Write(std::string_view data);
   SysResult<int64_t> Read(char* buffer, int64_t size);
+  // Sends up to count bytes from the file's position to a connected socket.
+  // The bytes pass inside the system, never through a buffer of the program,
+  // so memory stays small whatever the size. Stops early at the end of the
+  // file. Broken connections must not raise signals (IgnoreBrokenPipes).
+  FileSendResult SendTo(SocketDescriptor socket, uint64_t count);
   // The size of an open regular file; EISDIR-like errors for anything else.
   SysResult<uint64_t> Size() const;
   void Close();

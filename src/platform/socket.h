@@ -15,7 +15,13 @@ namespace platform {
 // One receive; value is the byte count (0 = orderly close).
 SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size);
 // Sends all of data unless the connection fails; value is the bytes sent.
-SysResult<long> Send(SocketDescriptor socket, std::string_view data);
+// With more_follows the bytes may wait for the next send, so that a header
+// and the blocks after it leave in full segments.
+SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows = false);
+
+// A write to a connection the peer has closed fails with an error instead
+// of ending the process (a signal on POSIX; nothing to do elsewhere).
+void IgnoreBrokenPipes();
 
 SysResult<SocketDescriptor> CreateTcpSocket();
 int CloseSocket(SocketDescriptor socket);
@@ -37,17 +43,12 @@ int SetReuseAddress(SocketDescriptor socket);
 int SetLinger(SocketDescriptor socket, bool on, int seconds);
 int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
-// While corked, sends are held back and leave in full segments; uncorking
-// sends what is left. The bytes on the wire do not change.
-int SetCork(SocketDescriptor socket, bool corked);
 struct Linger {
   uint16_t on;
   uint16_t seconds;
 };
 SysResult<Linger> GetLinger(SocketDescriptor socket);
 SysResult<uint32_t> GetReceiveTimeout(SocketDescriptor socket);
-// The peer's dotted IPv4 address.
-SysResult<std::string> PeerAddress(SocketDescriptor socket);
 
 // Raises the soft limit of open descriptors to the hard limit, so that many
 // idle connections do not starve accept. The new soft limit, or -1.

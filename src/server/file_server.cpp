@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr size_t kBlockSize = 8192;
 constexpr int kNotFound = 10;
 constexpr int kInternalError = 11;
 
@@ -24,14 +23,15 @@ bool Admitted(tagREQUEST* request, QvDevice* device) {
     log->Write("Cannot init Device", 1);
     return false;
   }
-  auto peer = platform::PeerAddress(request->hSocket);
-  if (!peer.ok()) {
+  // The listener took the peer's address from accept.
+  const char* peer = request->szRemoteAddr;
+  if (peer[0] == '\0') {
     log->Write("Unable to get peer address", 1);
     return false;
   }
-  log->WriteString("I think request is from ", peer.value, 3);
-  if (!device->IsHostAllowed(peer.value.c_str())) {
-    log->WriteString("Invalid host ", peer.value, 1);
+  log->WriteString("I think request is from ", peer, 3);
+  if (!device->IsHostAllowed(peer)) {
+    log->WriteString("Invalid host ", peer, 1);
     return false;
   }
   if (!device->IsFileAllowed(request->szFilePath)) {
@@ -41,9 +41,24 @@ bool Admitted(tagREQUEST* request, QvDevice* device) {
   return true;
 }
 
+int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_follows) {
+  QvLog* log = QvLog::GetInstance();
+  log->WriteString("SendBuffer====>:", request->szFilePath, 4);
+  platform::ClearLastSocketError();
+  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows);
+  if (!sent.ok()) {
+    log->WriteNumber("SendFile SOCKET_ERROR: ", sent.error, 1);
+    log->WriteNumber("-------- BytesSent   : ", sent.value, 3);
+    return 0;
+  }
+  log->WriteNumber("<===SendBuffer: Total sent: ", sent.value, 4);
+  return 1;
+}
+
 }  // namespace
 
 void SendFile(tagREQUEST* request) {
+  QvLog* log = QvLog::GetInstance();
   ServerState& state = TheServerState();
   if (state.pDevice == nullptr || !Admitted(request, state.pDevice)) return;
 
@@ -60,37 +75,28 @@ void SendFile(tagREQUEST* request) {
   std::string header = "HTTP/1.0 200 OK\nContent-Type: ";
   header.append(ContentTypeFor(request->szFilePath));
   header.append("\nContent-Length: ").append(std::to_string(size.value)).append("\n\n");
-  // The header and the blocks leave in full segments, not one small
-  // segment per send.
-  platform::SetCork(request->hSocket, true);
-  if (SendBuffer(request, header.data(), header.size()) == 0) return;
-
-  std::string block(kBlockSize, '\0');
-  for (;;) {
-    auto read = file.Read(block.data(), static_cast<int64_t>(block.size()));
-    if (!read.ok()) {
-      AppendErrorBody(request, kInternalError);  // the status line is already out
-      break;
+  // The header waits for the first bytes of the file, so that they leave in
+  // full segments. The bytes stop at the announced length: a file that grows
+  // meanwhile must not overrun it (one that shrinks arrives short).
+  if (SendPart(request, header.data(), header.size(), size.value > 0) == 0) return;
+  if (size.value > 0) {
+    log->WriteString("SendBuffer====>:", request->szFilePath, 4);
+    platform::FileSendResult sent = file.SendTo(request->hSocket, size.value);
+    request->dwBytesSent += static_cast<uint32_t>(sent.sent);
+    if (sent.file_failed) {
+      // The status line is already out: the error body can only follow.
+      AppendErrorBody(request, kInternalError);
+    } else if (sent.error != 0) {
+      log->WriteNumber("SendFile SOCKET_ERROR: ", sent.error, 1);
+      log->WriteNumber("-------- BytesSent   : ", static_cast<long>(sent.sent), 3);
+    } else {
+      log->WriteNumber("<===SendBuffer: Total sent: ", static_cast<long>(sent.sent), 4);
     }
-    if (read.value == 0) break;
-    if (SendBuffer(request, block.data(), static_cast<size_t>(read.value)) == 0) break;
-    request->dwBytesSent += static_cast<uint32_t>(read.value);
   }
-  platform::SetCork(request->hSocket, false);
   file.Close();
   request->hFile = reinterpret_cast<void*>(~uintptr_t{0});
 }
 
 int SendBuffer(tagREQUEST* request, const char* data, size_t length) {
-  QvLog* log = QvLog::GetInstance();
-  log->WriteString("SendBuffer====>:", request->szFilePath, 4);
-  platform::ClearLastSocketError();
-  auto sent = platform::Send(request->hSocket, std::string_view(data, length));
-  if (!sent.ok()) {
-    log->WriteNumber("SendFile SOCKET_ERROR: ", sent.error, 1);
-    log->WriteNumber("-------- BytesSent   : ", sent.value, 3);
-    return 0;
-  }
-  log->WriteNumber("<===SendBuffer: Total sent: ", sent.value, 4);
-  return 1;
+  return SendPart(request, data, length, false);
 }

@@ -111,6 +111,8 @@ int StartHTTP(const ServerStartParams& params) {
   }
   state.hStopEvent = std::make_unique<platform::Event>(true, false);
   state.hListenDone = std::make_unique<platform::Event>(true, false);
+  // Files go out in one system call that cannot be told to spare the signal.
+  platform::IgnoreBrokenPipes();
 
   auto created = platform::CreateTcpSocket();
   if (!created.ok()) {
@@ -198,6 +200,8 @@ void ConfigureConnection(platform::SocketDescriptor socket) {
   } else {
     log->Write("setsockopt failed for SO_RCVTIMEO", 0);
   }
+  // The read-back only reports; it costs two calls per connection.
+  if (log->GetLevel() < 3) return;
   auto linger = platform::GetLinger(socket);
   if (linger.ok()) {
     log->Write("getsocket succeeded", 3);
@@ -248,9 +252,8 @@ void ListenThread(platform::Event* stop_event) {
     ConfigureConnection(socket);
     if (log->GetLevel() >= 3) {  // formatted only when it will be written
       char accepted_text[64];
-      std::snprintf(accepted_text, sizeof accepted_text,
-                    "Connection accepted on socket:%d from:%s", static_cast<int>(socket),
-                    peer.c_str());
+      std::snprintf(accepted_text, sizeof accepted_text, "Connection accepted on socket:%d from:%s",
+                    static_cast<int>(socket), peer.c_str());
       log->WriteString("ListenThread accept", accepted_text, 3);
     }
 

@@ -3,8 +3,13 @@
 // delays service, and hostile byte streams leave it serving. Afterwards no
 // thread or descriptor is left over.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -34,8 +39,29 @@ void ExpectBackToBaseline(const PeerServer& server, long threads, long descripto
       [&] { return server.ThreadCount() <= threads && server.DescriptorCount() <= descriptors; },
       kSettleTimeout);
   EXPECT_TRUE(settled) << "threads " << server.ThreadCount() << " (idle " << threads
-                       << "), descriptors " << server.DescriptorCount() << " (idle "
-                       << descriptors << ")";
+                       << "), descriptors " << server.DescriptorCount() << " (idle " << descriptors
+                       << ")";
+}
+
+// Asks for target on a connection with a small receive buffer, waits for the
+// first bytes and hangs up with most of the answer unread (a reset).
+bool HangUpMidAnswer(uint16_t port, const std::string& target) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                static_cast<ssize_t>(request.size());
+  pollfd readable{fd, POLLIN, 0};
+  ok = ok && ::poll(&readable, 1, 20000) == 1;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace
@@ -118,6 +144,24 @@ TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
+TEST(PeerServerLoad, ClientsHangingUpMidFileLeaveItServing) {
+  PeerServer server;
+  ASSERT_TRUE(server.ok()) << server.failure();
+  // Far more than any socket buffers hold: the server is still sending.
+  {
+    std::ofstream big(server.root() / "big.bin", std::ios::binary);
+    const std::string block(1 << 20, 'b');
+    for (int i = 0; i < 32; ++i) big << block;
+  }
+  const std::string index = FileAnswer(server, "index.html", "text/html");
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(HangUpMidAnswer(server.port(), "/big.bin")) << i;
+  EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
+  EXPECT_TRUE(
+      WaitUntil([&] { return server.Log().find("SendFile SOCKET_ERROR: ") != std::string::npos; },
+                kSettleTimeout));
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}
+
 TEST(PeerServerLoad, HostileRequestStreamsLeaveItServing) {
   PeerServerOptions options;
   options.with_broker = true;
@@ -135,7 +179,8 @@ TEST(PeerServerLoad, HostileRequestStreamsLeaveItServing) {
 
   const std::vector<std::string> requests = {
       "GET /index.html HTTP/1.0\r\n\r\n",
-      "GET /QvExampleModule.dll?a=1&b=%41%zz&creds=u:p HTTP/1.1\r\nHost: x\r\n\r\n",
+      "GET /QvExampleModule.dll?a=1&b=%41%zz&creds=u:p HTTP/1.1\r\nHost: "
+      "x\r\n\r\n",
       "GET /ThrowingModule.dll?x HTTP/1.0\r\n\r\n",
       "GET /QvTransferModule.dll?type=RequestAsset HTTP/1.0\r\n\r\n",
       "GET http://127.0.0.1/vclient/engine.html?q=1 HTTP/1.0\r\n\r\n",

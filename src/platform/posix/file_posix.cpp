@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/file.h"
@@ -59,6 +61,34 @@ SysResult<int64_t> File::Read(char* buffer, int64_t size) {
     if (n >= 0) return {n, 0};
     if (errno != EINTR) return {-1, errno};
   }
+}
+
+namespace {
+
+// Errors of the reading side; everything else is the connection's.
+bool IsReadError(int error) { return error == EIO || error == EISDIR || error == EINVAL; }
+
+}  // namespace
+
+FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count) {
+  // One call moves at most this much (the system's own cap is just under 2
+  // GiB).
+  constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
+  FileSendResult result;
+  while (result.sent < count) {
+    const uint64_t wanted = std::min(count - result.sent, kMostPerCall);
+    ssize_t n = ::sendfile(socket, fd_, nullptr, static_cast<size_t>(wanted));
+    if (n > 0) {
+      result.sent += static_cast<uint64_t>(n);
+      continue;
+    }
+    if (n == 0) break;  // the end of the file
+    if (errno == EINTR) continue;
+    result.error = errno;
+    result.file_failed = IsReadError(errno);
+    break;
+  }
+  return result;
 }
 
 SysResult<uint64_t> File::Size() const {

@@ -13,20 +13,24 @@ extern char** environ;
 namespace platform {
 
 SysResult<std::optional<Process>> Process::Start(const std::string& program,
-                                                const std::vector<std::string>& args,
-                                                const std::string& argv0) {
+                                                 const std::vector<std::string>& args,
+                                                 const std::string& argv0) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(argv0.empty() ? program.c_str() : argv0.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  // The program blocks the termination signals for its own threads; what it
-  // starts must not inherit that.
+  // The program blocks the termination signals for its own threads and
+  // ignores broken pipes; what it starts must inherit neither.
   posix_spawnattr_t attributes;
   ::posix_spawnattr_init(&attributes);
   sigset_t none;
   sigemptyset(&none);
   ::posix_spawnattr_setsigmask(&attributes, &none);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
   int error = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
   ::posix_spawnattr_destroy(&attributes);

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,10 +34,11 @@ SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
   return {static_cast<long>(n), 0};
 }
 
-SysResult<long> Send(SocketDescriptor socket, std::string_view data) {
+SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows) {
+  const int flags = MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0);
   size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, flags);
     if (n < 0) {
       if (errno == EINTR) continue;
       return {static_cast<long>(sent), errno};
@@ -45,6 +47,8 @@ SysResult<long> Send(SocketDescriptor socket, std::string_view data) {
   }
   return {static_cast<long>(sent), 0};
 }
+
+void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 SysResult<SocketDescriptor> CreateTcpSocket() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -135,11 +139,6 @@ int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
   return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
 }
 
-int SetCork(SocketDescriptor socket, bool corked) {
-  int on = corked ? 1 : 0;
-  return Result(::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on));
-}
-
 SysResult<Linger> GetLinger(SocketDescriptor socket) {
   struct linger value {};
   socklen_t length = sizeof value;
@@ -152,17 +151,6 @@ SysResult<uint32_t> GetReceiveTimeout(SocketDescriptor socket) {
   socklen_t length = sizeof value;
   if (::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &value, &length) != 0) return {0, errno};
   return {static_cast<uint32_t>(value.tv_sec * 1000 + value.tv_usec / 1000), 0};
-}
-
-SysResult<std::string> PeerAddress(SocketDescriptor socket) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return {std::string(), errno};
-  }
-  char text[INET_ADDRSTRLEN] = "";
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return {text, 0};
 }
 
 long RaiseDescriptorLimit() {
