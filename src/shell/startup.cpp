@@ -108,6 +108,9 @@ void PostMessage(uint32_t id, intptr_t wparam, std::string payload) {
 int PeerServerMain(int argc, char** argv) {
   // Before any thread starts, so the signals reach only their own thread.
   platform::OnTerminationRequest([] { PostMessage(WM_CLOSE); });
+  // A broker or proxy that hangs up while the login's TLS record goes out
+  // must not end the program (TLS writes cannot be told to spare the signal).
+  platform::IgnoreBrokenPipes();
   Shell& shell = TheShell();
   platform::InitProcessLock(&shell.lock);
   int exit_code = 0;
