@@ -27,6 +27,7 @@ namespace {
 constexpr size_t kPathField = sizeof(tagREQUEST::szFilePath);
 constexpr uint32_t kSslWaitMs = 30000;
 constexpr char kLoginAlarm[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.";
+constexpr char kCredentialsRequiredLine[] = "======!!!Credentials required for proxy!!!======";
 
 // Redirects to the status pages; the application host and port come first.
 constexpr char kEngineRedirect[] =
@@ -86,6 +87,7 @@ class Route {
   }
   // The credentials are the rest of the query after "creds=".
   bool TakeCredentials();
+  // Tells the broker once (unless "proxyRecorded") that credentials are needed.
   void ReportCredentialsNeeded(const char* cred_type);
   void SetOnlineFromNetwork() { device_.SetOnlineState(IsOnline()); }
 
@@ -112,13 +114,11 @@ bool Route::TakeCredentials() {
   proxy.bCredsNeeded.store(false);
   SubmitProxyCredentials(proxy, std::strstr(query_, "creds=") + std::strlen("creds="));
   if (CheckBrokerConnection(TheHeartbeatState().endpoint)) return true;
-  log->Write("======!!!Bad Credentials likely!!! ======", 3);
   proxy.bCredsNeeded.store(true);
   return false;
 }
 
 void Route::ReportCredentialsNeeded(const char* cred_type) {
-  QvLog::GetInstance()->Write("======!!!Credentials required for proxy!!!======", 3);
   if (QvSettings::GetInstance()->ProxyRecorded() == "1") return;
   RecordHttpProxy(cred_type, ReadGuarded(device_.GetProxyVars().szProxyServerName).c_str(),
                   "creds needed", false);
@@ -128,11 +128,13 @@ void Route::LoginGate() {
   QvLog* log = QvLog::GetInstance();
   if (CredentialsNeeded()) {
     if (!ContainsText(query_, "creds=")) {
+      log->Write(kCredentialsRequiredLine, 3);
       Redirect(kCredentialsRedirect, 456);
       ReportCredentialsNeeded("Yxnet 1");
       return;
     }
     if (!TakeCredentials()) {
+      log->Write("======!!!Bad Credentials likely!!! ======", 3);
       if (device_.GetTunnelOK()) {
         Redirect(kEngineRedirect, 450, "Proxy connection established, but unable to reach broker");
       } else {
@@ -194,6 +196,7 @@ void Route::OnlineGate() {
       device_.SetOnlineState(false);
       return Status("qvstatus=500\n\n");
     }
+    log->Write(kCredentialsRequiredLine, 3);
     ReportCredentialsNeeded("Yxnet 2");
     if (ContainsText(query_, "operation=getonlinestate")) return CallModule();
     return Status("qvstatus=456\n\n");
