@@ -1,9 +1,11 @@
 #include "common/settings.h"
 
-#include <limits>
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <memory>
 
 #include "common/bounded_copy.h"
@@ -127,7 +129,11 @@ int QvSettings::WriteSetting(std::string_view key, std::string_view value) {
 long QvSettings::HeartbeatSleep(long def) {
   char text[16];
   int copied = ReadSetting("HeartbeatSleep", std::to_string(def), text, sizeof text, false);
-  return std::strtol(std::string(text, static_cast<size_t>(copied)).c_str(), nullptr, 10);
+  long value = std::strtol(std::string(text, static_cast<size_t>(copied)).c_str(), nullptr, 10);
+  // A long has 32 bits on the original platform: larger texts saturate there,
+  // and the heartbeat's limits then fall back to the default interval.
+  return std::clamp<long>(value, std::numeric_limits<int32_t>::min(),
+                         std::numeric_limits<int32_t>::max());
 }
 
 int QvSettings::XferRetryInterval() {

@@ -62,6 +62,12 @@ TEST_F(SettingsTest, ValuesAreCutToTheReadersBuffer) {
 TEST_F(SettingsTest, ConvertedKeys) {
   Ini("HeartbeatSleep=1500\nXferRetryInterval=4\nTransactionFilter=session\n");
   EXPECT_EQ(settings->HeartbeatSleep(60000), 1500);
+  // Saturated as a 32-bit long, not wrapped into an accepted interval.
+  Ini("HeartbeatSleep=4294977296\n");
+  EXPECT_EQ(settings->HeartbeatSleep(60000), 2147483647);
+  Ini("HeartbeatSleep=-4294957296\n");
+  EXPECT_EQ(settings->HeartbeatSleep(60000), -2147483648L);
+  Ini("HeartbeatSleep=1500\nXferRetryInterval=4\nTransactionFilter=session\n");
   EXPECT_EQ(settings->XferRetryInterval(), 4);
   EXPECT_EQ(settings->TransactionFilter(), -1);
   for (auto [value, expected] : {std::pair{"all", -2}, {"", -2}, {"ALL", 0}, {"25", 25}}) {
