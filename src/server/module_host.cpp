@@ -73,13 +73,12 @@ struct ModuleExports {
   bool Callable() const { return construct && destroy && get_execute; }
 };
 
-// Runs Execute. When the module throws, its library stays loaded (the
-// exception may live in it) and the exception goes on to the caller.
-char* Execute(QvPeerModule* module, GetExecuteMethodFn get_execute, const char* query,
-              tagREQUEST* request, platform::SharedLibrary& library) {
+// Runs a call into the module. When the module throws, its library stays
+// loaded (the exception may live in it) and the exception goes on.
+template <typename Call>
+auto IntoModule(platform::SharedLibrary& library, Call call) {
   try {
-    QvExecuteMethod execute = get_execute();
-    return (module->*execute)(query, request);
+    return call();
   } catch (...) {
     library.Keep();
     throw;
@@ -118,9 +117,11 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
 
   QvPeerModule* module = exports.construct();
   if (module == nullptr) return;
+  QvExecuteMethod execute = IntoModule(library, exports.get_execute);
   request->pDevice = device;
   log->WriteString("CALLING with BrokerKEY ", device->GetBrokerKey(), 3);
-  char* response = Execute(module, exports.get_execute, request->szQueryString, request, library);
+  char* response =
+      IntoModule(library, [&] { return (module->*execute)(request->szQueryString, request); });
 
   if (IsUserHandOver(request)) {
     if (auto get_user = library.Find<GetUserObjectFn>("GetUserObject")) {
@@ -196,14 +197,16 @@ void CallExtensionDll(ExtensionCall* call) {
         module = exports.construct();
       }
       if (module != nullptr) {
-        auto request = std::make_unique<tagREQUEST>();
-        *request = tagREQUEST{};
-        request->pDevice = device;
-        request->pLock = state.pLock;
+        std::unique_ptr<tagREQUEST> request;
         char* response = nullptr;
         try {
-          response = Execute(module, exports.get_execute, call->query.c_str(), request.get(),
-                             *library);
+          QvExecuteMethod execute = IntoModule(*library, exports.get_execute);
+          request = std::make_unique<tagREQUEST>();
+          *request = tagREQUEST{};
+          request->pDevice = device;
+          request->pLock = state.pLock;
+          response = IntoModule(
+              *library, [&] { return (module->*execute)(call->query.c_str(), request.get()); });
         } catch (...) {
           // Nothing above this thread would catch it.
           log->WriteString("*****************Exception calling module", call->module_name, 1);
