@@ -60,7 +60,8 @@ int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_fol
 void SendFile(tagREQUEST* request) {
   QvLog* log = QvLog::GetInstance();
   ServerState& state = TheServerState();
-  if (state.pDevice == nullptr || !Admitted(request, state.pDevice)) return;
+  QvDevice* device = state.pDevice;
+  if (device == nullptr || !Admitted(request, device)) return;
 
   auto [file, error] = platform::File::Open(request->szFilePath, platform::OpenMode::kRead);
   auto size = error == 0 ? file.Size() : platform::SysResult<uint64_t>{0, error};

@@ -144,9 +144,9 @@ int StartHTTP(const ServerStartParams& params) {
   log->WriteNumber("Successfully bound server to port: ", port, 3);
   WritePortFile(port_text);
   QvSettings::GetInstance()->WriteSetting("AppPort", port_text);
-  if (state.pDevice != nullptr) {
-    state.pDevice->SetAppPort(port_text.c_str());
-    RewriteDefaultPage(*state.pDevice, port);
+  if (QvDevice* device = state.pDevice; device != nullptr) {
+    device->SetAppPort(port_text.c_str());
+    RewriteDefaultPage(*device, port);
   }
   int error = platform::Listen(listener);
   if (error != 0) {

@@ -2,6 +2,7 @@
 // listen thread starts; read-only afterwards, except by StopHTTP.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -25,7 +26,8 @@ struct ServerState {
   void* hOwner = nullptr;
   uint32_t nNotifyMessage = 0;
   char szWebRoot[260] = {};
-  QvDevice* pDevice = nullptr;
+  // Threads that start before the server (device messages) wait for it.
+  std::atomic<QvDevice*> pDevice{nullptr};
   platform::ProcessLock* pLock = nullptr;
   platform::SocketDescriptor hListenSocket = platform::kInvalidSocket;
   std::unique_ptr<platform::Event> hStopEvent;

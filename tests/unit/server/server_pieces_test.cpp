@@ -58,7 +58,7 @@ class IsDllTest : public ::testing::Test {
     WriteSettings({{"Modules", "QvExampleModule.dll;"}});
     ASSERT_EQ(device.LoadConfiguration(), 0);
     device.BuildModuleList("$Revision: 1.160 $");
-    previous = std::exchange(TheServerState().pDevice, &device);
+    previous = TheServerState().pDevice.exchange(&device);
   }
   void TearDown() override { TheServerState().pDevice = previous; }
 
