@@ -55,6 +55,9 @@ bool MainWndProc(const platform::Message& message) {
       return MainWndProc(platform::Message{WM_DESTROY, 0, {}});
     case WM_DESTROY:
       log->Write("MainWndProc Getting WM_DESTROY", 3);
+      // A destroyed window can no longer be found: a copy started during
+      // the shutdown must not take this one for a running instance.
+      TheShell().window.reset();
       PostMessage(WM_QUIT, 0);
       return true;
     case WM_QUERYENDSESSION:

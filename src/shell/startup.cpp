@@ -39,6 +39,9 @@ bool StartWebServer(Shell& shell) {
   params.szWebRoot = root.c_str();
   params.pDevice = shell.device.get();
   params.pLock = &shell.lock;
+  // Modules get the main window as an opaque handle: the queue that stands
+  // in for it, which lives as long as the process.
+  params.hOwner = &shell.queue;
   if (StartHTTP(params) != 0) return true;
   QvLog* log = QvLog::GetInstance();
   log->Write("Unable to StartHTTP", 1);
