@@ -88,8 +88,9 @@ void QvLog::Reset() {
 
 bool QvLog::Write(std::string_view message, int level) {
   // A filtered line would be dropped under the lock anyway; skipping the
-  // cross-process lock for it keeps quiet logging cheap.
-  if (GetLevel() < level) return false;
+  // cross-process lock for it keeps quiet logging cheap. The result stays
+  // that of a successful wait.
+  if (GetLevel() < level) return true;
   platform::NamedMutex* mutex = g_mutex.load();
   if (mutex == nullptr) return false;
   platform::WaitResult wait = mutex->Lock(kMutexWaitMs);

@@ -172,7 +172,8 @@ bool IsOnline() {
 
 void MoveDebugLog() {
   QvLog* log = QvLog::GetInstance();
-  if (platform::RemoveFile(kBackupLog) != 0) {
+  // Deleting a backup that is not there fails as well (the first run's shutdown).
+  if (!platform::FileExists(kBackupLog) || platform::RemoveFile(kBackupLog) != 0) {
     log->WriteString("QvNetUtil::MoveDebugLog() could not delete debug log backup...", kBackupLog,
                      3);
   }
