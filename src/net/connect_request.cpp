@@ -95,6 +95,14 @@ class OutboundRequest {
     target_host_ = host_;
     target_port_ = port_;
     if (direct_) return;
+    // A setting that names a proxy for one protocol only ("http=h:p", as the
+    // environment gives with http_proxy alone) sends the other one direct,
+    // instead of towards an empty host that can never answer.
+    if ((secure_ ? proxy_.https_host : proxy_.http_host).empty()) {
+      QvLog::GetInstance()->Write("ConnectRequest-- no proxy for this protocol, going direct", 3);
+      direct_ = true;
+      return;
+    }
     socks_ = proxy_.socks;
     target_host_ = secure_ ? proxy_.https_host : proxy_.http_host;
     target_port_ = secure_ ? proxy_.https_port : proxy_.http_port;

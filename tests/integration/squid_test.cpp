@@ -3,12 +3,17 @@
 // credentials-needed flag and proxy discovery with its one report.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <string>
 
 #include "common/device.h"
 #include "common/guarded_text.h"
 #include "common/settings.h"
 #include "net/net_util.h"
+#include "net/proxy_credentials.h"
+#include "net/proxy_settings.h"
+#include "platform/environment.h"
 #include "session/jsp_response.h"
 #include "session/run_jsp.h"
 #include "support/net_environment.h"
@@ -175,4 +180,38 @@ TEST_F(SquidTest, PlainRequestThroughATunnel) {
                 kEncoded + "\n\n");
   EXPECT_NE(squid->AccessLog().find("CONNECT 127.0.0.1:" + std::to_string(broker.plain_port())),
             std::string::npos);
+}
+
+// http_proxy alone names a proxy for plain requests only: TLS requests go
+// straight to the broker, as curl would send them, and plain ones through
+// squid.
+TEST_F(SquidTest, AProxyForPlainRequestsOnlyLeavesTlsDirect) {
+  std::map<std::string, std::optional<std::string>> saved;
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    saved[name] = platform::GetEnvironment(name);
+    platform::SetEnvironment(name, std::nullopt);
+  }
+  platform::SetEnvironment("http_proxy", "http://127.0.0.1:" + std::to_string(squid->port()));
+  UseDirectRoute();
+  QvProxyVars& vars = TestOutboundDevice().GetProxyVars();
+  InitProxyVars(vars);
+  for (const auto& [name, value] : saved) platform::SetEnvironment(name, value);
+  SubmitProxyCredentials(vars, kCredentials);  // as the credentials page does
+
+  QvJspResponse response;
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.tls_port(), "/asys/CheckConnection.jsp?", &response, true),
+            0);
+  EXPECT_TRUE(response.IsOK());
+  EXPECT_TRUE(Logged("ConnectRequest-- no proxy for this protocol, going direct"));
+  EXPECT_EQ(RunJsp("127.0.0.1", broker.plain_port(), "/asys/CheckConnection.jsp?", &response,
+                   false),
+            0);
+  const std::vector<std::string> requests = broker.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0],
+            "GET /asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n \n\n");
+  EXPECT_NE(squid->AccessLog().find("GET http://127.0.0.1:" + Plain("/asys/CheckConnection.jsp? ")),
+            std::string::npos)
+      << squid->AccessLog();
 }
