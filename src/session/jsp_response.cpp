@@ -175,9 +175,9 @@ void QvJspResponse::Dump() {
   log->WriteString("m_szDescription: ", m_szDescription, 3);
   log->WriteNumber("m_nDetails: ", m_nDetails, 3);
   if (m_szDetailsKeys == nullptr) return;
+  // The labels carry a literal "[i]", not the pair's number.
   for (int i = 0; i < m_nDetails; ++i) {
-    std::string index = std::to_string(i);
-    log->WriteString("m_szDetailsKeys[" + index + "]: ", m_szDetailsKeys[i], 3);
-    log->WriteString("m_szDetailsValues[" + index + "]: ", m_szDetailsValues[i], 3);
+    log->WriteString("m_szDetailsKeys[i]: ", m_szDetailsKeys[i], 3);
+    log->WriteString("m_szDetailsValues[i]: ", m_szDetailsValues[i], 3);
   }
 }
