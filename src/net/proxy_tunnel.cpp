@@ -58,7 +58,8 @@ class TunnelNegotiation {
 
   State DoSend() {
     QvLog* log = QvLog::GetInstance();
-    const std::string request = FormatConnectRequest(host_, port_, SelectedAgent(), creds_);
+    request_ = FormatConnectRequest(host_, port_, SelectedAgent(), creds_);
+    const std::string& request = request_;
     if (!platform::Send(socket_, request).ok()) {
       log->Write("ConnectRequest(): error on GET send", 1);
       return State::kDone;
@@ -125,7 +126,9 @@ class TunnelNegotiation {
     if (recorded == "1") return State::kDone;
     std::string proxy_id = ProxyServerName();
     if (proxy_id.empty()) proxy_id = "http";
-    const std::string reply(reply_);
+    // With no reply the receive buffer still holds the request, and the
+    // broker hears its beginning (never as far as the credentials).
+    const std::string reply(reply_.empty() ? std::string_view(request_) : reply_);
     if (RecordHttpProxy("util estbProxy", proxy_id.c_str(), reply.c_str(), false)) {
       settings->WriteSetting("proxyRecorded", "1");
     }
@@ -138,6 +141,7 @@ class TunnelNegotiation {
   const std::string creds_;
   const platform::SocketDescriptor socket_;
   char buffer_[kBufferSize] = {};
+  std::string request_;
   std::string_view reply_;
   bool established_ = false;
 };

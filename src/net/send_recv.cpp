@@ -28,6 +28,7 @@ int QvNetUtil::SendRecvBuffer(platform::SocketDescriptor socket, char* buffer, i
     log->WriteNumber("SendRecvBuffer(): recv error, nRet", -1, 1);
     return -1;
   }
-  buffer[received.value] = '\0';
+  // A closed connection leaves the buffer as it was: still the message sent.
+  if (received.value > 0) buffer[received.value] = '\0';
   return static_cast<int>(received.value);
 }

@@ -56,6 +56,7 @@ class SocksNegotiation {
   // Sends message and keeps what came back (nothing after a failure).
   std::string_view Exchange(const std::string& message) {
     std::memcpy(buffer_, message.data(), message.size());
+    sent_size_ = message.size();
     int received =
         util_.SendRecvBuffer(socket_, buffer_, static_cast<int>(message.size()), kBufferSize);
     reply_ = std::string_view(buffer_, received > 0 ? static_cast<size_t>(received) : 0);
@@ -128,9 +129,12 @@ class SocksNegotiation {
     return State::kReportFailure;
   }
 
+  // With no reply the exchange buffer still holds what was sent, and the
+  // broker hears that, as text.
   State DoReportFailure() {
-    std::string text = CredentialsNeeded() ? std::string("creds needed")
-                                           : std::string(ChunkText(reply_.data(), reply_.size()));
+    std::string_view reply =
+        reply_.empty() ? ChunkText(buffer_, sent_size_) : ChunkText(reply_.data(), reply_.size());
+    std::string text = CredentialsNeeded() ? std::string("creds needed") : std::string(reply);
     RecordHttpProxy("util estbSocks", "socks", text.c_str(), false);
     return State::kDone;
   }
@@ -155,6 +159,7 @@ class SocksNegotiation {
   platform::Ipv4Address address_{};
   char buffer_[kBufferSize] = {};
   std::string_view reply_;
+  size_t sent_size_ = 0;
   bool acknowledged_ = false;
 };
 

@@ -136,3 +136,15 @@ TEST_F(ProxyTunnelTest, OtherRepliesFailButSetTheTunnelFlag) {
   EXPECT_TRUE(TestOutboundDevice().GetTunnelOK());
   EXPECT_TRUE(broker.Requests().empty());
 }
+
+// A proxy that hangs up unanswered: the report carries the start of the
+// request, still in the buffer the reply would have filled.
+TEST_F(ProxyTunnelTest, AnUnansweredRequestIsReportedByItsOwnStart) {
+  EXPECT_FALSE(Tunnel("", nullptr, "Zm9vOmJhcg=="));
+  std::vector<std::string> reports = broker.Requests();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("&retcode=CONNECT%20broker.example%3A443%20HTTP%2F"
+                            "&credType=util%20estbProxy HTTP/1.0\n"),
+            std::string::npos)
+      << reports[0];
+}

@@ -204,6 +204,19 @@ TEST_F(SocksNegotiationTest, OtherRefusalsReportTheReplyBytes) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("&retcode=%05%05&credType=util%20estbSocks "), std::string::npos)
       << reports[0];
+
+  // No reply at all: the broker hears the request, up to its first zero.
+  ScriptedPeer silent([&](PeerConnection& c) {
+    c.Read(3);
+    c.Send(Bytes({5, 0}));
+    c.Read(10);
+    return false;
+  });
+  EXPECT_FALSE(Negotiate(silent));
+  reports = broker.Requests();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_NE(reports[1].find("&retcode=%05%01&credType=util%20estbSocks "), std::string::npos)
+      << reports[1];
 }
 
 // A success is reported only while proxyRecorded is present and empty, and
