@@ -59,12 +59,11 @@ class TunnelNegotiation {
   State DoSend() {
     QvLog* log = QvLog::GetInstance();
     request_ = FormatConnectRequest(host_, port_, SelectedAgent(), creds_);
-    const std::string& request = request_;
-    if (!platform::Send(socket_, request).ok()) {
+    if (!platform::Send(socket_, request_).ok()) {
       log->Write("ConnectRequest(): error on GET send", 1);
       return State::kDone;
     }
-    log->WriteString("EstablishProxyConnect() sent", HideCredentials(request), 3);
+    log->WriteString("EstablishProxyConnect() sent", HideCredentials(request_), 3);
     log->Write("EstablishProxyConnect read", 3);
     return State::kReceive;
   }
