@@ -117,8 +117,14 @@ int QvSettings::WriteSetting(std::string_view key, std::string_view value) {
     log->WriteString("WriteSetting could not lock the settings file for key", std::string(key), 1);
     return -1;
   }
-  std::string text = platform::ReadWholeFile(path).value_or(std::string());
-  int error = platform::ReplaceFileAtomically(path, IniAssign(text, kSection, key, value));
+  std::optional<std::string> text = platform::ReadWholeFile(path);
+  // Only a missing file starts empty: a file that is there but cannot be
+  // read (out of descriptors, an I/O error) must not be replaced by one key.
+  if (!text && platform::FileExists(path)) {
+    log->WriteString("WriteSetting could not read the settings file for key", std::string(key), 1);
+    return -1;
+  }
+  int error = platform::ReplaceFileAtomically(path, IniAssign(text.value_or(std::string()), kSection, key, value));
   if (error != 0) {
     log->WriteString("WriteSetting failed", platform::ErrorText(error), 1);
     return -1;
