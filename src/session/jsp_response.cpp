@@ -20,6 +20,7 @@ void QvJspResponse::Reset() {
   m_nDetails = m_nDetailsLen = 0;
   m_szDetailsKeys.reset();
   m_szDetailsValues.reset();
+  m_messages.reset();
 }
 
 size_t QvJspResponse::Remaining(const char* position) const {
@@ -140,29 +141,38 @@ const char* QvJspResponse::GetDetailsValue(int index) {
   return m_szDetailsValues[index];
 }
 
+void QvJspResponse::FindMessages() {
+  m_messages.emplace();
+  if (m_szDetails == nullptr) return;
+  const size_t end = Remaining(m_szDetails);
+  size_t line_feed = 0;  // the first line feed at or after the last message found
+  for (size_t pos = 0; pos < static_cast<size_t>(m_nDetailsLen); ++pos) {
+    const char* at = m_szDetails + pos;
+    // The copy ends in a zero byte, so at[size] is inside it.
+    bool is_message = end - pos >= kMessageKey.size() &&
+                      std::memcmp(at, kMessageKey.data(), kMessageKey.size()) == 0 &&
+                      at[kMessageKey.size()] == '\0';
+    if (!is_message) continue;
+    if (line_feed <= pos) {
+      const void* lf = std::memchr(at, '\n', end - pos);
+      line_feed = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - m_szDetails)
+                                : end;
+    }
+    m_messages->push_back({pos, line_feed - pos});
+  }
+}
+
 const char* QvJspResponse::GetMsgPtr(int n, int* length) {
   QvLog* log = QvLog::GetInstance();
   log->WriteNumber("GetMsgPtr: Message #", n, 3);
   if (m_szDetailsKeys == nullptr) ParseDetails();
-  if (m_szDetails != nullptr) {
-    const size_t end = Remaining(m_szDetails);
-    int count = 0;
-    for (size_t pos = 0; pos < static_cast<size_t>(m_nDetailsLen); ++pos) {
-      const char* at = m_szDetails + pos;
-      // The copy ends in a zero byte, so at[size] is inside it.
-      bool is_message = end - pos >= kMessageKey.size() &&
-                        std::memcmp(at, kMessageKey.data(), kMessageKey.size()) == 0 &&
-                        at[kMessageKey.size()] == '\0';
-      if (!is_message) continue;
-      if (count++ != n) continue;
-      log->WriteString("MsgPtr: ", at, 3);
-      if (length != nullptr) {
-        const void* lf = std::memchr(at, '\n', end - pos);
-        *length = static_cast<int>(lf != nullptr ? static_cast<const char*>(lf) - at
-                                                 : static_cast<ptrdiff_t>(end - pos));
-      }
-      return at;
-    }
+  if (!m_messages) FindMessages();
+  if (n >= 0 && static_cast<size_t>(n) < m_messages->size()) {
+    const MessageSpan& message = (*m_messages)[static_cast<size_t>(n)];
+    const char* at = m_szDetails + message.offset;
+    log->WriteString("MsgPtr: ", at, 3);
+    if (length != nullptr) *length = static_cast<int>(message.length);
+    return at;
   }
   log->Write("GetMsgPtr: None", 3);
   return nullptr;

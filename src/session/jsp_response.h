@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 class QvJspResponse {
  public:
@@ -47,6 +49,13 @@ class QvJspResponse {
   void Reset();
   // Characters from position to the end of the copy.
   size_t Remaining(const char* position) const;
+  // Finds every message once: a long list must not cost a scan per message.
+  void FindMessages();
+
+  struct MessageSpan {
+    size_t offset;  // from m_szDetails
+    size_t length;
+  };
 
   std::unique_ptr<char[]> m_szResponse;  // the copy, m_nResponseLen bytes and a zero
   size_t m_nResponseLen = 0;
@@ -58,4 +67,5 @@ class QvJspResponse {
   int m_nDetailsLen = 0;
   std::unique_ptr<char*[]> m_szDetailsKeys;
   std::unique_ptr<char*[]> m_szDetailsValues;
+  std::optional<std::vector<MessageSpan>> m_messages;  // after FindMessages
 };
