@@ -93,6 +93,44 @@ void Relogin(QvDevice& device) {
   device.SetOnlineState(false);
 }
 
+// One beat: the request, the fallback to other ports, and what the answer
+// asks for.
+void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_beats) {
+  QvLog* log = QvLog::GetInstance();
+  QvBrokerEndpoint& endpoint = state.endpoint;
+  log->Write("HeartbeatThread about to update", 3);
+  if (!state.sid_mode.load()) RefreshUri(state, device);
+  const std::string beat = state.Uri();
+  auto response = std::make_unique<QvJspResponse>();
+  int result = RunJsp(endpoint.GetBrokerIP().c_str(), endpoint.GetCurrentPort(), beat.c_str(),
+                      response.get(), false);
+  if (!state.reached.load() && !Accepted(result, *response)) {
+    result = TryAlternativePorts(state, beat, result, response);
+  }
+
+  if (Accepted(result, *response)) {
+    ++good_beats;
+    state.reached.store(true);
+    log->Write("HeartbeatThread status is OK", 3);
+    device.SetOnlineState(true);
+    DispatchMessages(*response);
+    if (resume_period != 0 && good_beats == resume_period) {
+      good_beats = 0;
+      ResumeXfer();
+    }
+  } else {
+    log->Write(kAlarm, 3);
+    log->WriteNumber("HeartbeatThread status not OK: ", result, 3);
+    log->Write(kAlarm, 3);
+    const char* status = response->GetStatus();
+    if (status != nullptr && std::strcmp(status, "404") == 0) {
+      Relogin(device);
+    } else {
+      device.SetOnlineState(false);
+    }
+  }
+}
+
 }  // namespace
 
 std::string HeartbeatState::Uri() {
@@ -174,36 +212,11 @@ int HeartbeatThread(HeartbeatState& state, QvDevice& device, HeartbeatWaits& wai
 
   int good_beats = 0;
   do {
-    log->Write("HeartbeatThread about to update", 3);
-    if (!state.sid_mode.load()) RefreshUri(state, device);
-    const std::string beat = state.Uri();
-    auto response = std::make_unique<QvJspResponse>();
-    int result = RunJsp(endpoint.GetBrokerIP().c_str(), endpoint.GetCurrentPort(), beat.c_str(),
-                        response.get(), false);
-    if (!state.reached.load() && !Accepted(result, *response)) {
-      result = TryAlternativePorts(state, beat, result, response);
-    }
-
-    if (Accepted(result, *response)) {
-      ++good_beats;
-      state.reached.store(true);
-      log->Write("HeartbeatThread status is OK", 3);
-      device.SetOnlineState(true);
-      DispatchMessages(*response);
-      if (resume_period != 0 && good_beats == resume_period) {
-        good_beats = 0;
-        ResumeXfer();
-      }
-    } else {
-      log->Write(kAlarm, 3);
-      log->WriteNumber("HeartbeatThread status not OK: ", result, 3);
-      log->Write(kAlarm, 3);
-      const char* status = response->GetStatus();
-      if (status != nullptr && std::strcmp(status, "404") == 0) {
-        Relogin(device);
-      } else {
-        device.SetOnlineState(false);
-      }
+    try {
+      Beat(state, device, resume_period, good_beats);
+    } catch (const std::exception& e) {
+      // A huge answer that memory cannot hold costs this beat, not the program.
+      log->WriteString("HeartbeatThread beat failed", e.what(), 1);
     }
   } while (!waits.WaitForStop(state.interval_ms.load()));
 
