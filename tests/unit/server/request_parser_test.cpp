@@ -72,7 +72,14 @@ TEST_F(ParseTest, AbsoluteTargetsDropSchemeHostAndPort) {
   EXPECT_STREQ(request.szFilePath, "/srv/web/QvStatusModule.dll");
   EXPECT_EQ(Query(), "op=x");
   EXPECT_EQ(Parse("GET http://127.0.0.1:82 HTTP/1.0"), kParseBadRequest);
-  EXPECT_EQ(Parse("GET HTTP://h/x HTTP/1.0"), kParseOk);  // compared with case: a plain path
+  // Compared with case: a plain path, and one without its leading '/'.
+  EXPECT_EQ(Parse("GET HTTP://h/x HTTP/1.0"), kParseBadRequest);
+}
+
+TEST_F(ParseTest, APathMustStayBelowTheWebRoot) {
+  // Without its leading '/', the path would continue the root's own name.
+  EXPECT_EQ(Parse("GET x/secret.bin HTTP/1.0"), kParseBadRequest);
+  EXPECT_EQ(Parse("GET http://127.0.0.1:82/ok.html HTTP/1.0"), kParseOk);
 }
 
 TEST_F(ParseTest, DotDotAnywhereInThePathIsRefused) {
