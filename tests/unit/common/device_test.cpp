@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/ini_file.h"
+#include "common/log.h"
 #include "common/module_entry.h"
 #include "support/work_dir.h"
 
@@ -15,6 +16,7 @@ class DeviceTest : public ::testing::Test {
  protected:
   QvDevice& Load(const std::string& settings) {
     WriteText("vane.ini", "[Quovane]\n" + settings);
+    QvLog::ReleaseInstance();  // the log reads its level afresh
     device = std::make_unique<QvDevice>();
     EXPECT_EQ(device->LoadConfiguration(), 0);
     return *device;
