@@ -24,6 +24,8 @@ constexpr uint32_t kListenStopWaitMs = 10000;
 constexpr uint32_t kClientsDoneWaitMs = 5000;
 constexpr uint32_t kLingerSeconds = 30;
 constexpr uint32_t kReceiveTimeoutMs = 30000;
+// A client that stops reading must not hold its thread and file for good.
+constexpr uint32_t kSendTimeoutMs = 30000;
 // A client thread's stack: what a thread of the original platform gets, and
 // room for the modules that run on it. The default (8 MiB here) makes most
 // connections map a fresh stack, which costs more than the request.
@@ -200,6 +202,7 @@ void ConfigureConnection(platform::SocketDescriptor socket) {
   } else {
     log->Write("setsockopt failed for SO_RCVTIMEO", 0);
   }
+  platform::SetSendTimeout(socket, kSendTimeoutMs);
   // The read-back only reports; it costs two calls per connection.
   if (log->GetLevel() < 3) return;
   auto linger = platform::GetLinger(socket);

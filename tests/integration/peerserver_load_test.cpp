@@ -1,6 +1,7 @@
 // peerserver under load and bad input: idle connections that each hold a
 // thread do not keep ordinary requests out, a full descriptor table only
-// delays service, and hostile byte streams leave it serving. Afterwards no
+// delays service, hostile byte streams and clients that hang up or stop
+// reading leave it serving. Afterwards no
 // thread or descriptor is left over.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -43,11 +44,11 @@ void ExpectBackToBaseline(const PeerServer& server, long threads, long descripto
                        << ")";
 }
 
-// Asks for target on a connection with a small receive buffer, waits for the
-// first bytes and hangs up with most of the answer unread (a reset).
-bool HangUpMidAnswer(uint16_t port, const std::string& target) {
+// Asks for target on a connection with a small receive buffer and waits for
+// the first bytes, which it never reads: the descriptor, or -1.
+int AskWithoutReading(uint16_t port, const std::string& target) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   int small = 4096;
   ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   sockaddr_in address{};
@@ -60,8 +61,24 @@ bool HangUpMidAnswer(uint16_t port, const std::string& target) {
                 static_cast<ssize_t>(request.size());
   pollfd readable{fd, POLLIN, 0};
   ok = ok && ::poll(&readable, 1, 20000) == 1;
+  if (ok) return fd;
   ::close(fd);
-  return ok;
+  return -1;
+}
+
+// Hangs up with most of the answer unread (a reset).
+bool HangUpMidAnswer(uint16_t port, const std::string& target) {
+  int fd = AskWithoutReading(port, target);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+// Far more than any socket buffers hold: the server is still sending.
+void WriteBigFile(const fs::path& path) {
+  std::ofstream big(path, std::ios::binary);
+  const std::string block(1 << 20, 'b');
+  for (int i = 0; i < 32; ++i) big << block;
 }
 
 }  // namespace
@@ -147,18 +164,35 @@ TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
 TEST(PeerServerLoad, ClientsHangingUpMidFileLeaveItServing) {
   PeerServer server;
   ASSERT_TRUE(server.ok()) << server.failure();
-  // Far more than any socket buffers hold: the server is still sending.
-  {
-    std::ofstream big(server.root() / "big.bin", std::ios::binary);
-    const std::string block(1 << 20, 'b');
-    for (int i = 0; i < 32; ++i) big << block;
-  }
+  WriteBigFile(server.root() / "big.bin");
   const std::string index = FileAnswer(server, "index.html", "text/html");
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(HangUpMidAnswer(server.port(), "/big.bin")) << i;
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   EXPECT_TRUE(
       WaitUntil([&] { return server.Log().find("SendFile SOCKET_ERROR: ") != std::string::npos; },
                 kSettleTimeout));
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}
+
+// A client that stops reading loses its answer once the send time-out has
+// passed without progress (a few 30-second rounds while the system's send
+// buffer still grows); its thread and the file are free again. Not a load
+// test: it may run beside others.
+TEST(PeerServerSlowClient, AClientThatStopsReadingIsGivenUp) {
+  constexpr auto kGiveUpTimeout = std::chrono::seconds(150);
+  PeerServer server;
+  ASSERT_TRUE(server.ok()) << server.failure();
+  WriteBigFile(server.root() / "big.bin");
+  const long threads = server.ThreadCount();
+  const long descriptors = server.DescriptorCount();
+  int stalled = AskWithoutReading(server.port(), "/big.bin");
+  ASSERT_GE(stalled, 0);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return server.Log().find("SendFile SOCKET_ERROR: 11") != std::string::npos; },
+      kGiveUpTimeout))
+      << server.Log().substr(server.Log().size() > 2000 ? server.Log().size() - 2000 : 0);
+  ::close(stalled);
+  ExpectBackToBaseline(server, threads, descriptors);
   EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
