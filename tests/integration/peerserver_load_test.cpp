@@ -1,8 +1,7 @@
 // peerserver under load and bad input: idle connections that each hold a
 // thread do not keep ordinary requests out, a full descriptor table only
 // delays service, hostile byte streams and clients that hang up or stop
-// reading leave it serving. Afterwards no
-// thread or descriptor is left over.
+// reading leave it serving. Afterwards no thread or descriptor is left over.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
