@@ -184,6 +184,9 @@ class OutboundRequest {
       if (!ok) return Sent::kFailed;
     } else if (!direct_ && tunnel_) {
       if (!Tunnel()) return Sent::kFailed;
+      // The proxy's credentials are for the proxy: through the tunnel they
+      // would reach the server.
+      route_.credentials.clear();
     }
     if (upload_ && mode_ != 2) return SendUpload();
 
