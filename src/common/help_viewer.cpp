@@ -1,7 +1,5 @@
 #include "common/help_viewer.h"
 
-#include <thread>
-
 #include "common/QvPeerModule.h"
 #include "platform/environment.h"
 #include "platform/file.h"
@@ -29,6 +27,6 @@ void QvPeerModule::LaunchHelp(const char* help_file, const char* /*topic*/) {
   if (!viewer) return;
   std::optional<platform::Process> started = StartHelpViewer(*viewer, help_file);
   if (!started) return;
-  // The opener hands the file to the desktop and ends; reap it.
-  std::thread([process = *started]() mutable { process.Wait(); }).detach();
+  // The opener hands the file to the desktop and ends.
+  started->Release();
 }

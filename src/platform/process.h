@@ -20,6 +20,9 @@ class Process {
 
   // Blocks until the child ends; its exit code, or 128+signal.
   int Wait();
+  // Lets the child run on; a thread of its own waits for it, so that it
+  // leaves nothing behind when it ends.
+  void Release();
   int pid() const { return pid_; }
 
  private:

@@ -13,7 +13,10 @@ namespace {
 bool StartCompanion(const std::string& program) {
   const std::string path = "./" + program;
   if (!platform::FileExists(path)) return false;
-  return platform::Process::Start(path, {}).ok();
+  auto started = platform::Process::Start(path, {});
+  if (!started.ok() || !started.value) return false;
+  started.value->Release();
+  return true;
 }
 
 }  // namespace

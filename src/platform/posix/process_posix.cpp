@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "platform/process.h"
 
@@ -46,6 +47,10 @@ int Process::Wait() {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+void Process::Release() {
+  std::thread([process = *this]() mutable { process.Wait(); }).detach();
 }
 
 std::string ProgramDirectory() {
