@@ -62,6 +62,11 @@ bool MainWndProc(const platform::Message& message) {
       return true;
     case WM_QUERYENDSESSION:
       ShutdownServer();
+      // The ending session takes the process with it on the original
+      // platform; here the loop must end, or a half-stopped copy would
+      // keep its window and turn every new start away.
+      TheShell().window.reset();
+      PostMessage(WM_QUIT, 0);
       return true;
     case WM_COMMAND:
       OnCommand(static_cast<int>(message.wparam), message.payload);

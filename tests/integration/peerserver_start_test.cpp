@@ -131,16 +131,22 @@ TEST(PeerServerStart, TerminationSignalsEndItInOrder) {
   }
 }
 
-TEST(PeerServerStart, ClosingItsWindowEndsIt) {
-  PeerServer server;
-  ASSERT_TRUE(server.ok()) << server.failure();
-  const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
-  platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
-  EXPECT_TRUE(platform::PostToWindow("Yxnet", "WM_CLOSE"));
-  platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
-  EXPECT_EQ(server.WaitExit(kExitTimeout), 0);
-  ExpectOrderlyShutdown(server);
-  EXPECT_TRUE(HasLine(ReadText(server.work() / "QvDebuglog.bak"), "MainWndProc Getting WM_DESTROY"));
+// Closing the window, or the end of the session, ends the program; either
+// way its window is gone for the next start.
+TEST(PeerServerStart, ClosingItsWindowOrEndingTheSessionEndsIt) {
+  for (const char* message : {"WM_CLOSE", "WM_QUERYENDSESSION"}) {
+    PeerServer server;
+    ASSERT_TRUE(server.ok()) << server.failure();
+    const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
+    platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
+    EXPECT_TRUE(platform::PostToWindow("Yxnet", message));
+    EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << message;
+    EXPECT_FALSE(platform::WindowExists("Yxnet")) << message;
+    platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
+    ExpectOrderlyShutdown(server);
+    EXPECT_EQ(HasLine(ReadText(server.work() / "QvDebuglog.bak"), "MainWndProc Getting WM_DESTROY"),
+              std::string_view(message) == "WM_CLOSE");
+  }
 }
 
 TEST(PeerServerCurl, FilesErrorsAndModules) {
