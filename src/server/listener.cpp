@@ -105,12 +105,13 @@ int StartHTTP(const ServerStartParams& params) {
   ServerState& state = TheServerState();
   state.hOwner = params.hOwner;
   state.nNotifyMessage = params.nNotifyMessage;
-  state.pDevice = params.pDevice;
   state.pLock = params.pLock;
   if (!SetWebRoot(params.szWebRoot != nullptr ? params.szWebRoot : "")) {
     log->WriteString("Web root too long", params.szWebRoot, 1);
     return 0;
   }
+  // Last: threads that wait for the device read the fields above after it.
+  state.pDevice = params.pDevice;
   state.hStopEvent = std::make_unique<platform::Event>(true, false);
   state.hListenDone = std::make_unique<platform::Event>(true, false);
   // Files go out in one system call that cannot be told to spare the signal.
@@ -146,7 +147,7 @@ int StartHTTP(const ServerStartParams& params) {
   log->WriteNumber("Successfully bound server to port: ", port, 3);
   WritePortFile(port_text);
   QvSettings::GetInstance()->WriteSetting("AppPort", port_text);
-  if (QvDevice* device = state.pDevice; device != nullptr) {
+  if (QvDevice* device = params.pDevice; device != nullptr) {
     device->SetAppPort(port_text.c_str());
     RewriteDefaultPage(*device, port);
   }

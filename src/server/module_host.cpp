@@ -115,7 +115,7 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
     }
   }
 
-  QvPeerModule* module = exports.construct();
+  QvPeerModule* module = IntoModule(library, exports.construct);
   if (module == nullptr) return;
   QvExecuteMethod execute = IntoModule(library, exports.get_execute);
   request->pDevice = device;
@@ -125,7 +125,7 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
 
   if (IsUserHandOver(request)) {
     if (auto get_user = library.Find<GetUserObjectFn>("GetUserObject")) {
-      device->SetUser(get_user(module));
+      device->SetUser(IntoModule(library, [&] { return get_user(module); }));
     }
   }
   if (ContainsText(request->szQueryString, "operation=displayhelp") && response != nullptr) {
@@ -194,7 +194,12 @@ void CallExtensionDll(ExtensionCall* call) {
       QvPeerModule* module = nullptr;
       if (exports.Callable()) {
         log->Write("Creating module", 3);
-        module = exports.construct();
+        try {
+          module = IntoModule(*library, exports.construct);
+        } catch (...) {
+          // Nothing above this thread would catch it.
+          log->WriteString("*****************Exception calling module", call->module_name, 1);
+        }
       }
       if (module != nullptr) {
         std::unique_ptr<tagREQUEST> request;
