@@ -58,8 +58,11 @@ void ApplyLogin(QvDevice& device, QvJspResponse& response) {
   device.SetOnlineState(true);
 }
 
+// A failed login's status as a number. A status that is missing or no number
+// is no success: it reads as an answer the device cannot use.
 int StatusNumber(const QvJspResponse& response) {
-  return response.GetStatus() != nullptr ? std::atoi(response.GetStatus()) : 0;
+  const int status = response.GetStatus() != nullptr ? std::atoi(response.GetStatus()) : 0;
+  return status != 0 ? status : kUnreadableAnswer;
 }
 
 std::string LoginRequest(const QvDevice& device) {
@@ -159,6 +162,8 @@ int DeviceLogin(QvDevice& device) {
     result = StatusNumber(*response);
   } else {
     log->Write("Device already logged-in. Trying to log it out.", 3);
+    // Still logged in elsewhere and not logged out: no success either.
+    result = 401;
     if (DeviceLogout() >= 0) {
       log->Write("DeviceLogout successful. Trying to login again.", 3);
       response = std::make_unique<QvJspResponse>();

@@ -14,6 +14,8 @@ int RunJsp(const char* host, int port, const char* uri, QvJspResponse* response,
   QvLog::GetInstance()->WriteNumber("GetUrlData returned ", result, 4);
   if (result != 0) return result;
   // The stream is text: it ends at the terminator written on close.
-  if (response == nullptr || response->BuildResponse(stream.c_str()) != 0) return 205;
+  if (response == nullptr || response->BuildResponse(stream.c_str()) != 0) {
+    return kUnreadableAnswer;
+  }
   return 0;
 }

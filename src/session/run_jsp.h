@@ -5,6 +5,9 @@
 
 class QvJspResponse;
 
+// An answer that came but is no broker answer.
+inline constexpr int kUnreadableAnswer = 205;
+
 // 0: the answer was a broker answer (its status may still be an error; ask
 // response->IsOK()). 205: the request succeeded but the answer was no
 // broker answer. Any other value: ConnectRequest's failure, returned as it

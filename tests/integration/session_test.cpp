@@ -125,6 +125,14 @@ TEST_F(SessionTest, StillLoggedInMeansOneLogoutAndOneRetry) {
   EXPECT_EQ(lines[0], lines[2]);
 }
 
+// Still logged in, and the logout fails: no login, and no success reported.
+TEST_F(SessionTest, StillLoggedInWithAFailedLogoutIsNoLogin) {
+  StartBroker({"--device", Device("&loggedIn=1"), "--fail", "DeviceLogout=reset"});
+  QvDevice& device = TestOutboundDevice();
+  EXPECT_EQ(DeviceLogin(device), 401);
+  EXPECT_EQ(RequestLines().size(), 2u);
+}
+
 TEST_F(SessionTest, LoginFailures) {
   StartBroker({"--fail", "DeviceLogin=status=404", "--fail", "DeviceLogout=status=500"});
   QvDevice& device = TestOutboundDevice();
