@@ -14,6 +14,11 @@
 namespace platform {
 
 std::string SessionDirectory();
+// Without $XDG_RUNTIME_DIR: "<shared>/quovane-<uid>" when it is a directory
+// of this user's that nobody else may enter, else "<home>/.quovane-session".
+// A directory someone else planted in a shared place would let them stall,
+// take over or read what passes between the programs.
+std::string FallbackSessionDirectory(const std::string& shared, const std::string& home);
 
 // True when a live endpoint of that title exists.
 bool WindowExists(const std::string& title);

@@ -35,14 +35,28 @@ int Connect(const std::string& title) {
   return fd;
 }
 
+bool IsPrivateDirectory(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == ::getuid() && (status.st_mode & 077) == 0;
+}
+
 }  // namespace
+
+std::string FallbackSessionDirectory(const std::string& shared, const std::string& home) {
+  std::string directory = shared + "/quovane-" + std::to_string(::getuid());
+  ::mkdir(directory.c_str(), 0700);
+  if (IsPrivateDirectory(directory)) return directory;
+  directory = home + "/.quovane-session";
+  ::mkdir(directory.c_str(), 0700);
+  return directory;
+}
 
 std::string SessionDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && *runtime != '\0') return runtime;
-  std::string directory = "/tmp/quovane-" + std::to_string(::getuid());
-  ::mkdir(directory.c_str(), 0700);
-  return directory;
+  const char* home = std::getenv("HOME");
+  return FallbackSessionDirectory("/tmp", home != nullptr && *home != '\0' ? home : ".");
 }
 
 bool WindowExists(const std::string& title) {
