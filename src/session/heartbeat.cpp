@@ -1,5 +1,7 @@
 #include "session/heartbeat.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <system_error>
@@ -23,6 +25,32 @@ constexpr char kLoginAlarm[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!
 
 std::atomic<QvDevice*> g_device{nullptr};
 std::atomic<platform::Event*> g_stop_event{nullptr};
+// Each loop of the program belongs to a generation; a stop or a newer loop
+// moves the generation on and the old loop ends at its next wait. The stop
+// event only wakes a waiting loop: an auto-reset signal taken by the wrong
+// loop must neither end the new one nor leave the old one running.
+std::atomic<uint64_t> g_generation{0};
+std::atomic<bool> g_ended{false};
+
+class GenerationWaits : public HeartbeatWaits {
+ public:
+  GenerationWaits(platform::Event* stop, uint64_t generation)
+      : events_(stop), generation_(generation) {}
+  bool WaitForStop(uint32_t interval_ms) override {
+    if (Replaced()) return true;
+    events_.WaitForStop(interval_ms);
+    return Replaced();
+  }
+
+ private:
+  bool Replaced() const { return g_generation.load() != generation_; }
+  EventWaits events_;
+  const uint64_t generation_;
+};
+
+void WakeLoop() {
+  if (platform::Event* stop = g_stop_event.load()) stop->Set();
+}
 
 bool Accepted(int result, const QvJspResponse& response) {
   return result == 0 && response.IsOK();
@@ -167,10 +195,11 @@ bool BeginHeartbeatThread() {
   QvLog::GetInstance()->Write("BeginHeartbeatThread", 3);
   QvDevice* device = g_device.load();
   platform::Event* stop = g_stop_event.load();
-  if (device == nullptr || stop == nullptr) return false;
+  if (device == nullptr || stop == nullptr || g_ended.load()) return false;
+  const uint64_t generation = ++g_generation;
   try {
-    std::thread([device, stop] {
-      EventWaits waits(stop);
+    std::thread([device, stop, generation] {
+      GenerationWaits waits(stop, generation);
       HeartbeatThread(TheHeartbeatState(), *device, waits);
     }).detach();
   } catch (const std::system_error&) {
@@ -185,7 +214,13 @@ void SwitchHeartbeatToSid(HeartbeatState& state, const std::string& sid) {
 }
 
 void StopHeartbeat() {
-  if (platform::Event* stop = g_stop_event.load()) stop->Set();
+  ++g_generation;
+  WakeLoop();
+}
+
+void EndHeartbeats() {
+  g_ended.store(true);
+  StopHeartbeat();
 }
 
 int HeartbeatThread(HeartbeatState& state, QvDevice& device, HeartbeatWaits& waits) {

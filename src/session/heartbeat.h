@@ -62,10 +62,13 @@ class EventWaits : public HeartbeatWaits {
 // at start-up.
 void ConfigureHeartbeat(QvDevice* device, platform::Event* stop_event);
 
-// Starts HeartbeatThread (detached). False when no thread could be started.
+// Starts HeartbeatThread (detached); it replaces any loop still running.
+// False when no thread could be started, or the heartbeats have ended.
 bool BeginHeartbeatThread();
-// Signals the stop event: the running loop ends at its next wait.
+// Ends the running loop at its next wait (a waiting loop at once).
 void StopHeartbeat();
+// Ends every loop the same way and starts no more: the program is ending.
+void EndHeartbeats();
 
 // The thread body: 0, or -1 when the endpoint cannot be loaded.
 int HeartbeatThread(HeartbeatState& state, QvDevice& device, HeartbeatWaits& waits);

@@ -5,6 +5,7 @@
 #include "identity/device_identity.h"
 #include "platform/clock.h"
 #include "server/listener.h"
+#include "session/heartbeat.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
 
@@ -34,7 +35,7 @@ void ShutdownServer() {
   if (shell.device) shell.device->SaveBadResponseNumber();
   StopHTTP();
   QvSettings::ReleaseInstance();
-  if (shell.heartbeat_stop) shell.heartbeat_stop->Set();
+  EndHeartbeats();
   EndBrokerSession(shell);
   log->Write(kBanner, 3);
   log->Write("Exiting QvServer", 3);
