@@ -1,6 +1,7 @@
 // Any answer a broker, a proxy or a stranger can return to a page call.
 // Every message handed out must lie inside the answer; ASan watches the
-// reads of its whole length.
+// reads of its whole length, and each message must run exactly to the first
+// line feed after it (or the end), in order.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +37,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (const char* value = response.GetDetailsValue(i)) sink = sink + std::strlen(value);
   }
+  // The private copy begins where the status value is, less the key and '='.
+  const char* copy = built == 0 && response.GetStatus() != nullptr
+                         ? response.GetStatus() - (body.find('=') + 1)
+                         : nullptr;
+  const char* previous = nullptr;
   for (int n = 0;; ++n) {
     int length = -1;
     const char* message = response.GetMsgPtr(n, &length);
     if (message == nullptr) break;
+    if (message <= previous) std::abort();
+    previous = message;
+    if (copy != nullptr) {
+      const char* end = copy + size;
+      const void* line_feed = std::memchr(message, '\n', static_cast<size_t>(end - message));
+      const char* stop = line_feed != nullptr ? static_cast<const char*>(line_feed) : end;
+      if (length != stop - message) std::abort();
+    }
     if (length < static_cast<int>(std::strlen("messageType")) || static_cast<size_t>(length) > size) std::abort();
     if (std::memcmp(message, "messageType", 12) != 0) std::abort();
     for (int i = 0; i < length; ++i) sink = sink + static_cast<unsigned char>(message[i]);
