@@ -124,7 +124,8 @@ int QvSettings::WriteSetting(std::string_view key, std::string_view value) {
     log->WriteString("WriteSetting could not read the settings file for key", std::string(key), 1);
     return -1;
   }
-  int error = platform::ReplaceFileAtomically(path, IniAssign(text.value_or(std::string()), kSection, key, value));
+  int error = platform::ReplaceFileAtomically(
+      path, IniAssign(text.value_or(std::string()), kSection, key, value));
   if (error != 0) {
     log->WriteString("WriteSetting failed", platform::ErrorText(error), 1);
     return -1;
@@ -139,7 +140,7 @@ long QvSettings::HeartbeatSleep(long def) {
   // A long has 32 bits on the original platform: larger texts saturate there,
   // and the heartbeat's limits then fall back to the default interval.
   return std::clamp<long>(value, std::numeric_limits<int32_t>::min(),
-                         std::numeric_limits<int32_t>::max());
+                          std::numeric_limits<int32_t>::max());
 }
 
 int QvSettings::XferRetryInterval() {

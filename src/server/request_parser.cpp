@@ -105,7 +105,9 @@ int ParseRequest(tagREQUEST* request, char* text) {
   }
   // The path is appended to the web root as it stands: without its leading
   // '/', "x/file" would name a file of a sibling directory "<root>x".
-  if (path[0] != '/') return BadRequest(" Error: QV_HTTP_STATUS_BADREQUEST - path outside the root");
+  if (path[0] != '/') {
+    return BadRequest(" Error: QV_HTTP_STATUS_BADREQUEST - path outside the root");
+  }
 
   std::string_view uri = path;
   if (!uri.empty() && uri.front() == '/') uri.remove_prefix(1);

@@ -155,8 +155,8 @@ void QvJspResponse::FindMessages() {
     if (!is_message) continue;
     if (line_feed <= pos) {
       const void* lf = std::memchr(at, '\n', end - pos);
-      line_feed = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - m_szDetails)
-                                : end;
+      line_feed =
+          lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - m_szDetails) : end;
     }
     m_messages->push_back({pos, line_feed - pos});
   }

@@ -186,9 +186,9 @@ TEST(PeerServerSlowClient, AClientThatStopsReadingIsGivenUp) {
   const long descriptors = server.DescriptorCount();
   int stalled = AskWithoutReading(server.port(), "/big.bin");
   ASSERT_GE(stalled, 0);
-  EXPECT_TRUE(WaitUntil(
-      [&] { return server.Log().find("SendFile SOCKET_ERROR: 11") != std::string::npos; },
-      kGiveUpTimeout))
+  EXPECT_TRUE(
+      WaitUntil([&] { return server.Log().find("SendFile SOCKET_ERROR: 11") != std::string::npos; },
+                kGiveUpTimeout))
       << server.Log().substr(server.Log().size() > 2000 ? server.Log().size() - 2000 : 0);
   ::close(stalled);
   ExpectBackToBaseline(server, threads, descriptors);

@@ -203,9 +203,8 @@ TEST_F(SquidTest, AProxyForPlainRequestsOnlyLeavesTlsDirect) {
             0);
   EXPECT_TRUE(response.IsOK());
   EXPECT_TRUE(Logged("ConnectRequest-- no proxy for this protocol, going direct"));
-  EXPECT_EQ(RunJsp("127.0.0.1", broker.plain_port(), "/asys/CheckConnection.jsp?", &response,
-                   false),
-            0);
+  EXPECT_EQ(
+      RunJsp("127.0.0.1", broker.plain_port(), "/asys/CheckConnection.jsp?", &response, false), 0);
   const std::vector<std::string> requests = broker.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0],
