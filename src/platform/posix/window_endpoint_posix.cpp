@@ -1,3 +1,4 @@
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -116,14 +118,19 @@ void WindowEndpoint::Serve() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;
     }
-    // A short time-out: a client that connects and says nothing (the
-    // existence test) must not hold up the next one.
-    struct timeval timeout {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    // One second for the whole text: a client that connects and says nothing
+    // (the existence test), or trickles, must not hold up the next one or
+    // the end of the program.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     std::string text;
     char chunk[512];
-    ssize_t n;
-    while (text.size() < 65536 && (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+    while (text.size() < 65536) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd readable{fd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) != 1) break;
+      ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0) break;
       text.append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);
