@@ -41,18 +41,23 @@ bool Admitted(tagREQUEST* request, QvDevice* device) {
   return true;
 }
 
-int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_follows) {
+// The log lines after a send, whichever way the bytes went: 1 when all went.
+int ReportSend(int error, long sent) {
   QvLog* log = QvLog::GetInstance();
-  log->WriteString("SendBuffer====>:", request->szFilePath, 4);
-  platform::ClearLastSocketError();
-  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows);
-  if (!sent.ok()) {
-    log->WriteNumber("SendFile SOCKET_ERROR: ", sent.error, 1);
-    log->WriteNumber("-------- BytesSent   : ", sent.value, 3);
+  if (error != 0) {
+    log->WriteNumber("SendFile SOCKET_ERROR: ", error, 1);
+    log->WriteNumber("-------- BytesSent   : ", sent, 3);
     return 0;
   }
-  log->WriteNumber("<===SendBuffer: Total sent: ", sent.value, 4);
+  log->WriteNumber("<===SendBuffer: Total sent: ", sent, 4);
   return 1;
+}
+
+int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_follows) {
+  QvLog::GetInstance()->WriteString("SendBuffer====>:", request->szFilePath, 4);
+  platform::ClearLastSocketError();
+  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows);
+  return ReportSend(sent.error, sent.value);
 }
 
 }  // namespace
@@ -87,11 +92,8 @@ void SendFile(tagREQUEST* request) {
     if (sent.file_failed) {
       // The status line is already out: the error body can only follow.
       AppendErrorBody(request, kInternalError);
-    } else if (sent.error != 0) {
-      log->WriteNumber("SendFile SOCKET_ERROR: ", sent.error, 1);
-      log->WriteNumber("-------- BytesSent   : ", static_cast<long>(sent.sent), 3);
     } else {
-      log->WriteNumber("<===SendBuffer: Total sent: ", static_cast<long>(sent.sent), 4);
+      ReportSend(sent.error, static_cast<long>(sent.sent));
     }
   }
   file.Close();

@@ -9,7 +9,7 @@ class QvJspResponse;
 inline constexpr int kUnreadableAnswer = 205;
 
 // 0: the answer was a broker answer (its status may still be an error; ask
-// response->IsOK()). 205: the request succeeded but the answer was no
-// broker answer. Any other value: ConnectRequest's failure, returned as it
+// response->IsOK()). kUnreadableAnswer: the request succeeded but the
+// answer was no broker answer. Any other value: ConnectRequest's failure, returned as it
 // stands, and response stays empty. response must be a fresh object.
 int RunJsp(const char* host, int port, const char* uri, QvJspResponse* response, bool secure);

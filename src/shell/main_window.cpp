@@ -39,6 +39,14 @@ void OnCommand(int command, const std::string& payload) {
   }
 }
 
+// The window goes and the message loop ends. A destroyed window can no
+// longer be found: a copy started during the shutdown must not take this one
+// for a running instance.
+void EndWindow() {
+  TheShell().window.reset();
+  PostMessage(WM_QUIT, 0);
+}
+
 }  // namespace
 
 bool MainWndProc(const platform::Message& message) {
@@ -55,18 +63,14 @@ bool MainWndProc(const platform::Message& message) {
       return MainWndProc(platform::Message{WM_DESTROY, 0, {}});
     case WM_DESTROY:
       log->Write("MainWndProc Getting WM_DESTROY", 3);
-      // A destroyed window can no longer be found: a copy started during
-      // the shutdown must not take this one for a running instance.
-      TheShell().window.reset();
-      PostMessage(WM_QUIT, 0);
+      EndWindow();
       return true;
     case WM_QUERYENDSESSION:
       ShutdownServer();
       // The ending session takes the process with it on the original
       // platform; here the loop must end, or a half-stopped copy would
       // keep its window and turn every new start away.
-      TheShell().window.reset();
-      PostMessage(WM_QUIT, 0);
+      EndWindow();
       return true;
     case WM_COMMAND:
       OnCommand(static_cast<int>(message.wparam), message.payload);

@@ -71,8 +71,7 @@ bool IsReadError(int error) { return error == EIO || error == EISDIR || error ==
 }  // namespace
 
 FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count) {
-  // One call moves at most this much (the system's own cap is just under 2
-  // GiB).
+  // One call moves at most this much (the system's cap is just under 2 GiB).
   constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
   FileSendResult result;
   while (result.sent < count) {
