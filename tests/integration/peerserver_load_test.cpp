@@ -140,12 +140,15 @@ TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   ASSERT_EQ(RunCommand({"/usr/bin/prlimit", "--pid", std::to_string(server.pid()), limits},
                        std::chrono::seconds(30)),
             0);
+  // Twice as many as there is room for: the rest wait in the backlog.
   std::vector<OpenConnection> idle;
   for (int i = 0; i < 16; ++i) idle.emplace_back(server.port());
-  EXPECT_TRUE(WaitUntil([&] { return server.DescriptorCount() >= limit; }, kSettleTimeout))
+  // A thread waiting in accept holds a descriptor number that /proc does not
+  // list, so the table may be full one short of the limit.
+  EXPECT_TRUE(WaitUntil([&] { return server.DescriptorCount() >= limit - 1; }, kSettleTimeout))
       << server.DescriptorCount();
-  // This one waits in the backlog while accept fails (the failures cannot
-  // reach the log: it needs descriptors too).
+  // This one waits in the backlog behind idle ones while accept fails (the
+  // failures cannot reach the log: it needs descriptors too).
   OpenConnection waiting(server.port());
   ASSERT_TRUE(waiting.connected());
   ASSERT_TRUE(waiting.Send("GET /index.html HTTP/1.0\r\n\r\n"));
