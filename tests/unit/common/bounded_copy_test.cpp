@@ -3,28 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
-TEST(BoundedCopy, CutsAtSizeMinusOneAndTerminates) {
-  char buffer[5];
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(CopyBounded(buffer, "abcdefgh"), 4u);
-  EXPECT_STREQ(buffer, "abcd");
-  EXPECT_EQ(CopyBounded(buffer, "ab"), 2u);
-  EXPECT_STREQ(buffer, "ab");
-  EXPECT_EQ(CopyBounded(buffer, 0, "ab"), 0u);
-}
-
-TEST(BoundedCopy, PaddedZeroFillsTheRest) {
+TEST(BoundedCopy, CutsTerminatesPadsAndReportsACut) {
   char buffer[6];
   std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(CopyBounded(buffer, "abcdefgh"), 5u);
+  EXPECT_STREQ(buffer, "abcde");
+  EXPECT_EQ(CopyBounded(buffer, 0, "ab"), 0u);
   CopyPadded(buffer, sizeof buffer, "ab");
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string("ab\0\0\0\0", 6));
-}
-
-TEST(BoundedCopy, AppendReportsACut) {
-  char buffer[8] = "abc";
-  EXPECT_TRUE(AppendBounded(buffer, sizeof buffer, "de"));
-  EXPECT_STREQ(buffer, "abcde");
-  EXPECT_FALSE(AppendBounded(buffer, sizeof buffer, "fghij"));
-  EXPECT_STREQ(buffer, "abcdefg");
+  char text[8] = "abc";
+  EXPECT_TRUE(AppendBounded(text, sizeof text, "de"));
+  EXPECT_FALSE(AppendBounded(text, sizeof text, "fghij"));
+  EXPECT_STREQ(text, "abcdefg");
 }

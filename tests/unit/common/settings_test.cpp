@@ -12,12 +12,6 @@
 
 namespace {
 
-// "secret-device-key-42" enciphered with the program's pass phrase by
-// `openssl enc -aes-256-cbc -pbkdf2 -a -A`.
-constexpr char kStoredKey[] = "U2FsdGVkX19WN5m3TExRffhjx+l0u63p2nPn9IgAmt5b9Wk8b8APYZHLcT3MDccd";
-// The same text under another phrase.
-constexpr char kForeignKey[] = "U2FsdGVkX1+TmbKa/fNS1HYd37jw80CRCdxE+gOh6KxryGzFfvwxQXZcwyhjtYaJ";
-
 class SettingsTest : public ::testing::Test {
  protected:
   void Ini(const std::string& body) { WriteText("vane.ini", "[Quovane]\n" + body); }
@@ -27,7 +21,7 @@ class SettingsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SettingsTest, MissingFileReadsAsNotSetOrTheDefault) {
+TEST_F(SettingsTest, MissingOrEmptyValuesReadAsNotSetOrTheDefault) {
   char text[32] = "junk";
   EXPECT_EQ(settings->GetSettingString("BrokerIP", text, sizeof text), 1);
   EXPECT_STREQ(text, "0");
@@ -37,11 +31,8 @@ TEST_F(SettingsTest, MissingFileReadsAsNotSetOrTheDefault) {
   EXPECT_EQ(settings->XferRetryInterval(), 0);
   EXPECT_EQ(settings->TransactionFilter(), -2);
   EXPECT_FALSE(std::filesystem::exists("vane.ini"));
-}
 
-TEST_F(SettingsTest, EmptyAndBlankValues) {
   Ini("Empty=\nBlank=\" \"\nLogLevel=\n");
-  char text[32] = "junk";
   EXPECT_EQ(settings->GetSettingString("Empty", text, sizeof text), 0);
   EXPECT_STREQ(text, "");
   EXPECT_EQ(settings->GetSetting("Empty"), std::nullopt);
@@ -49,37 +40,33 @@ TEST_F(SettingsTest, EmptyAndBlankValues) {
   EXPECT_EQ(settings->GetSettingInt("LogLevel", 5, false), 0);
 }
 
-TEST_F(SettingsTest, ValuesAreCutToTheReadersBuffer) {
-  Ini("brokerip=" + std::string(100, 'h') + "\nLogLevel= 12abc\nNeg=-3\n");
+TEST_F(SettingsTest, ValuesAreCutToTheReadersBufferAndConverted) {
+  Ini("brokerip=" + std::string(100, 'h') + "\nLogLevel= 12abc\nNeg=-3\nHeartbeatSleep=1500\n" +
+      "XferRetryInterval=4\nTransactionFilter=session\n");
   EXPECT_EQ(settings->BrokerIP(), std::string(63, 'h'));
   char text[10];
   EXPECT_EQ(settings->ReadSetting("BrokerIP", "0", text, sizeof text, false), 9);
   EXPECT_STREQ(text, "hhhhhhhhh");
   EXPECT_EQ(settings->LogLevel(), 12);
   EXPECT_EQ(settings->GetSettingInt("Neg", 0, false), -3);
-}
-
-TEST_F(SettingsTest, ConvertedKeys) {
-  Ini("HeartbeatSleep=1500\nXferRetryInterval=4\nTransactionFilter=session\n");
   EXPECT_EQ(settings->HeartbeatSleep(60000), 1500);
-  // Saturated as a 32-bit long, not wrapped into an accepted interval.
-  Ini("HeartbeatSleep=4294977296\n");
-  EXPECT_EQ(settings->HeartbeatSleep(60000), 2147483647);
-  Ini("HeartbeatSleep=-4294957296\n");
-  EXPECT_EQ(settings->HeartbeatSleep(60000), -2147483648L);
-  Ini("HeartbeatSleep=1500\nXferRetryInterval=4\nTransactionFilter=session\n");
   EXPECT_EQ(settings->XferRetryInterval(), 4);
   EXPECT_EQ(settings->TransactionFilter(), -1);
   for (auto [value, expected] : {std::pair{"all", -2}, {"", -2}, {"ALL", 0}, {"25", 25}}) {
     ASSERT_EQ(settings->WriteSetting("TransactionFilter", value), 0);
     EXPECT_EQ(settings->TransactionFilter(), expected) << value;
   }
+  // Saturated as a 32-bit long, not wrapped into an accepted interval.
+  for (auto [value, expected] :
+       {std::pair{"4294977296", 2147483647L}, {"-4294957296", -2147483648L}}) {
+    ASSERT_EQ(settings->WriteSetting("HeartbeatSleep", value), 0);
+    EXPECT_EQ(settings->HeartbeatSleep(60000), expected) << value;
+  }
 }
 
 TEST_F(SettingsTest, WriteCreatesTheFileAndKeepsEverythingElse) {
   ASSERT_EQ(settings->WriteSetting("AppPort", "4080"), 0);
   EXPECT_EQ(ReadText("vane.ini"), "[Quovane]\nAppPort=4080\n");
-
   WriteText("vane.ini", "; installed\r\n[quovane]\r\nAppPort=82\r\nOther=1\r\n");
   ASSERT_EQ(settings->WriteSetting("APPPORT", "4081"), 0);
   ASSERT_EQ(settings->WriteSetting("BrokerPort", "80"), 0);
@@ -97,50 +84,45 @@ TEST_F(SettingsTest, RefusesAValueThatWouldPlantAnotherKey) {
   EXPECT_EQ(settings->AppPath(), "0");
 }
 
-TEST_F(SettingsTest, DeviceKeyIsDecryptedWithThePassPhrase) {
-  Ini(std::string("DeviceKey=") + kStoredKey + "\n");
-  char key[2048];
+TEST_F(SettingsTest, DeviceKeyIsDecryptedWithThePassPhraseOrEmpty) {
+  // "secret-device-key-42" by `openssl enc -aes-256-cbc -pbkdf2 -a -A` (see qvcrypt_test.cpp).
+  Ini("DeviceKey=U2FsdGVkX19WN5m3TExRffhjx+l0u63p2nPn9IgAmt5b9Wk8b8APYZHLcT3MDccd\n");
+  char key[2048], small[7];
   std::memset(key, 'x', sizeof key);
   settings->DeviceKey(key, sizeof key);
   EXPECT_STREQ(key, "secret-device-key-42");
   EXPECT_EQ(key[sizeof key - 1], '\0');
-
-  char small[7];
   settings->DeviceKey(small, sizeof small);
   EXPECT_STREQ(small, "secret");
-
-  for (const char* stored : {kForeignKey, "0", "not base64 at all"}) {
-    ASSERT_EQ(settings->WriteSetting("DeviceKey", stored), 0);
-    std::memset(key, 'x', sizeof key);
-    settings->DeviceKey(key, sizeof key);
-    EXPECT_STREQ(key, "") << stored;
-  }
+  // The same text under another phrase decrypts to nothing.
+  Ini("DeviceKey=U2FsdGVkX1+TmbKa/fNS1HYd37jw80CRCdxE+gOh6KxryGzFfvwxQXZcwyhjtYaJ\n");
+  std::memset(key, 'x', sizeof key);
+  settings->DeviceKey(key, sizeof key);
+  EXPECT_STREQ(key, "");
 }
 
 TEST_F(SettingsTest, ConcurrentWritersOfDifferentKeysLoseNone) {
-  constexpr int kThreads = 3;
-  constexpr int kKeys = 25;
   auto child = platform::Process::Start(QVCORE_CHILD, {"settings", "child", "3", "25"});
   ASSERT_EQ(child.error, 0);
+  auto key = [](std::string tag, int t, int i) {
+    return tag + "_" + std::to_string(t) + "_" + std::to_string(i);
+  };
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < kKeys; ++i) {
-        std::string key = "self_" + std::to_string(t) + "_" + std::to_string(i);
-        QvSettings::GetInstance()->WriteSetting(key, "v" + key);
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([t, key] {
+      for (int i = 0; i < 25; ++i) {
+        const std::string k = key("self", t, i);
+        QvSettings::GetInstance()->WriteSetting(k, "v" + k);
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   ASSERT_EQ(child.value->Wait(), 0);
-
   const std::string text = ReadText("vane.ini");
   for (const char* tag : {"self", "child"}) {
-    for (int t = 0; t < kThreads; ++t) {
-      for (int i = 0; i < kKeys; ++i) {
-        std::string key = std::string(tag) + "_" + std::to_string(t) + "_" + std::to_string(i);
-        EXPECT_EQ(IniFind(text, "Quovane", key), "v" + key);
-      }
+    for (int n = 0; n < 75; ++n) {
+      const std::string k = key(tag, n / 25, n % 25);
+      EXPECT_EQ(IniFind(text, "Quovane", k), "v" + k);
     }
   }
 }

@@ -1,13 +1,30 @@
-#include "platform/named_mutex.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "platform/event.h"
 #include "platform/file_lock.h"
+#include "platform/named_mutex.h"
 #include "support/work_dir.h"
 
 using platform::WaitResult;
+
+TEST(Event, ManualResetStaysSignalledAutoResetReleasesOneWaiter) {
+  platform::Event manual(true, false), automatic(false, true);
+  EXPECT_FALSE(manual.Wait(0));
+  manual.Set();
+  EXPECT_TRUE(manual.Wait(0));
+  EXPECT_TRUE(manual.Wait(0));
+  manual.Reset();
+  EXPECT_FALSE(manual.Wait(1));
+
+  EXPECT_TRUE(automatic.Wait(0));
+  EXPECT_FALSE(automatic.Wait(0));
+  std::thread setter([&] { automatic.Set(); });
+  EXPECT_TRUE(automatic.Wait(platform::kWaitForever));
+  setter.join();
+  EXPECT_FALSE(automatic.IsSet());
+}
 
 TEST(NamedMutex, RecursiveForItsOwnerExclusiveForOthers) {
   ScopedWorkDir dir;
