@@ -7,49 +7,32 @@
 
 #include "support/peerserver_fixture.h"
 
-namespace {
-
-class BrowserTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (ChromiumProgram().empty()) {
-      GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
-    }
-    PeerServerOptions options;
-    options.with_broker = true;
-    options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
-                       {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}};
-#ifdef STATUS_MODULE
-    options.modules.push_back({STATUS_MODULE, "QvStatusModule.dll"});
-#endif
-    server = std::make_unique<PeerServer>(options);
-    ASSERT_TRUE(server->ok()) << server->failure();
-    base = "http://127.0.0.1:" + std::to_string(server->port());
+TEST(Browser, ShowsTheStartPageAModulesRedirectAndAModulesAnswer) {
+  if (ChromiumProgram().empty()) {
+    GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
   }
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
+                     {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}};
+#ifdef STATUS_MODULE
+  options.modules.push_back({STATUS_MODULE, "QvStatusModule.dll"});
+#endif
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
 
-  std::unique_ptr<PeerServer> server;
-  std::string base;
-};
-
-}  // namespace
-
-TEST_F(BrowserTest, TheStartPageRendersWithTheDeviceState) {
-  const std::string dom = DumpDom(base + "/index.html");
+  std::string dom = DumpDom(base + "/index.html");
   EXPECT_NE(dom.find("<h1>Yxnetwork</h1>"), std::string::npos) << dom;
 #ifdef STATUS_MODULE
   // Filled in by the page's script from the status module's answer.
   EXPECT_NE(dom.find("<span id=\"state\">online</span>"), std::string::npos) << dom;
 #endif
-}
-
-TEST_F(BrowserTest, TheTransferModulesRedirectIsFollowed) {
-  const std::string dom = DumpDom(base + "/QvTransferModule.dll?type=RequestAsset&asset=9");
+  dom = DumpDom(base + "/QvTransferModule.dll?type=RequestAsset&asset=9");
   EXPECT_NE(dom.find("<h1>Asset details</h1>"), std::string::npos) << dom;
   // The page read Success=1 from the query it was sent to.
   EXPECT_NE(dom.find("<span id=\"success\">yes</span>"), std::string::npos) << dom;
-}
-
-TEST_F(BrowserTest, AModuleAnswerIsShown) {
-  const std::string dom = DumpDom(base + "/QvExampleModule.dll?greeting=hello&from=chromium");
+  dom = DumpDom(base + "/QvExampleModule.dll?greeting=hello&from=chromium");
   EXPECT_NE(dom.find("greeting=hello\nfrom=chromium"), std::string::npos) << dom;
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }

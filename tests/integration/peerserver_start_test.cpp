@@ -1,8 +1,12 @@
 // The peerserver program as a user or the boot program starts it: the boot
-// flag, one copy per session, a failed start, the ways it is told to end,
-// and curl as a client of the running server.
+// flag, one copy per session, a failed start, curl as a client, and the ways
+// it is told to end, also while its broker session or a module is busy (a
+// transfer module gets about ten seconds).
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -10,6 +14,7 @@
 #include "platform/window_endpoint.h"
 #include "server/listener.h"
 #include "support/child_process.h"
+#include "support/http_client.h"
 #include "support/peerserver_fixture.h"
 #include "support/port_blocker.h"
 #include "support/work_dir.h"
@@ -19,18 +24,48 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto kExitTimeout = std::chrono::seconds(60);
+constexpr auto kWait = std::chrono::seconds(30);
 
+// Where the line is in log, npos when it is not.
+size_t Position(const std::string& log, const std::string& message) {
+  return log.find("): " + message + "\n");
+}
 bool HasLine(const std::string& log, const std::string& message) {
-  return log.find("): " + message + "\n") != std::string::npos;
+  return Position(log, message) != std::string::npos;
+}
+
+// The log as shutdown left it: a thread still running may start a new one.
+std::string FinalLog(const PeerServer& server) {
+  return ReadText(server.work() / "QvDebuglog.bak");
 }
 
 void ExpectOrderlyShutdown(const PeerServer& server) {
   // The debug log was moved aside as the last step.
   EXPECT_FALSE(fs::exists(server.work() / "QvDebug.log"));
-  const std::string log = ReadText(server.work() / "QvDebuglog.bak");
-  EXPECT_TRUE(HasLine(log, "ShutdownServer()"));
+  const std::string log = FinalLog(server);
   EXPECT_TRUE(HasLine(log, "Exiting QvServer"));
-  EXPECT_LT(log.find("ShutdownServer()"), log.find("Exiting QvServer"));
+  EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "Exiting QvServer"));
+}
+
+std::string RequestLine(const std::string& request) {
+  return request.substr(0, request.find('\n'));
+}
+
+size_t Count(const QvBrokerFixture& broker, const std::string& page) {
+  size_t count = 0;
+  for (const std::string& request : broker.Requests()) {
+    count += RequestLine(request).find("/asys/" + page + ".jsp?") != std::string::npos;
+  }
+  return count;
+}
+
+// With a broker, and no second beat while the test runs.
+PeerServerOptions WithBroker(std::vector<std::string> broker_args = {}) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.broker_args = std::move(broker_args);
+  options.settings = {{"HeartbeatSleep", "3600000"}};
+  return options;
 }
 
 std::string Curl(const std::vector<std::string>& args, int* status = nullptr) {
@@ -66,19 +101,6 @@ TEST(PeerServerStart, WithoutTheBootFlagItStartsTheBootProgramInstead) {
   }
 }
 
-TEST(PeerServerStart, ASecondCopyEndsAndTheFirstServesOn) {
-  PeerServer server;
-  ASSERT_TRUE(server.ok()) << server.failure();
-  EXPECT_EQ(server.RunSecondCopy({"-wbx"}, kExitTimeout), 255);  // -1
-  EXPECT_TRUE(HasLine(server.Log(), "Yxnet is already running. Exiting"));
-  int status = -1;
-  EXPECT_NE(Curl({"http://127.0.0.1:" + std::to_string(server.port()) + "/index.html"}, &status)
-                .find("<h1>Yxnetwork</h1>"),
-            std::string::npos);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
-}
-
 TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
   PeerServerOptions options;
   options.with_broker = true;
@@ -94,80 +116,42 @@ TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
   const std::string log = server.Log();
   EXPECT_TRUE(HasLine(log, "Unable to bind to port range. Returning failure."));
   EXPECT_TRUE(HasLine(log, "Unable to StartHTTP"));
-  EXPECT_TRUE(HasLine(log, "StartHTTP failed - you may wish to check that the port is freed: "
-                           "szPort = : " + std::to_string(configured)));
+  EXPECT_TRUE(HasLine(log,
+                      "StartHTTP failed - you may wish to check that the port is freed: "
+                      "szPort = : " +
+                          std::to_string(configured)));
   EXPECT_FALSE(fs::exists(server.doc() / "port.js"));
-  bool logged_out = false;
-  for (const std::string& request : server.broker()->Requests()) {
-    if (request.find("/asys/DeviceLogout.jsp?") != std::string::npos) logged_out = true;
-  }
-  EXPECT_TRUE(logged_out);
+  const std::vector<std::string> requests = server.broker()->Requests();
+  EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const std::string& request) {
+    return request.starts_with("GET /asys/DeviceLogout.jsp?");
+  }));
 }
 
-TEST(PeerServerStart, RecordsItsPortAndKeepsAPageWithoutPort) {
-  PeerServer server;
-  ASSERT_TRUE(server.ok()) << server.failure();
-  const std::string port = std::to_string(server.port());
-  EXPECT_EQ(ReadText(server.doc() / "port.js"),
-            "// Written by the server at start: the port its pages are served on.\n"
-            "var QvPort = " + port + ";\n");
-  // Without ':' the start page names no port and stays as it is.
-  EXPECT_EQ(server.Setting("DefaultPage"), "index.html");
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
-}
-
-TEST(PeerServerStart, TerminationSignalsEndItInOrder) {
-  {
-    PeerServer server;
-    ASSERT_TRUE(server.ok()) << server.failure();
-    EXPECT_EQ(server.Terminate(), 0) << server.Output();
-    ExpectOrderlyShutdown(server);
-  }
-  {
-    PeerServer server;
-    ASSERT_TRUE(server.ok()) << server.failure();
-    EXPECT_EQ(server.Interrupt(), 0);
-    ExpectOrderlyShutdown(server);
-  }
-}
-
-// Closing the window, or the end of the session, ends the program; either
-// way its window is gone for the next start.
-TEST(PeerServerStart, ClosingItsWindowOrEndingTheSessionEndsIt) {
-  for (const char* message : {"WM_CLOSE", "WM_QUERYENDSESSION"}) {
-    PeerServer server;
-    ASSERT_TRUE(server.ok()) << server.failure();
-    const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
-    platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
-    EXPECT_TRUE(platform::PostToWindow("Yxnet", message));
-    EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << message;
-    EXPECT_FALSE(platform::WindowExists("Yxnet")) << message;
-    platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
-    ExpectOrderlyShutdown(server);
-    EXPECT_EQ(HasLine(ReadText(server.work() / "QvDebuglog.bak"), "MainWndProc Getting WM_DESTROY"),
-              std::string_view(message) == "WM_CLOSE");
-  }
-}
-
-TEST(PeerServerCurl, FilesErrorsAndModules) {
-  PeerServerOptions options;
-  options.with_broker = true;
+TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
+  PeerServerOptions options = WithBroker();
   options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
                      {TEST_MODULE_DIR "/BytesSentModule.dll", "BytesSentModule.dll"}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  ASSERT_TRUE(
+      WaitUntil([&] { return HasLine(server.Log(), "HeartbeatThread status is OK"); }, kWait))
+      << server.Log();
+  const std::string port = std::to_string(server.port());
+  const std::string base = "http://127.0.0.1:" + port;
+  EXPECT_EQ(ReadText(server.doc() / "port.js"),
+            "// Written by the server at start: the port its pages are served on.\n"
+            "var QvPort = " +
+                port + ";\n");
+  // Without ':' the start page names no port and stays as it is.
+  EXPECT_EQ(server.Setting("DefaultPage"), "index.html");
 
-  std::string head = Curl({"-i", base + "/vclient/status.js"});
-  EXPECT_EQ(head.rfind("HTTP/1.0 200 OK\nContent-Type: application/javascript\nContent-Length: " +
-                           std::to_string(fs::file_size(server.root() / "vclient/status.js")) +
-                           "\n\n",
-                       0),
-            0u)
-      << head;
+  EXPECT_EQ(server.RunSecondCopy({"-wbx"}, kExitTimeout), 255);  // -1
+  EXPECT_TRUE(HasLine(server.Log(), "Yxnet is already running. Exiting"));
+  int status = -1;
+  EXPECT_NE(Curl({base + "/index.html"}, &status).find("<h1>Yxnetwork</h1>"), std::string::npos);
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(Curl({"-o", "/dev/null", "-w", "%{http_code}", base + "/missing.html"}), "404");
   // Refused: curl sees the connection end without a reply.
-  int status = 0;
   Curl({base + "/vane.ini"}, &status);
   EXPECT_EQ(status, 52);
   // Module answers (the device is online at the broker).
@@ -176,5 +160,120 @@ TEST(PeerServerCurl, FilesErrorsAndModules) {
   // Ten bytes and no status line: an HTTP/0.9 answer to curl.
   EXPECT_EQ(Curl({"--http0.9", base + "/BytesSentModule.dll?x=1"}, &status), "0123456789");
   EXPECT_EQ(status, 0);
+
+  // The heartbeat waits an hour for its next beat; SIGTERM logs out and ends.
   EXPECT_EQ(server.Terminate(), 0) << server.Output();
+  ExpectOrderlyShutdown(server);
+  const std::string log = FinalLog(server);
+  EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "QvDeviceLogout()"));
+  EXPECT_LT(Position(log, "QvDeviceLogout()"), Position(log, "Exiting QvServer"));
+  const std::vector<std::string> requests = server.broker()->Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(RequestLine(requests.back()), std::string("GET /asys/DeviceLogout.jsp?deviceUID=") +
+                                              kPeerServerDeviceUid + " SSL/3.1");
+  EXPECT_EQ(Count(*server.broker(), "Heartbeat"), 1u);
+}
+
+// Either way its window is gone for the next start.
+TEST(PeerServerStart, AnInterruptClosingItsWindowOrEndingTheSessionEndsItInOrder) {
+  for (const std::string way : {"SIGINT", "WM_CLOSE", "WM_QUERYENDSESSION"}) {
+    PeerServer server;
+    ASSERT_TRUE(server.ok()) << server.failure();
+    if (way == "SIGINT") {
+      EXPECT_EQ(server.Interrupt(), 0);
+    } else {
+      const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
+      platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
+      EXPECT_TRUE(platform::PostToWindow("Yxnet", way.c_str()));
+      EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << way;
+      EXPECT_FALSE(platform::WindowExists("Yxnet")) << way;
+      platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
+      EXPECT_EQ(HasLine(server.Log(), "MainWndProc Getting WM_DESTROY"), way == "WM_CLOSE");
+    }
+    ExpectOrderlyShutdown(server);
+  }
+}
+
+TEST(Shutdown, DuringALoginThatNeverGetsAnAnswer) {
+  PeerServerOptions options = WithBroker({"--fail", "DeviceLogin=stall"});
+  // The login at start holds up the listener until it gives up.
+  options.wait_ready = false;
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  QvBrokerFixture& broker = *server.broker();
+  ASSERT_TRUE(WaitUntil([&] { return Count(broker, "DeviceLogin") >= 1; }, kWait)) << server.Log();
+
+  server.Signal(SIGTERM);
+  // The login gives up after the outbound time-out (30 s); then the
+  // program ends as asked.
+  EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0) << server.Output();
+  const std::string log = FinalLog(server);
+  EXPECT_TRUE(HasLine(log, "Error on device login. Awaiting correction")) << log;
+  EXPECT_LT(Position(log, "Error on device login. Awaiting correction"),
+            Position(log, "ShutdownServer()"));
+  EXPECT_TRUE(HasLine(log, "Exiting QvServer"));
+  // Never logged in, so no logout.
+  EXPECT_EQ(Count(broker, "DeviceLogout"), 0u);
+}
+
+TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
+  // Offline from the start (the login fails, the beats are refused), so a
+  // login page logs in first.
+  PeerServer server(WithBroker({"--fail", "DeviceLogin=reset", "--fail", "Heartbeat=status=500"}));
+  ASSERT_TRUE(server.ok()) << server.failure();
+  QvBrokerFixture& broker = *server.broker();
+  ASSERT_TRUE(HasLine(server.Log(), "Error on device login. Awaiting correction")) << server.Log();
+  ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
+  OpenConnection page(server.port());
+  ASSERT_TRUE(page.Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return Count(broker, "DeviceLogin") == 2; }, kWait));
+
+  // The connection's thread is not waited for.
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitExit(kWait), 0) << server.Output();
+  EXPECT_TRUE(HasLine(FinalLog(server), "Exiting QvServer"));
+  // The page counted the device online before its login began.
+  EXPECT_EQ(Count(broker, "DeviceLogout"), 1u);
+}
+
+TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {
+  PeerServerOptions options = WithBroker();
+  options.modules = {{TEST_MODULE_DIR "/SlowModule.dll", "QvTransferModule.dll"}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+
+  // One call outlasts the wait; the other ends when released.
+  OpenConnection outlasting(server.port());
+  OpenConnection released(server.port());
+  ASSERT_TRUE(outlasting.Send("GET /QvTransferModule.dll?hold=120000 HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(released.Send("GET /QvTransferModule.dll?job=2 HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const std::string log = server.Log();
+        const size_t first = log.find("CALLING with BrokerKEY");
+        return first != std::string::npos &&
+               log.find("CALLING with BrokerKEY", first + 1) != std::string::npos;
+      },
+      kWait))
+      << server.Log();
+
+  server.Signal(SIGTERM);
+  ASSERT_TRUE(WaitUntil([&] { return HasLine(server.Log(), "Exiting QvServer"); }, kWait))
+      << server.Log();
+  // Its last log line is written, and it waits for the module.
+  EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)).has_value());
+  WriteText(server.work() / "release-slow", "");
+  EXPECT_EQ(released.Finish().answer,
+            "HTTP/1.0 200 OK\nContent-Type: text/plain\n\nslow done job=2");
+
+  // The other call never ends in time; the wait does.
+  EXPECT_EQ(server.WaitExit(std::chrono::seconds(40)), 0) << server.Output();
+  const std::string log = FinalLog(server);
+  const size_t done = Position(log, "QvServer done calling RunDLL: job=2");
+  ASSERT_NE(done, std::string::npos) << log;
+  EXPECT_LT(Position(log, "Exiting QvServer"), done);
+  EXPECT_FALSE(HasLine(log, "QvServer done calling RunDLL: hold=120000"));
+  HttpExchange cut = outlasting.Finish();
+  EXPECT_TRUE(cut.closed);
+  EXPECT_EQ(cut.answer, "");
 }
