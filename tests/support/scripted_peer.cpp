@@ -33,16 +33,6 @@ std::string PeerConnection::ReadHeaders() {
 
 bool PeerConnection::Send(const std::string& data) { return platform::Send(socket_, data).ok(); }
 
-std::string PeerConnection::ReadToEnd() {
-  std::string data;
-  char chunk[4096];
-  for (;;) {
-    auto got = platform::Receive(socket_, chunk, sizeof chunk);
-    if (!got.ok() || got.value == 0) return data;
-    data.append(chunk, static_cast<size_t>(got.value));
-  }
-}
-
 ScriptedPeer::ScriptedPeer(std::function<bool(PeerConnection&)> script) {
   auto listener = platform::CreateTcpSocket();
   if (!listener.ok()) return;

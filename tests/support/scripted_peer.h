@@ -21,8 +21,6 @@ class PeerConnection {
   // Up to and including the first "\n\n" (or "\r\n\r\n"), bounded alike.
   std::string ReadHeaders();
   bool Send(const std::string& data);
-  // Everything until the other end closes (bounded alike).
-  std::string ReadToEnd();
 
  private:
   platform::SocketDescriptor socket_;
