@@ -120,14 +120,6 @@ class SessionTest : public ::testing::Test {
   std::string Setting(const std::string& key) {
     return std::string(IniFind(ReadText("vane.ini"), "Quovane", key).value_or("<missing>"));
   }
-  // The request lines the broker received, in order.
-  std::vector<std::string> RequestLines() {
-    std::vector<std::string> lines;
-    for (const std::string& request : broker->Requests()) {
-      lines.push_back(request.substr(0, request.find('\n')));
-    }
-    return lines;
-  }
   std::string Device(const std::string& extra = "") {
     return std::string("deviceUID=") + kUid + "&deviceSID=" + kSid + extra;
   }
@@ -289,7 +281,7 @@ TEST_F(SessionTest, LoginReportsTheDeviceAndTakesTheKey) {
   const std::string modules = ModuleAndContentList(device);
   EXPECT_EQ(modules.rfind("QvServer-1.160|0-none|QvLoginModule.dll-none|", 0), 0u) << modules;
   EXPECT_TRUE(modules.ends_with("|photos-3|maps-none")) << modules;
-  EXPECT_EQ(RequestLines(),
+  EXPECT_EQ(broker->RequestLines(),
             std::vector<std::string>{"GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
                                      "&allowUpgrade=0&port=4080&ip=" + device.GetIP() +
                                      "&yxport=0&modules=" + modules + " SSL/3.1"});
@@ -303,13 +295,13 @@ TEST_F(SessionTest, LoginRetriesOnceWhenStillLoggedInAndFailuresLeaveItOffline) 
   EXPECT_EQ(DeviceLogin(device), 0);
   EXPECT_TRUE(Logged("Device already logged-in. Trying to log it out."));
   EXPECT_TRUE(LoggedPrefix("no login error on 2nd try. broker key : BK"));
-  std::vector<std::string> lines = RequestLines();
+  std::vector<std::string> lines = broker->RequestLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "GET /asys/DeviceLogout.jsp?deviceUID=" + std::string(kUid) + " SSL/3.1");
   EXPECT_EQ(lines[0], lines[2]);
   ASSERT_NE(broker->Admin("/admin/fail?DeviceLogout=reset"), "");
   EXPECT_EQ(DeviceLogin(device), 401);
-  EXPECT_EQ(RequestLines().size(), 5u);
+  EXPECT_EQ(broker->RequestLines().size(), 5u);
 
   ASSERT_NE(broker->Admin("/admin/fail?DeviceLogin=status=404"), "");
   ASSERT_NE(broker->Admin("/admin/fail?DeviceLogout=status=500"), "");
@@ -320,7 +312,7 @@ TEST_F(SessionTest, LoginRetriesOnceWhenStillLoggedInAndFailuresLeaveItOffline) 
   Settings({{"DeviceSID", "None"}});
   EXPECT_EQ(DeviceLogin(device), -2);
   EXPECT_EQ(DeviceLogout(), -1);
-  EXPECT_EQ(RequestLines().size(), 7u);
+  EXPECT_EQ(broker->RequestLines().size(), 7u);
 }
 
 TEST(StoredMac, IsTheMiddleOfTheDeviceIdentifier) {
@@ -365,7 +357,7 @@ TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
   ScriptedWaits waits({});
   EXPECT_EQ(HeartbeatThread(state, device, waits), 0);
   EXPECT_EQ(
-      RequestLines(),
+      broker->RequestLines(),
       (std::vector<std::string>{
           "GET /asys/Heartbeat.jsp?deviceSID=" + std::string(kSid) + " HTTP/1.0",
           "GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
@@ -387,8 +379,9 @@ TEST_F(SessionTest, IdentifierModeUntilTheDeviceGetsASid) {
   const std::string uid = device.GetDeviceUID();
   EXPECT_EQ(uid, device.GetIP() + "-" + device.GetUUID() + "-0");
   EXPECT_EQ(Setting("DeviceUID"), uid);
-  EXPECT_EQ(RequestLines(), (std::vector<std::string>{
-                                "GET /asys/Heartbeat.jsp?deviceUID=" + uid + "&port=4080 HTTP/1.0",
+  EXPECT_EQ(
+      broker->RequestLines(),
+      (std::vector<std::string>{"GET /asys/Heartbeat.jsp?deviceUID=" + uid + "&port=4080 HTTP/1.0",
                                 "GET /asys/Heartbeat.jsp?deviceUID=" + uid + "&port=4081 HTTP/1.0",
                                 "GET /asys/Heartbeat.jsp?deviceSID=S88 HTTP/1.0"}));
   EXPECT_EQ(waits.intervals, (std::vector<uint32_t>{10000, 10000, 10000}));

@@ -47,18 +47,6 @@ void ExpectOrderlyShutdown(const PeerServer& server) {
   EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "Exiting QvServer"));
 }
 
-std::string RequestLine(const std::string& request) {
-  return request.substr(0, request.find('\n'));
-}
-
-size_t Count(const QvBrokerFixture& broker, const std::string& page) {
-  size_t count = 0;
-  for (const std::string& request : broker.Requests()) {
-    count += RequestLine(request).find("/asys/" + page + ".jsp?") != std::string::npos;
-  }
-  return count;
-}
-
 // With a broker, and no second beat while the test runs.
 PeerServerOptions WithBroker(std::vector<std::string> broker_args = {}) {
   PeerServerOptions options;
@@ -167,11 +155,11 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   const std::string log = FinalLog(server);
   EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "QvDeviceLogout()"));
   EXPECT_LT(Position(log, "QvDeviceLogout()"), Position(log, "Exiting QvServer"));
-  const std::vector<std::string> requests = server.broker()->Requests();
+  const std::vector<std::string> requests = server.broker()->RequestLines();
   ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(RequestLine(requests.back()), std::string("GET /asys/DeviceLogout.jsp?deviceUID=") +
-                                              kPeerServerDeviceUid + " SSL/3.1");
-  EXPECT_EQ(Count(*server.broker(), "Heartbeat"), 1u);
+  EXPECT_EQ(requests.back(), std::string("GET /asys/DeviceLogout.jsp?deviceUID=") +
+                                 kPeerServerDeviceUid + " SSL/3.1");
+  EXPECT_EQ(server.broker()->PageRequests("Heartbeat"), 1u);
 }
 
 // Either way its window is gone for the next start.
@@ -201,7 +189,8 @@ TEST(Shutdown, DuringALoginThatNeverGetsAnAnswer) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   QvBrokerFixture& broker = *server.broker();
-  ASSERT_TRUE(WaitUntil([&] { return Count(broker, "DeviceLogin") >= 1; }, kWait)) << server.Log();
+  ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("DeviceLogin") >= 1; }, kWait))
+      << server.Log();
 
   server.Signal(SIGTERM);
   // The login gives up after the outbound time-out (30 s); then the
@@ -213,7 +202,7 @@ TEST(Shutdown, DuringALoginThatNeverGetsAnAnswer) {
             Position(log, "ShutdownServer()"));
   EXPECT_TRUE(HasLine(log, "Exiting QvServer"));
   // Never logged in, so no logout.
-  EXPECT_EQ(Count(broker, "DeviceLogout"), 0u);
+  EXPECT_EQ(broker.PageRequests("DeviceLogout"), 0u);
 }
 
 TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
@@ -226,14 +215,14 @@ TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
   ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
   OpenConnection page(server.port());
   ASSERT_TRUE(page.Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return Count(broker, "DeviceLogin") == 2; }, kWait));
+  ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("DeviceLogin") == 2; }, kWait));
 
   // The connection's thread is not waited for.
   server.Signal(SIGTERM);
   EXPECT_EQ(server.WaitExit(kWait), 0) << server.Output();
   EXPECT_TRUE(HasLine(FinalLog(server), "Exiting QvServer"));
   // The page counted the device online before its login began.
-  EXPECT_EQ(Count(broker, "DeviceLogout"), 1u);
+  EXPECT_EQ(broker.PageRequests("DeviceLogout"), 1u);
 }
 
 TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {

@@ -101,14 +101,7 @@ class RoutingTest : public ::testing::Test {
   // Module calls so far (the host logs one line before each).
   size_t Calls() { return InLog("): CALLING with BrokerKEY : "); }
   // Requests for a broker page, by any route.
-  size_t BrokerCount(const std::string& page) {
-    size_t count = 0;
-    for (const std::string& request : server->broker()->Requests()) {
-      count += request.substr(0, request.find('\n')).find("/asys/" + page + ".jsp?") !=
-               std::string::npos;
-    }
-    return count;
-  }
+  size_t BrokerCount(const std::string& page) { return server->broker()->PageRequests(page); }
 
   // A clean end: sanitizer reports of the program show in its status.
   void TearDown() override {

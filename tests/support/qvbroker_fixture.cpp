@@ -84,6 +84,20 @@ std::vector<std::string> QvBrokerFixture::Requests() const {
   return requests;
 }
 
+std::vector<std::string> QvBrokerFixture::RequestLines() const {
+  std::vector<std::string> lines;
+  for (const std::string& request : Requests())
+    lines.push_back(request.substr(0, request.find('\n')));
+  return lines;
+}
+
+size_t QvBrokerFixture::PageRequests(const std::string& page) const {
+  const std::string target = "/asys/" + page + ".jsp?";
+  size_t count = 0;
+  for (const std::string& line : RequestLines()) count += line.find(target) != std::string::npos;
+  return count;
+}
+
 std::string QvBrokerFixture::Admin(const std::string& path_and_query) const {
   auto socket = platform::CreateTcpSocket();
   if (!socket.ok()) return std::string();

@@ -31,6 +31,10 @@ class QvBrokerFixture {
 
   // The recorded requests, in arrival order, byte for byte.
   std::vector<std::string> Requests() const;
+  // Their first lines, in the same order.
+  std::vector<std::string> RequestLines() const;
+  // How many asked for a broker page ("Heartbeat"), by any route.
+  size_t PageRequests(const std::string& page) const;
   // The names of the record files ("000001-plain.req"...), in order.
   std::vector<std::string> RecordNames() const;
   // An admin page's text (GET on the plain port), empty on failure.
