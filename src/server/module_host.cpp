@@ -141,6 +141,39 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   exports.destroy(module);
 }
 
+// One module call for a device message. Nothing above this thread would
+// catch what the module throws: it is logged, and an object that threw may
+// be broken, so it stays with its library.
+void RunForMessage(const ExtensionCall& call, QvDevice* device, platform::SharedLibrary& library,
+                   const ModuleExports& exports) {
+  QvLog* log = QvLog::GetInstance();
+  log->Write("Creating module", 3);
+  auto request = std::make_unique<tagREQUEST>();
+  *request = tagREQUEST{};
+  request->pDevice = device;
+  request->pLock = TheServerState().pLock;
+  QvPeerModule* module = nullptr;
+  char* response = nullptr;
+  try {
+    module = IntoModule(library, exports.construct);
+    if (module == nullptr) return;
+    QvExecuteMethod execute = IntoModule(library, exports.get_execute);
+    response =
+        IntoModule(library, [&] { return (module->*execute)(call.query.c_str(), request.get()); });
+  } catch (...) {
+    log->WriteString("*****************Exception calling module", call.module_name, 1);
+    return;
+  }
+  if (response != nullptr) {
+    log->WriteString("Response from module: ", response, 3);
+  } else {
+    log->WriteString("No response from module", call.query, 3);
+  }
+  request.reset();
+  if (exports.dealloc != nullptr) exports.dealloc(response);
+  exports.destroy(module);
+}
+
 }  // namespace
 
 void SetMainWindowPoster(std::function<void(int, std::string)> poster) {
@@ -179,7 +212,8 @@ void CallExtensionDll(ExtensionCall* call) {
     device = state.pDevice;
   }
   ClientCounter* counter = TheClientCounter();
-  if (counter != nullptr) log->WriteNumber("CallExtensionDll clientCount:", counter->Increment(), 3);
+  if (counter != nullptr)
+    log->WriteNumber("CallExtensionDll clientCount:", counter->Increment(), 3);
   log->WriteString("ClientExtensionDll calling: ", call->module_name, 3);
 
   if (QvModule* entry = device->FindModule(call->module_name.c_str())) {
@@ -191,45 +225,7 @@ void CallExtensionDll(ExtensionCall* call) {
     } else {
       log->Write("Loaded dll", 3);
       ModuleExports exports(*library);
-      QvPeerModule* module = nullptr;
-      if (exports.Callable()) {
-        log->Write("Creating module", 3);
-        try {
-          module = IntoModule(*library, exports.construct);
-        } catch (...) {
-          // Nothing above this thread would catch it.
-          log->WriteString("*****************Exception calling module", call->module_name, 1);
-        }
-      }
-      if (module != nullptr) {
-        std::unique_ptr<tagREQUEST> request;
-        char* response = nullptr;
-        try {
-          QvExecuteMethod execute = IntoModule(*library, exports.get_execute);
-          request = std::make_unique<tagREQUEST>();
-          *request = tagREQUEST{};
-          request->pDevice = device;
-          request->pLock = state.pLock;
-          response = IntoModule(
-              *library, [&] { return (module->*execute)(call->query.c_str(), request.get()); });
-        } catch (...) {
-          // Nothing above this thread would catch it.
-          log->WriteString("*****************Exception calling module", call->module_name, 1);
-          module = nullptr;
-        }
-        if (module == nullptr) {
-          // The object may be broken; it stays with its library.
-        } else if (response != nullptr) {
-          log->WriteString("Response from module: ", response, 3);
-        } else {
-          log->WriteString("No response from module", call->query, 3);
-        }
-        request.reset();
-        if (module != nullptr) {
-          if (exports.dealloc != nullptr) exports.dealloc(response);
-          exports.destroy(module);
-        }
-      }
+      if (exports.Callable()) RunForMessage(*call, device, *library, exports);
       UnloadModule(library);
     }
   }

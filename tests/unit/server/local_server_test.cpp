@@ -138,6 +138,20 @@ TEST_F(ModuleHostTest, ModulesThatCannotBeCalledGetNoAnswer) {
   EXPECT_EQ(Answer("/QvExampleModule.dll?after=1"), kEchoHead + "after=1\n");
 }
 
+// A device message's module comes from the working directory; what it
+// throws stays on its own thread.
+TEST_F(ModuleHostTest, ADeviceMessageRunsItsModuleAndOutlivesAThrow) {
+  for (const char* name : {"QvExampleModule.dll", "ThrowingModule.dll"}) {
+    fs::copy_file(server.root() / name, name, fs::copy_options::overwrite_existing);
+  }
+  CallExtensionDll(new ExtensionCall{"m=1", "QvExampleModule.dll"});
+  EXPECT_TRUE(Logged("Response from module: : " + kEchoHead + "m=1\n"));
+  CallExtensionDll(new ExtensionCall{"boom=1", "ThrowingModule.dll"});
+  EXPECT_TRUE(Logged("*****************Exception calling module: ThrowingModule.dll"));
+  EXPECT_EQ(server.UseCount("ThrowingModule.dll"), 0);
+  EXPECT_EQ(server.UseCount("QvExampleModule.dll"), 0);
+}
+
 TEST_F(ModuleHostTest, AModuleInUseCountsOne) {
   fs::remove("release-slow");
   fs::remove("slow-entered");
