@@ -27,10 +27,8 @@ namespace {
 
 constexpr auto kSettleTimeout = std::chrono::seconds(90);
 
-std::string FileAnswer(const PeerServer& server, const std::string& path, const char* type) {
-  const std::string bytes = ReadText(server.root() / path);
-  return std::string("HTTP/1.0 200 OK\nContent-Type: ") + type +
-         "\nContent-Length: " + std::to_string(bytes.size()) + "\n\n" + bytes;
+std::string IndexAnswer(const PeerServer& server) {
+  return FileAnswer("text/html", ReadText(server.root() / "index.html"));
 }
 
 // Waits until the process is back to (or below) the counts it had idle.
@@ -77,7 +75,7 @@ void WriteBigFile(const fs::path& path) {
 TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   PeerServer server;
   ASSERT_TRUE(server.ok()) << server.failure();
-  const std::string index = FileAnswer(server, "index.html", "text/html");
+  const std::string index = IndexAnswer(server);
   // Counted before the first connection: a client thread may outlive its
   // answer by a moment.
   const long threads = server.ThreadCount();
@@ -147,7 +145,7 @@ TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   WriteBigFile(server.root() / "big.bin");
-  const std::string index = FileAnswer(server, "index.html", "text/html");
+  const std::string index = IndexAnswer(server);
   // Counted before the first connection: a client thread may outlive its
   // answer by a moment.
   const long threads = server.ThreadCount();

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <utility>
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -94,9 +93,15 @@ HttpExchange Exchange(uint16_t port, std::string_view request, std::chrono::mill
   return Run(nullptr, port, request, timeout);
 }
 
-HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port,
-                          std::string_view request, std::chrono::milliseconds timeout) {
+HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port, std::string_view request,
+                          std::chrono::milliseconds timeout) {
   return Run(local_address.c_str(), port, request, timeout);
+}
+
+std::string FileAnswer(std::string_view type, std::string_view bytes) {
+  std::string answer = "HTTP/1.0 200 OK\nContent-Type: ";
+  answer.append(type).append("\nContent-Length: ").append(std::to_string(bytes.size()));
+  return answer.append("\n\n").append(bytes);
 }
 
 HttpExchange Get(uint16_t port, std::string_view target) {

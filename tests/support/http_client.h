@@ -25,11 +25,12 @@ HttpExchange Exchange(uint16_t port, std::string_view request,
                       std::chrono::milliseconds timeout = kAnswerTimeout);
 // The same from another loopback address (127.0.0.2...), which the server
 // sees as a different host.
-HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port,
-                          std::string_view request,
+HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port, std::string_view request,
                           std::chrono::milliseconds timeout = kAnswerTimeout);
 // "GET <target> HTTP/1.0" and an empty line.
 HttpExchange Get(uint16_t port, std::string_view target);
+// What the server answers for a file of that type and content.
+std::string FileAnswer(std::string_view type, std::string_view bytes);
 
 // A connection that is opened at once and then kept as the test says: it
 // may stay silent (tying up a server thread in its receive), send later,

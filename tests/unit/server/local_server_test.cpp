@@ -26,11 +26,6 @@ namespace {
 
 const std::string kEchoHead = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
 
-std::string FileAnswer(const std::string& type, const std::string& bytes) {
-  return "HTTP/1.0 200 OK\nContent-Type: " + type +
-         "\nContent-Length: " + std::to_string(bytes.size()) + "\n\n" + bytes;
-}
-
 // The connection was ended without a byte of answer.
 void ExpectNoAnswer(const HttpExchange& exchange) {
   EXPECT_TRUE(exchange.connected && exchange.closed);
