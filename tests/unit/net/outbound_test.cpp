@@ -140,7 +140,7 @@ TEST(RequestTemplates, SecureGetUploadAndConnectTexts) {
       {FormatUploadHeader(proxy, "/asys/PostLog.jsp", "A", "h", 0).substr(0, 51),
        "POST http://broker.example:8080/asys/PostLog.jsp HT"},
       {FormatConnectRequest("10.0.0.1", 443, "YxnetAsys", ""),
-       "CONNECT 10.0.0.1:443 HTTP/1.0\nUser-Agent: YxnetAsys\nPragma: no-cache\n\n\n"},
+       "CONNECT 10.0.0.1:443 HTTP/1.0\nUser-Agent: YxnetAsys\nPragma: no-cache\n\n"},
       {FormatConnectRequest("b", 8443, "Mozilla/4.0 (x)", "Zm9v"),
        "CONNECT b:8443 HTTP/1.0\nUser-Agent: Mozilla/4.0 (x)\nPragma: no-cache\n"
        "Proxy-Authorization: Basic Zm9v\n\n"},
