@@ -55,6 +55,8 @@ PeerServer::PeerServer(PeerServerOptions options)
   std::string listed;
   for (const auto& [library, name] : options_.modules) {
     fs::copy_file(library, root_ / name, fs::copy_options::overwrite_existing);
+    // Device messages load modules from the working directory.
+    fs::copy_file(library, work_ / name, fs::copy_options::overwrite_existing);
     listed += name + ";";
   }
   configured_port_ = FreeLoopbackPort();

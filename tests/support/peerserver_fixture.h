@@ -35,7 +35,8 @@ struct PeerServerOptions {
   // AllowFiles for the pages, AppPath, AppPort on a free port), or
   // replacing them.
   std::map<std::string, std::string> settings;
-  // Modules copied into the web root and listed: library file, listed name.
+  // Modules copied into the web root and the working directory (where
+  // device messages find them) and listed: library file, listed name.
   std::vector<std::pair<std::string, std::string>> modules;
   // A qvbroker that knows this device, so that it logs in and is online:
   // module requests then reach their modules instead of an offline redirect.
