@@ -22,6 +22,8 @@ std::string_view OwnMessage(std::string_view run) {
     if (token == kTypeKey) return run.substr(0, pos - 1);  // without the zero before it
     pos = next;
   }
+  // The last message runs over the zero that ended its line.
+  if (!run.empty() && run.back() == '\0') run.remove_suffix(1);
   return run;
 }
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-// The message up to (not including) the next "messageType" token: its
-// fields, and no other message's.
+// The message up to (not including) the next "messageType" token, or the
+// zero that ended the details line: its fields, and no other message's.
 std::string_view OwnMessage(std::string_view run);
 
 // The tokens of a run in order; the last may end at the run's end without

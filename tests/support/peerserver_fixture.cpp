@@ -52,6 +52,10 @@ PeerServer::PeerServer(PeerServerOptions options)
   WriteText(work_ / "vaneboot.exe", "#!/bin/sh\necho started >> vaneboot-ran\n");
   fs::permissions(work_ / "vaneboot.exe", fs::perms::owner_all);
 
+  for (const auto& [path, bytes] : options_.work_files) {
+    fs::create_directories((work_ / path).parent_path());
+    WriteText(work_ / path, bytes);
+  }
   std::string listed;
   for (const auto& [library, name] : options_.modules) {
     fs::copy_file(library, root_ / name, fs::copy_options::overwrite_existing);

@@ -38,6 +38,9 @@ struct PeerServerOptions {
   // Modules copied into the web root and the working directory (where
   // device messages find them) and listed: library file, listed name.
   std::vector<std::pair<std::string, std::string>> modules;
+  // Files written into the working directory before the start: path
+  // relative to it (folders are made), bytes.
+  std::vector<std::pair<std::string, std::string>> work_files;
   // A qvbroker that knows this device, so that it logs in and is online:
   // module requests then reach their modules instead of an offline redirect.
   bool with_broker = false;
