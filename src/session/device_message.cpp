@@ -51,6 +51,20 @@ std::optional<std::string_view> GetMessageField(std::string_view run, std::strin
   return std::nullopt;
 }
 
+MessageSetting FindMessageSetting(std::string_view run) {
+  const std::vector<std::string_view> tokens = MessageTokens(run);
+  MessageSetting setting;
+  for (size_t i = 2; i + 1 < tokens.size(); i += 2) {
+    if (!setting.name && tokens[i].starts_with('k')) {
+      setting.name = tokens[i + 1];
+    } else if (tokens[i].starts_with('v')) {
+      setting.value = tokens[i + 1];
+      break;
+    }
+  }
+  return setting;
+}
+
 std::string MessageQuery(std::string_view run) {
   std::string query(run);
   bool equals = true;

@@ -23,5 +23,14 @@ inline std::optional<std::string_view> GetMessageSID(std::string_view run) {
   return GetMessageField(run, "messageSID");
 }
 
+// A setting a ConfigSetting message carries: the value of the first key
+// token beginning with 'k' (the name) and of the first beginning with 'v'
+// (the value), looked for among the key tokens after the type; the search
+// ends at the 'v'.
+struct MessageSetting {
+  std::optional<std::string_view> name, value;
+};
+MessageSetting FindMessageSetting(std::string_view run);
+
 // The run as a query: zero bytes become '=' and '&' by turns.
 std::string MessageQuery(std::string_view run);

@@ -49,24 +49,12 @@ void Acknowledge(std::string_view message, const char* status) {
   SendMessageAck(GetMessageSID(message).value_or(""), status);
 }
 
-// Key tokens (every other token from the third on) whose names begin with
-// 'k' and 'v' carry the setting's name and value; the walk ends at the
-// first 'v'.
 void ConfigSetting(std::string_view message) {
   QvLog* log = QvLog::GetInstance();
   log->WriteString("ConfigSetting device message ", message.substr(0, message.find('\0')), 3);
-  const std::vector<std::string_view> tokens = MessageTokens(message);
-  std::optional<std::string_view> key, value;
-  for (size_t i = 2; i + 1 < tokens.size(); i += 2) {
-    if (!key && tokens[i].starts_with('k')) {
-      key = tokens[i + 1];
-      log->WriteString("szKey ", *key, 3);
-    } else if (tokens[i].starts_with('v')) {
-      value = tokens[i + 1];
-      log->WriteString("szValue ", *value, 3);
-      break;
-    }
-  }
+  const auto [key, value] = FindMessageSetting(message);
+  if (key) log->WriteString("szKey ", *key, 3);
+  if (value) log->WriteString("szValue ", *value, 3);
   if (!key || !value) return Acknowledge(message, kRefused);
   if (key->find("LogLevel") != std::string_view::npos) {
     int level = 0;
