@@ -17,9 +17,10 @@ std::pair<std::string_view, size_t> TokenAt(std::string_view run, size_t pos) {
 
 std::string_view OwnMessage(std::string_view run) {
   size_t pos = TokenAt(run, 0).second;
-  while (pos < run.size()) {
+  // Keys and values take turns; only a key starts the next message.
+  for (bool key = false; pos < run.size(); key = !key) {
     auto [token, next] = TokenAt(run, pos);
-    if (token == kTypeKey) return run.substr(0, pos - 1);  // without the zero before it
+    if (key && token == kTypeKey) return run.substr(0, pos - 1);  // without the zero before it
     pos = next;
   }
   // The last message runs over the zero that ended its line.

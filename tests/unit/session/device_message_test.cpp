@@ -30,6 +30,8 @@ TEST(DeviceMessage, FieldsComeFromTheMessageItselfNeverTheNext) {
   EXPECT_EQ(MessageQuery(own), "messageType=ConfigSetting&key=LogLevel&value=4");
   EXPECT_FALSE(GetMessageSID(own));  // the next message's SID is not this one's
   EXPECT_EQ(GetMessageSID(run).value_or("-"), "9");
+  const std::string value = ZeroRun("messageType=A&note=messageType&messageSID=5");
+  EXPECT_EQ(OwnMessage(value).size(), value.size());  // a value does not start a message
 
   struct Case {
     std::string pairs, name;
