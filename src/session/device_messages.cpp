@@ -16,8 +16,8 @@
 #include "common/query_for_log.h"
 #include "common/settings.h"
 #include "net/net_util.h"
-#include "net/record_http_proxy.h"
 #include "net/outbound_state.h"
+#include "net/record_http_proxy.h"
 #include "records/startup_passes.h"
 #include "server/module_host.h"
 #include "server/server_notify.h"
@@ -180,7 +180,8 @@ const std::array<MessageType, 22>& MessageTypes() {
       {"TransferFailure", ToModule(kTransferModule)},
       {"DATAction", DATAction},
       {"BootPackage", ToModule(kTransferModule)},
-      {"QuitWithInst", [](std::string_view m) { ExitWithInstructions(m.data(), static_cast<int>(m.size())); }},
+      {"QuitWithInst",
+       [](std::string_view m) { ExitWithInstructions(m.data(), static_cast<int>(m.size())); }},
       {"NewXferStatus", nullptr},
       {"AppUserLogOff", AppUserLogOff},
       {"Diagnostic",
@@ -197,9 +198,9 @@ const std::array<MessageType, 22>& MessageTypes() {
 int iDeviceMessageHandler(const char* type, const char* message, int length) {
   QvLog* log = QvLog::GetInstance();
   log->WriteString("iDeviceMessageHandler: ", type, 3);
-  const std::string_view run =
-      message != nullptr && length > 0 ? std::string_view(message, static_cast<size_t>(length))
-                                       : std::string_view();
+  const std::string_view run = message != nullptr && length > 0
+                                   ? std::string_view(message, static_cast<size_t>(length))
+                                   : std::string_view();
   log->WriteString("iDeviceMessageHandler Message String: ", run.substr(0, run.find('\0')), 3);
   if (type == nullptr) return 0;
   for (const MessageType& entry : MessageTypes()) {
@@ -231,9 +232,9 @@ void SendMessageAck(std::string_view message_sid, const char* status) {
 void iInvokeExtensionDll(const char* module, const char* text, int length) {
   QvLog* log = QvLog::GetInstance();
   log->WriteString("iInvokeExtensionDll: ", module, 3);
-  const std::string_view run =
-      text != nullptr && length > 0 ? std::string_view(text, static_cast<size_t>(length))
-                                    : std::string_view();
+  const std::string_view run = text != nullptr && length > 0
+                                   ? std::string_view(text, static_cast<size_t>(length))
+                                   : std::string_view();
   auto call = std::make_unique<ExtensionCall>();
   call->query = MessageQuery(run);
   call->module_name = module;

@@ -47,8 +47,8 @@ bool StartWebServer(Shell& shell) {
   if (StartHTTP(params) != 0) return true;
   QvLog* log = QvLog::GetInstance();
   log->Write("Unable to StartHTTP", 1);
-  log->WriteString("StartHTTP failed - you may wish to check that the port is freed: szPort = ",
-                   port, 3);
+  log->WriteString(
+      "StartHTTP failed - you may wish to check that the port is freed: szPort = ", port, 3);
   ReadBrowserProxy(nullptr);
   LogoutAfterFailedStart(shell);
   return false;
@@ -84,9 +84,8 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   SetRecordLock(&shell.lock);
   StartBrokerSession(shell);
 
-  SetMainWindowPoster([](int command, std::string text) {
-    PostMessage(WM_COMMAND, command, std::move(text));
-  });
+  SetMainWindowPoster(
+      [](int command, std::string text) { PostMessage(WM_COMMAND, command, std::move(text)); });
   if (!StartWebServer(shell)) return Start::kFailed;
   // The record lock keeps these passes and a resumption the heartbeat may
   // already have started from meeting inside the files.

@@ -4,15 +4,17 @@
 // that records its query. The quit for an upgrade ends the program with
 // its boot files written. The handlers that change the heartbeat itself
 // run in process against qvbroker.
+#include "session/device_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
-#include <optional>
 #include <filesystem>
 #include <future>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +22,6 @@
 #include "common/log.h"
 #include "platform/environment.h"
 #include "platform/window_endpoint.h"
-#include "session/device_messages.h"
 #include "session/heartbeat.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
@@ -78,8 +79,12 @@ void PutInt(std::string& bytes, size_t offset, int32_t value) {
 std::string TransferFile(const std::vector<TransferRow>& rows) {
   constexpr size_t kHeader = 24, kRecord = 2364;
   std::string bytes(kHeader + rows.size() * kRecord, '\0');
-  for (auto [offset, value] : {std::pair<size_t, int32_t>{0, 2002}, {4, 1}, {8, 2364},
-                               {12, static_cast<int32_t>(rows.size())}, {16, -1}, {20, -1}}) {
+  for (auto [offset, value] : {std::pair<size_t, int32_t>{0, 2002},
+                               {4, 1},
+                               {8, 2364},
+                               {12, static_cast<int32_t>(rows.size())},
+                               {16, -1},
+                               {20, -1}}) {
     PutInt(bytes, offset, value);
   }
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -110,10 +115,11 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
   std::vector<Case> cases = {
       {"messageType=Test&messageSID=1", "", ""},
       {"messageType=ConfigSetting&key=LogLevel&value=4&messageSID=2", "3", ""},
-      {"messageType=ConfigSetting&value=1&key=Colour&messageSID=3", "4", ""},  // v before k
+      {"messageType=ConfigSetting&value=1&key=Colour&messageSID=3", "4", ""},    // v before k
       {"messageType=ConfigSetting&key=[Planted&value=1&messageSID=4", "4", ""},  // refused key
       {"messageType=SetHeartbeatLen&HeartbeatLength=5000&key=HeartbeatSleep&value=5000"
-       "&messageSID=5", "3", ""},
+       "&messageSID=5",
+       "3", ""},
       {"messageType=SetHeartbeatLen&messageSID=6", "4", ""},
       {"messageType=DeviceSID&deviceSID=other&messageSID=7", "3", ""},  // already by SID
       {"messageType=DATAction&file=qvmetaobjects.dat&messageSID=8", "", "QvShareModule.dll"},
@@ -126,11 +132,13 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
       {"messageType=NewXferStatus&messageSID=15", "", ""},
   };
   int sid = 20;
-  for (const char* type : {"PushToPeer", "PushToXPeer", "NewComponent", "NewContent",
-                           "PullFromXPeer", "UpgradeContent", "UpgradeComponent",
-                           "PrepareXPeerXfer", "PullXPeerAsset", "TransferFailure", "BootPackage"}) {
-    cases.push_back({std::string("messageType=") + type + "&a=b&messageSID=" +
-                         std::to_string(sid++), "", "QvTransferModule.dll"});
+  for (const char* type :
+       {"PushToPeer", "PushToXPeer", "NewComponent", "NewContent", "PullFromXPeer",
+        "UpgradeContent", "UpgradeComponent", "PrepareXPeerXfer", "PullXPeerAsset",
+        "TransferFailure", "BootPackage"}) {
+    cases.push_back(
+        {std::string("messageType=") + type + "&a=b&messageSID=" + std::to_string(sid++), "",
+         "QvTransferModule.dll"});
   }
   for (const char* type : {"VerifyAsset", "SyncMetaObjects"}) {
     cases.push_back({std::string("messageType=") + type + "&messageSID=" + std::to_string(sid++),
@@ -152,15 +160,16 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
   std::vector<std::string> calls;
   for (const Case& c : cases) {
     if (!c.ack.empty()) {
-      acks += "type=1&status=" + c.ack + "&messageSID=" +
-              c.message.substr(c.message.rfind('=') + 1) + "\n";
+      acks += "type=1&status=" + c.ack +
+              "&messageSID=" + c.message.substr(c.message.rfind('=') + 1) + "\n";
     }
     if (!c.module.empty()) calls.push_back(c.message);
   }
   ASSERT_TRUE(WaitUntil([&] { return server.broker()->Admin("/admin/acks") == acks; }, kWait))
       << server.broker()->Admin("/admin/acks");
-  ASSERT_TRUE(WaitUntil([&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() ==
-                                     calls.size(); }, kWait));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == calls.size(); },
+      kWait));
 
   std::vector<std::string> invoked;
   for (const Case& c : cases) {
@@ -174,8 +183,9 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
   EXPECT_EQ(server.Setting("LogLevel"), "4");
   EXPECT_EQ(server.Setting("HeartbeatSleep"), "5000");
   EXPECT_EQ(server.Setting("Colour"), "");
-  EXPECT_EQ(Logged(server.Log(), "Received a DATAction message that could not be handled!!!!").size(),
-            1u);
+  EXPECT_EQ(
+      Logged(server.Log(), "Received a DATAction message that could not be handled!!!!").size(),
+      1u);
 }
 
 // Interrupted incoming transfers in the record file are resumed at start:
@@ -185,16 +195,16 @@ TEST(DeviceMessages, TransfersAreResumedAtStart) {
   options.with_broker = true;
   options.settings = {{"XferRetryInterval", "5"}};
   options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll"});
-  options.work_files = {{"qvxfer.dat", TransferFile({{"x1", 2, 1}, {"x2", 2, 0}, {"x3", 3, 1},
-                                                      {"x4", 2, 1}})}};
+  options.work_files = {
+      {"qvxfer.dat", TransferFile({{"x1", 2, 1}, {"x2", 2, 0}, {"x3", 3, 1}, {"x4", 2, 1}})}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
-  ASSERT_TRUE(WaitUntil([&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() ==
-                                     2; }, kWait));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
   std::vector<std::string> reached = Lines(ReadText(server.work() / "module-calls.txt"));
   std::sort(reached.begin(), reached.end());
-  EXPECT_EQ(reached, (std::vector<std::string>{"type=ResumeXfer&xferUID=x1",
-                                               "type=ResumeXfer&xferUID=x4"}));
+  EXPECT_EQ(reached,
+            (std::vector<std::string>{"type=ResumeXfer&xferUID=x1", "type=ResumeXfer&xferUID=x4"}));
 }
 
 // The quit for an upgrade: the instructions appended to the boot sequence
@@ -215,7 +225,8 @@ TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
   EXPECT_EQ(*status, 21);
   EXPECT_EQ(ReadText(server.work() / "boot" / "bootseq.vnb"),
             std::string("\x69\x3C\x8B\x88\x80\x3C\x8A\x81\x93\x3C\x75\0"
-                        "\x60\x3C\x8A\x7D\x89\x81\x3C\x6A\0", 21));
+                        "\x60\x3C\x8A\x7D\x89\x81\x3C\x6A\0",
+                        21));
   EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "21\n");
   EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=3&messageSID=q1\n");
   EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
@@ -243,7 +254,8 @@ TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
   platform::SetEnvironment("XDG_RUNTIME_DIR", xdg);
   ASSERT_TRUE(companion);
 
-  auto slow = std::async(std::launch::async, [&] { return Get(server.port(), "/QvSlowModule.dll"); });
+  auto slow =
+      std::async(std::launch::async, [&] { return Get(server.port(), "/QvSlowModule.dll"); });
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(server.work() / "slow-entered"); }, kWait));
   server.broker()->Admin(
       "/admin/message?messageType%3DQuitWithInst%26instructions%3DD%3Fn%5EN%26messageSID%3Dq2");
@@ -310,8 +322,8 @@ TEST_F(HandlerTest, ANewDeviceSidSwitchesTheHeartbeatOnce) {
 
 TEST_F(HandlerTest, OnlyIntervalsInRangeAreTakenAndTheLogLevelChangesAtOnce) {
   const std::pair<const char*, uint32_t> cases[] = {
-      {"5000", kHeartbeatDefaultMs}, {"30000", 30000}, {"99999999999", 30000},
-      {"abc", 30000},                {"3600000", 3600000}, {"3600001", 3600000},
+      {"5000", kHeartbeatDefaultMs}, {"30000", 30000},     {"99999999999", 30000}, {"abc", 30000},
+      {"3600000", 3600000},          {"3600001", 3600000},
   };
   for (const auto& [length, interval] : cases) {
     Handle("SetHeartbeatLen",

@@ -13,7 +13,8 @@ class RecordingModule : public QvPeerModule {
  public:
   char* Execute(const char* query, void*) override {
     auto opened = platform::File::Open("module-calls.txt", platform::OpenMode::kAppend);
-    if (opened.value.is_open()) opened.value.Write(std::string(query != nullptr ? query : "") + "\n");
+    if (opened.value.is_open())
+      opened.value.Write(std::string(query != nullptr ? query : "") + "\n");
     return nullptr;
   }
 };

@@ -1,6 +1,8 @@
 // The pieces of device messages that need no broker: how a message's own
 // fields are found in the run the answer gives, how the boot instruction
 // list is read, and the bytes of the boot sequence file.
+#include "session/device_message.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "session/boot_files.h"
-#include "session/device_message.h"
 #include "session/exit_with_instructions.h"
 #include "support/work_dir.h"
 
@@ -25,7 +26,8 @@ std::string ZeroRun(std::string pairs) {
 }  // namespace
 
 TEST(DeviceMessage, FieldsComeFromTheMessageItselfNeverTheNext) {
-  const std::string run = ZeroRun("messageType=ConfigSetting&key=LogLevel&value=4&messageType=Test&messageSID=9");
+  const std::string run =
+      ZeroRun("messageType=ConfigSetting&key=LogLevel&value=4&messageType=Test&messageSID=9");
   const std::string_view own = OwnMessage(run);
   EXPECT_EQ(MessageQuery(own), "messageType=ConfigSetting&key=LogLevel&value=4");
   EXPECT_FALSE(GetMessageSID(own));  // the next message's SID is not this one's
@@ -60,10 +62,10 @@ TEST(BootInstructions, EntriesUntilTheListEndsOrIsCutShort) {
   } cases[] = {
       {"M?*old*^*new*^Y|D?*name*^N", {"M*old**new*Y", "D*name*N"}},
       {"C:a^b^Z", {"CabZ"}},
-      {"D?x^N|", {"DxN"}},           // a '|' with nothing after it ends the list
-      {"D?x^N;D?y^N", {"DxN"}},      // anything but '|' ends it
-      {"D?x^", {}},                  // no end character: not written
-      {"M?a^N", {}},                 // a second name cut short
+      {"D?x^N|", {"DxN"}},       // a '|' with nothing after it ends the list
+      {"D?x^N;D?y^N", {"DxN"}},  // anything but '|' ends it
+      {"D?x^", {}},              // no end character: not written
+      {"M?a^N", {}},             // a second name cut short
       {"D?noCaret", {}},
       {"", {}},
   };
@@ -82,7 +84,8 @@ TEST(BootInstructions, TheSequenceFileGrowsByEncodedRecords) {
   ScopedWorkDir dir;
   std::filesystem::create_directory("boot");
   WriteText("boot/bootspec.vnb", "0123456789abc7 rest\nsecond line\n");
-  const std::string message = ZeroRun("messageType=QuitWithInst&instructions=D?n^N|M?a^b^Y&messageSID=1");
+  const std::string message =
+      ZeroRun("messageType=QuitWithInst&instructions=D?n^N|M?a^b^Y&messageSID=1");
   EXPECT_EQ(WriteBootInstructions(message), 14);
   // "D n N" and "M a b Y", each byte plus 28.
   EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("`<\x8A<j\0i<}<~<u\0", 14));
