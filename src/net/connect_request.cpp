@@ -14,7 +14,7 @@
 #include "net/header_line.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/record_http_proxy.h"
+#include "net/proxy_report.h"
 #include "net/request_templates.h"
 #include "net/tls_client.h"
 #include "net/upload_files.h"
@@ -357,7 +357,7 @@ class OutboundRequest {
     if (!header) header = ExtractHeaderLine(last_header_chunk_, "Via");
     if (!header || header->find("Resin") != std::string::npos) return;
     if (!ClaimProxyServerName(*header)) return;
-    RecordHttpProxy("util conreq", header->c_str(), last_header_chunk_.c_str(), socks_);
+    ReportProxy("util conreq", header->c_str(), last_header_chunk_.c_str(), socks_);
   }
 
   int Cleanup(bool discover) {

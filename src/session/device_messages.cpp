@@ -17,7 +17,7 @@
 #include "common/settings.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/record_http_proxy.h"
+#include "session/record_http_proxy.h"
 #include "records/startup_passes.h"
 #include "server/module_host.h"
 #include "server/server_notify.h"

@@ -17,7 +17,7 @@
 #include "net/outbound_state.h"
 #include "net/proxy_credentials.h"
 #include "net/proxy_tunnel.h"
-#include "net/record_http_proxy.h"
+#include "session/record_http_proxy.h"
 #include "net/request_templates.h"
 #include "net/socks5.h"
 #include "net/url_escape.h"
