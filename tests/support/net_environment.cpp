@@ -7,9 +7,7 @@
 void WriteSettings(const std::map<std::string, std::string>& keys) {
   std::map<std::string, std::string> all = {{"LogLevel", "3"}};
   for (const auto& [key, value] : keys) all[key] = value;
-  std::string text = "[Quovane]\n";
-  for (const auto& [key, value] : all) text += key + "=" + value + "\n";
-  WriteText("vane.ini", text);
+  WriteText("vane.ini", IniText(all));
   QvLog::ReleaseInstance();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 class ScopedWorkDir {
@@ -22,3 +23,8 @@ class ScopedWorkDir {
 // Whole-file helpers for assertions.
 std::string ReadText(const std::filesystem::path& file);
 void WriteText(const std::filesystem::path& file, const std::string& text);
+// A fresh directory under the system's temporary directory, named prefix
+// and a random number.
+std::filesystem::path MakeTempDir(const std::string& prefix);
+// A settings file's text: section "Quovane" with the keys in order.
+std::string IniText(const std::map<std::string, std::string>& keys);
