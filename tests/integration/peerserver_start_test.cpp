@@ -12,7 +12,6 @@
 
 #include "platform/environment.h"
 #include "platform/window_endpoint.h"
-#include "server/listener.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/peerserver_fixture.h"
@@ -95,8 +94,10 @@ TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
   options.wait_ready = false;
   options.settings["AppPort"] = std::to_string(FreeLoopbackPort());
   const int configured = std::stoi(options.settings["AppPort"]);
-  std::vector<uint16_t> candidates = FirstPassPorts(configured);
-  for (uint16_t port : SecondPassPorts()) candidates.push_back(port);
+  // Every port it may try: the configured one, 81 to 100, 4080 to 4999.
+  std::vector<uint16_t> candidates = {static_cast<uint16_t>(configured)};
+  for (int port = 81; port <= 100; ++port) candidates.push_back(static_cast<uint16_t>(port));
+  for (int port = 4080; port <= 4999; ++port) candidates.push_back(static_cast<uint16_t>(port));
   PortBlocker blocker(candidates);
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();

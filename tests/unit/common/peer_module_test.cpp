@@ -254,7 +254,6 @@ TEST_F(PeerModuleTest, HelpOpensAnExistingFileWithTheViewer) {
   EXPECT_EQ(ReadText("opened.txt"), "help/guide.chm");
   EXPECT_FALSE(StartHelpViewer(*viewer, "help\\missing.chm").has_value());
   EXPECT_FALSE(FindHelpViewer("/nonexistent").has_value());
-  QvPeerModule::LaunchHelp("help\\missing.chm", "index.htm");  // silently nothing
 }
 
 TEST(URLDecode, KeepsEncodedSeparatorsOnRequestAndEndsAtABadEscape) {

@@ -196,7 +196,7 @@ TEST_F(ConnectRequestTest, DirectGetKeepsTheBodyAfterTheHeaders) {
 TEST_F(ConnectRequestTest, SendOnlyModesNeverUseTheProxy) {
   RecordingPeer proxy("HTTP/1.0 200 OK\r\n\r\n");
   UseHttpProxy(proxy.port(), "alice:s3cret");
-  const std::string get = FormatGetRequest(RequestRoute{}, "/testproxy", "YxnetAsys");
+  const std::string get = "GET /testproxy HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\n \n\n";
   Peer({{0, ""}});
   EXPECT_EQ(Get("127.0.0.1", peer->port(), "/testproxy", nullptr, 1), static_cast<int>(get.size()));
   EXPECT_EQ(PeerRead(), get);
