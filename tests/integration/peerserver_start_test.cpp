@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/environment.h"
 #include "platform/window_endpoint.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
@@ -171,12 +170,10 @@ TEST(PeerServerStart, AnInterruptClosingItsWindowOrEndingTheSessionEndsItInOrder
     if (way == "SIGINT") {
       EXPECT_EQ(server.Interrupt(), 0);
     } else {
-      const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
-      platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
+      ScopedEnvironment session({{"XDG_RUNTIME_DIR", server.session().string()}});
       EXPECT_TRUE(platform::PostToWindow("Yxnet", way.c_str()));
       EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << way;
       EXPECT_FALSE(platform::WindowExists("Yxnet")) << way;
-      platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
       EXPECT_EQ(HasLine(server.Log(), "MainWndProc Getting WM_DESTROY"), way == "WM_CLOSE");
     }
     ExpectOrderlyShutdown(server);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "common/log.h"
+#include "platform/environment.h"
 
 namespace fs = std::filesystem;
 
@@ -49,4 +50,25 @@ std::string ReadText(const fs::path& file) {
 void WriteText(const fs::path& file, const std::string& text) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+ScopedEnvironment::ScopedEnvironment(
+    const std::map<std::string, std::optional<std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    saved_.emplace(name, platform::GetEnvironment(name));
+    platform::SetEnvironment(name, value);
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
+}
+
+std::map<std::string, std::optional<std::string>> NoProxyEnvironment() {
+  std::map<std::string, std::optional<std::string>> none;
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    none[name] = std::nullopt;
+  }
+  return none;
 }

@@ -4,13 +4,13 @@
 
 #include <cstdio>
 #include <regex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "platform/file_lock.h"
-#include "support/child_process.h"
 #include "platform/thread.h"
+#include "support/child_process.h"
+#include "support/net_environment.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -27,19 +27,7 @@ class LogTest : public ::testing::Test {
     QvLog::ReleaseInstance();
     return QvLog::GetInstance();
   }
-  // The messages of a log, stamps checked and removed.
-  Lines Messages(const char* file = "QvDebug.log") {
-    static const std::regex stamped(R"(\d\d:\d\d:\d\d \d\d/\d\d/\d{4} \( *\d+\): (.*))");
-    Lines messages;
-    std::istringstream lines(ReadText(file));
-    std::smatch match;
-    for (std::string line; std::getline(lines, line);) {
-      EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
-      messages.push_back(match[1]);
-    }
-    return messages;
-  }
-  void TearDown() override { QvLog::ReleaseInstance(); }
+  static Lines Messages(const char* file = "QvDebug.log") { return LogMessages(file); }
 
   ScopedWorkDir dir;
 };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <regex>
 
 #include "common/log.h"
@@ -17,17 +16,7 @@ namespace {
 
 class DeviceIdentityTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name : {"XDG_CONFIG_HOME", "HOME"})
-      saved_[name] = platform::GetEnvironment(name);
-    platform::SetEnvironment("XDG_CONFIG_HOME", (dir.path() / "config").string());
-    QvLog::ReleaseInstance();
-    QvLog::GetInstance()->SetLevel(3);
-  }
-  void TearDown() override {
-    QvLog::ReleaseInstance();
-    for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
-  }
+  void SetUp() override { QvLog::GetInstance()->SetLevel(3); }
 
   static void Autostart(const fs::path& config, const std::string& body) {
     fs::create_directories(config / "autostart");
@@ -40,7 +29,8 @@ class DeviceIdentityTest : public ::testing::Test {
   }
 
   ScopedWorkDir dir;
-  std::map<std::string, std::optional<std::string>> saved_;
+  ScopedEnvironment environment{
+      {{"XDG_CONFIG_HOME", (dir.path() / "config").string()}, {"HOME", platform::GetEnvironment("HOME")}}};
 };
 
 constexpr char kCannotFind[] =

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/ini_file.h"
-#include "common/log.h"
 #include "session/broker_endpoint.h"
 #include "session/jsp_response.h"
 #include "support/net_environment.h"
@@ -33,7 +32,6 @@ const std::string kHead = "StatusCode=200\r\nn=x\r\nd=y\r\nk=";
 class JspResponseTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteSettings({}); }
-  void TearDown() override { QvLog::ReleaseInstance(); }
   ScopedWorkDir dir;
   QvJspResponse response;
 };
