@@ -210,7 +210,8 @@ TEST_F(BrokerRequestsTest, UploadsSendTheirFilesByteForByte) {
   const std::string preamble = Preamble("my report.txt");
   const std::string header =
       "POST /asys/PostLog.jsp HTTP/1.1\nUser-Agent: YxnetAsys/3.6.1\nHost: 127.0.0.1\n"
-      "Content-Length: " + std::to_string(preamble.size() + 24) +
+      "Content-Length: " +
+      std::to_string(preamble.size() + 24) +
       "\nContent-Type: multipart/form-data; boundary=" + kBoundary +
       "\nConnection: Keep-Alive\nCache-Control: no-cache\n \n\n";
   EXPECT_EQ(broker.Requests(), std::vector<std::string>{header + preamble + content});

@@ -88,13 +88,13 @@ bool LocalServer::Start() {
   fs::current_path(work_);
   configured_port_ = FreeLoopbackPort();
   WriteText("vane.ini", IniText({{"LogLevel", "3"},
-                                  {"AppPort", std::to_string(configured_port_)},
-                                  {"AppPath", root_.string()},
-                                  {"AllowHosts", "127.0.0.1"},
-                                  {"AllowFiles", "*.html;*.bin;*.js;vclient"},
-                                  {"AppIP", "127.0.0.1"},
-                                  {"DefaultPage", kDefaultPage},
-                                  {"Modules", kModules}}));
+                                 {"AppPort", std::to_string(configured_port_)},
+                                 {"AppPath", root_.string()},
+                                 {"AllowHosts", "127.0.0.1"},
+                                 {"AllowFiles", "*.html;*.bin;*.js;vclient"},
+                                 {"AppIP", "127.0.0.1"},
+                                 {"DefaultPage", kDefaultPage},
+                                 {"Modules", kModules}}));
   QvLog::ReleaseInstance();
   QvSettings::ReleaseInstance();
 

@@ -18,8 +18,7 @@ constexpr auto kStartTimeout = std::chrono::seconds(60);
 long CountEntries(const fs::path& directory) {
   std::error_code error;
   long count = 0;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
     ++count;
   }
   return error ? -1 : count;
@@ -90,7 +89,9 @@ PeerServer::PeerServer(PeerServerOptions options)
   }
   // "LogLevel: " is logged once the listen thread runs.
   if (!Launch("/usr/bin/env", EnvArgs(options_.args), "peerserver.out",
-              [&] { return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos; },
+              [&] {
+                return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos;
+              },
               kStartTimeout, {"work/QvDebug.log"})) {
     return;
   }
@@ -182,12 +183,11 @@ std::string DumpDom(const std::string& url) {
   if (program.empty()) return std::string();
   const fs::path profile = MakeTempDir("chromium-");
   std::string output;
-  int status = RunCommand({program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                           "--no-first-run", "--disable-background-networking",
-                           "--disable-component-update", "--disable-sync",
-                           "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000",
-                           "--dump-dom", url},
-                          std::chrono::seconds(60), &output);
+  int status = RunCommand(
+      {program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000", "--dump-dom", url},
+      std::chrono::seconds(60), &output);
   std::error_code ignored;
   fs::remove_all(profile, ignored);
   return status == 0 ? output : std::string();

@@ -41,11 +41,12 @@ QvBrokerFixture::QvBrokerFixture(const std::string& program, std::vector<std::st
   }
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   const fs::path ready = dir_ / "ready";
-  if (!Launch(program, args, "qvbroker.log",
-              [&] {
-                return fs::exists(ready) && ParseReady(ReadText(ready), &plain_port_, &tls_port_);
-              },
-              std::chrono::seconds(20))) {
+  if (!Launch(
+          program, args, "qvbroker.log",
+          [&] {
+            return fs::exists(ready) && ParseReady(ReadText(ready), &plain_port_, &tls_port_);
+          },
+          std::chrono::seconds(20))) {
     plain_port_ = tls_port_ = 0;
   }
 }

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 class ScopedWorkDir {
  public:

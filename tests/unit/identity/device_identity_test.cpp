@@ -29,8 +29,8 @@ class DeviceIdentityTest : public ::testing::Test {
   }
 
   ScopedWorkDir dir;
-  ScopedEnvironment environment{
-      {{"XDG_CONFIG_HOME", (dir.path() / "config").string()}, {"HOME", platform::GetEnvironment("HOME")}}};
+  ScopedEnvironment environment{{{"XDG_CONFIG_HOME", (dir.path() / "config").string()},
+                                 {"HOME", platform::GetEnvironment("HOME")}}};
 };
 
 constexpr char kCannotFind[] =
