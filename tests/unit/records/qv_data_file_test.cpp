@@ -6,57 +6,37 @@
 #include <set>
 #include <sstream>
 
-#include "common/log.h"
-#include "platform/process_lock.h"
-#include "records/qv_data_manager.h"
 #include "records/startup_passes.h"
 #include "records/transfer_rules.h"
 #include "record_bytes.h"
 #include "support/child_process.h"
-#include "support/work_dir.h"
 
 namespace fs = std::filesystem;
 using namespace record_bytes;
 
 namespace {
 
-class RecordFileTest : public ::testing::Test {
- protected:
-  RecordFileTest() {
-    WriteText("vane.ini", "[Quovane]\nLogLevel=1\n");
-    QvLog::ReleaseInstance();
-    platform::InitProcessLock(&lock);
-  }
-  ~RecordFileTest() override {
-    QvDataManager::ReleaseInstance();
-    QvLog::ReleaseInstance();
-    platform::DestroyProcessLock(&lock);
-  }
-  XferRecord NewRecord(const std::string& uid) {
-    XferRecord record;
-    records::SetInitialValues(&record);
-    std::strcpy(record.szXferUID, uid.c_str());
-    return record;
-  }
-
-  ScopedWorkDir dir;
-  platform::ProcessLock lock;
-};
+XferRecord NewRecord(const std::string& uid) {
+  XferRecord record;
+  records::SetInitialValues(&record);
+  std::strcpy(record.szXferUID, uid.c_str());
+  return record;
+}
 
 // The lines a killed writer finished.
 std::vector<std::string> CompleteLines(const fs::path& file) {
   std::string text = ReadText(file);
-  text.erase(text.find_last_of('\n') == std::string::npos ? 0 : text.find_last_of('\n') + 1);
-  std::vector<std::string> lines;
+  text.resize(text.rfind('\n') + 1);  // none: empty
   std::istringstream in(text);
+  std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
 }  // namespace
 
-TEST_F(RecordFileTest, NewFilesGetTheHeaderAndRecordsLandAtTheirOffsets) {
-  QvDataManager* manager = QvDataManager::GetInstance(&lock);
+TEST_F(RecordTest, NewFilesGetTheHeaderAndRecordsLandAtTheirOffsets) {
+  QvDataManager* manager = Manager();
   EXPECT_EQ(ReadText("qvxfer.dat"), Header(2002, 2364, 0, -1));
   EXPECT_EQ(ReadText("qvmetaobjects.dat"), Header(2002, 2076, 0, -1));
   EXPECT_EQ(fs::status("qvxfer.dat").permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -67,9 +47,8 @@ TEST_F(RecordFileTest, NewFilesGetTheHeaderAndRecordsLandAtTheirOffsets) {
   record.nTime = 123456789;
   record.nStatus = 3;
   manager->Update(&record);
-  Xfer expected{.uid = "uid-0", .path = "", .direction = "Send", .done = "true", .time = 123456789,
-                .status = 3};
-  expected.number = 0;
+  const Xfer expected{.uid = "uid-0", .number = 0, .path = "", .direction = "Send", .done = "true",
+                      .time = 123456789, .status = 3};
   const std::string bytes = ReadText("qvxfer.dat");
   ASSERT_EQ(bytes.size(), RecordAt(1));
   EXPECT_EQ(bytes.substr(0, 24), Header(2002, 2364, 1, -1));
@@ -81,8 +60,8 @@ TEST_F(RecordFileTest, NewFilesGetTheHeaderAndRecordsLandAtTheirOffsets) {
   EXPECT_EQ(stored, XferBytes(expected));
 }
 
-TEST_F(RecordFileTest, DeletedSlotsAreReusedAsAStack) {
-  QvDataManager* manager = QvDataManager::GetInstance(&lock);
+TEST_F(RecordTest, DeletedSlotsAreReusedAsAStack) {
+  QvDataManager* manager = Manager();
   std::vector<XferRecord> stored;
   for (int i = 0; i < 3; ++i) {
     stored.push_back(NewRecord("uid-" + std::to_string(i)));
@@ -111,7 +90,7 @@ TEST_F(RecordFileTest, DeletedSlotsAreReusedAsAStack) {
 
 // Every lie a header can tell: the file is left as it was, a copy is set
 // aside, a level-1 line says so, and nothing is read or written.
-TEST_F(RecordFileTest, DamagedHeadersLeaveTheFileAlone) {
+TEST_F(RecordTest, DamagedHeadersLeaveTheFileAlone) {
   const std::string two = XferBytes({.number = 0, .status = 2}) + XferBytes({.number = 1, .status = 4});
   const struct {
     const char* name;
@@ -133,7 +112,7 @@ TEST_F(RecordFileTest, DamagedHeadersLeaveTheFileAlone) {
     EXPECT_EQ(records::RunStartupPasses(&lock, -1, 2'000'000'000), 0);
     EXPECT_TRUE(records::ResumableTransferUids(&lock).empty());
     XferRecord record = NewRecord("lost");
-    QvDataManager::GetInstance(&lock)->Update(&record);
+    Manager()->Update(&record);
     QvDataManager::ReleaseInstance();
     EXPECT_EQ(ReadText("qvxfer.dat"), c.bytes);
     EXPECT_EQ(ReadText("qvxfer.dat.damaged"), c.bytes);
@@ -141,10 +120,10 @@ TEST_F(RecordFileTest, DamagedHeadersLeaveTheFileAlone) {
   }
 }
 
-TEST_F(RecordFileTest, ACircleInTheDeletedListStopsWritesBeforeALiveRecord) {
+TEST_F(RecordTest, ACircleInTheDeletedListStopsWritesBeforeALiveRecord) {
   const std::string circle = XferFile({{.deleted = true, .next = 1}, {.deleted = true, .next = 0}}, 0);
   WriteText("qvxfer.dat", circle);
-  QvDataManager* manager = QvDataManager::GetInstance(&lock);
+  QvDataManager* manager = Manager();
   std::vector<XferRecord> written;
   for (const char* uid : {"a", "b", "c"}) {
     written.push_back(NewRecord(uid));
@@ -160,7 +139,7 @@ TEST_F(RecordFileTest, ACircleInTheDeletedListStopsWritesBeforeALiveRecord) {
   EXPECT_TRUE(fs::exists("qvxfer.dat.damaged"));
 }
 
-TEST_F(RecordFileTest, AForeignFileIsCopiedAsideBeforeItStartsAnew) {
+TEST_F(RecordTest, AForeignFileIsCopiedAsideBeforeItStartsAnew) {
   const std::string foreign = "not a record file, but someone's data\n";
   WriteText("qvxfer.dat", foreign);
   QvDataManager::GetInstance(&lock);
@@ -168,19 +147,19 @@ TEST_F(RecordFileTest, AForeignFileIsCopiedAsideBeforeItStartsAnew) {
   EXPECT_EQ(ReadText("qvxfer.dat").substr(0, 24), Header(2002, 2364, 0, -1));
 }
 
-TEST_F(RecordFileTest, ALinkInTheFilesPlaceIsNotFollowed) {
+TEST_F(RecordTest, ALinkInTheFilesPlaceIsNotFollowed) {
   const std::string target = XferFile({{.uid = "x", .status = 2}});
   WriteText("elsewhere.dat", target);
   fs::create_symlink("elsewhere.dat", "qvxfer.dat");
   EXPECT_TRUE(records::ResumableTransferUids(&lock).empty());
   XferRecord record = NewRecord("lost");
-  QvDataManager::GetInstance(&lock)->Update(&record);
+  Manager()->Update(&record);
   EXPECT_EQ(ReadText("elsewhere.dat"), target);
 }
 
 // A writer killed anywhere in its writes leaves a file that opens cleanly
 // and holds every record it reported as written.
-TEST_F(RecordFileTest, AKilledWriterLeavesACleanFile) {
+TEST_F(RecordTest, AKilledWriterLeavesACleanFile) {
   std::set<std::string> live, deleted;
   for (int round = 0; round < 24; ++round) {
     const fs::path log = "child-" + std::to_string(round) + ".out";
@@ -197,10 +176,8 @@ TEST_F(RecordFileTest, AKilledWriterLeavesACleanFile) {
       if (line[0] == 'd') deleted.insert(uid);
     }
   }
-  QvDataFile file(&lock);
-  ASSERT_EQ(file.Open("qvxfer.dat", sizeof(XferRecord)), 0);
   std::set<std::string> found;
-  QvDataManager::GetInstance(&lock)->ForEachTransferRecord([&](XferRecord& record) {
+  Manager()->ForEachTransferRecord([&](XferRecord& record) {
     if (record.header.bDeleted != 1) found.insert(std::string(records::FieldText(record.szXferUID)));
   });
   for (const std::string& uid : live) EXPECT_EQ(found.count(uid), 1u) << uid;
