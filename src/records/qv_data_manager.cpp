@@ -1,5 +1,7 @@
 #include "records/qv_data_manager.h"
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "common/log.h"
