@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "records/qv_data_manager.h"
+#include "records/record_lock.h"
 #include "records/transfer_rules.h"
 
 namespace records {
@@ -13,13 +14,18 @@ int64_t SystemNowSeconds() {
       .count();
 }
 
+// Both hold the record lock throughout: the heartbeat's resumption may come
+// while the start-up passes run, and each releases and makes the one
+// manager instance the other would be using.
 int RunStartupPasses(platform::ProcessLock* lock, int transaction_filter, int64_t now) {
+  RecordLock hold(lock);
   const int count = QvDataManager::GetInstance(lock)->StartupPasses(transaction_filter, now);
   QvDataManager::ReleaseInstance();
   return count;
 }
 
 std::vector<std::string> ResumableTransferUids(platform::ProcessLock* lock) {
+  RecordLock hold(lock);
   QvDataManager::ReleaseInstance();
   std::vector<std::string> uids;
   QvDataManager::GetInstance(lock)->ForEachTransferRecord([&](XferRecord& record) {
