@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include "support/outbound_device.h"
 #include "support/peerserver_fixture.h"
 #include "support/qvbroker_fixture.h"
+#include "support/record_bytes.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -63,42 +65,6 @@ std::vector<std::pair<std::string, std::string>> ModuleNames(const char* library
   std::vector<std::pair<std::string, std::string>> modules;
   for (std::string& name : names) modules.emplace_back(library, std::move(name));
   return modules;
-}
-
-struct TransferRow {
-  std::string uid;
-  int32_t status;
-  char resumable;
-};
-
-void PutInt(std::string& bytes, size_t offset, int32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// A qvxfer.dat laid out by hand from the file format's offsets.
-std::string TransferFile(const std::vector<TransferRow>& rows) {
-  constexpr size_t kHeader = 24, kRecord = 2364;
-  std::string bytes(kHeader + rows.size() * kRecord, '\0');
-  for (auto [offset, value] : {std::pair<size_t, int32_t>{0, 2002},
-                               {4, 1},
-                               {8, 2364},
-                               {12, static_cast<int32_t>(rows.size())},
-                               {16, -1},
-                               {20, -1}}) {
-    PutInt(bytes, offset, value);
-  }
-  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::system_clock::now().time_since_epoch());
-  for (size_t n = 0; n < rows.size(); ++n) {
-    const size_t at = kHeader + n * kRecord;
-    PutInt(bytes, at, static_cast<int32_t>(n));
-    PutInt(bytes, at + 8, -1);
-    bytes.replace(at + 268, rows[n].uid.size(), rows[n].uid);
-    PutInt(bytes, at + 2328, static_cast<int32_t>(now.count()));
-    bytes[at + 2349] = rows[n].resumable;
-    PutInt(bytes, at + 2352, rows[n].status);
-  }
-  return bytes;
 }
 
 struct Case {
@@ -195,8 +161,15 @@ TEST(DeviceMessages, TransfersAreResumedAtStart) {
   options.with_broker = true;
   options.settings = {{"XferRetryInterval", "5"}};
   options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll"});
+  const int32_t now = static_cast<int32_t>(std::time(nullptr));
+  using record_bytes::Xfer;
   options.work_files = {
-      {"qvxfer.dat", TransferFile({{"x1", 2, 1}, {"x2", 2, 0}, {"x3", 3, 1}, {"x4", 2, 1}})}};
+      {"qvxfer.dat", record_bytes::XferFile({
+                         Xfer{.uid = "x1", .time = now, .status = 2},
+                         Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
+                         Xfer{.uid = "x3", .time = now, .status = 3},
+                         Xfer{.uid = "x4", .time = now, .status = 2},
+                     })}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   ASSERT_TRUE(WaitUntil(

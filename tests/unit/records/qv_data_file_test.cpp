@@ -8,7 +8,7 @@
 
 #include "records/startup_passes.h"
 #include "records/transfer_rules.h"
-#include "record_bytes.h"
+#include "support/record_bytes.h"
 #include "support/child_process.h"
 
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "record_bytes.h"
+#include "support/record_bytes.h"
 #include "records/startup_passes.h"
 #include "records/transfer_rules.h"
 
