@@ -32,13 +32,13 @@ SysResult<File> File::Open(const std::string& path, OpenMode mode) {
       flags |= O_RDONLY;
       break;
     case OpenMode::kAppend:
-      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
       break;
     case OpenMode::kTruncate:
-      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
   }
-  int fd = ::open(path.c_str(), flags, 0644);
+  int fd = ::open(path.c_str(), flags, 0600);
   if (fd < 0) return {File(), errno};
   return {File(fd), 0};
 }
@@ -136,12 +136,16 @@ int RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+int ReplaceFileAtomically(const std::string& path, std::string_view content,
+                          NewFileAccess access) {
   std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
+  // Created owner-only and exclusively: a link planted at the name fails it.
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st {};
-  mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t fresh = access == NewFileAccess::kOwnerOnly ? 0600 : 0644;
+  mode_t mode = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777)
+                                                                        : fresh;
   int error = 0;
   if (::fchmod(fd, mode) != 0) error = errno;
   while (error == 0 && !content.empty()) {
