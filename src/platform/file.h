@@ -55,7 +55,9 @@ class File {
   // The bytes pass inside the system, never through a buffer of the program,
   // so memory stays small whatever the size. Stops early at the end of the
   // file. Broken connections must not raise signals (IgnoreBrokenPipes).
-  FileSendResult SendTo(SocketDescriptor socket, uint64_t count);
+  // With stall_ms, gives up (error EAGAIN) once the peer has acknowledged
+  // no byte for that long, however slowly the system still takes bytes.
+  FileSendResult SendTo(SocketDescriptor socket, uint64_t count, uint32_t stall_ms = 0);
   // The size of an open regular file; EISDIR-like errors for anything else.
   SysResult<uint64_t> Size() const;
   void Close();

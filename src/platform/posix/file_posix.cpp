@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "platform/file.h"
+#include "platform/socket.h"
 
 namespace platform {
 
@@ -70,23 +72,41 @@ bool IsReadError(int error) { return error == EIO || error == EISDIR || error ==
 
 }  // namespace
 
-FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count) {
+FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t stall_ms) {
   // One call moves at most this much (the system's cap is just under 2 GiB).
   constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
   FileSendResult result;
+  std::optional<SendProgress> progress;
+  int old_flags = -1;
+  if (stall_ms != 0) {
+    progress.emplace(socket, stall_ms);
+    // Without blocking, so that each round can judge the peer's progress.
+    old_flags = ::fcntl(socket, F_GETFL);
+    if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags | O_NONBLOCK);
+  }
   while (result.sent < count) {
     const uint64_t wanted = std::min(count - result.sent, kMostPerCall);
     ssize_t n = ::sendfile(socket, fd_, nullptr, static_cast<size_t>(wanted));
     if (n > 0) {
       result.sent += static_cast<uint64_t>(n);
+      if (progress) progress->Handed(static_cast<uint64_t>(n));
+    } else if (n == 0) {
+      break;  // the end of the file
+    } else if (errno == EINTR) {
       continue;
+    } else if (!progress || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      result.error = errno;
+      result.file_failed = IsReadError(errno);
+      break;
+    } else {
+      WaitWritable(socket, kSendProgressSliceMs);
     }
-    if (n == 0) break;  // the end of the file
-    if (errno == EINTR) continue;
-    result.error = errno;
-    result.file_failed = IsReadError(errno);
-    break;
+    if (progress && progress->Stalled()) {
+      result.error = EAGAIN;
+      break;
+    }
   }
+  if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags);
   return result;
 }
 
