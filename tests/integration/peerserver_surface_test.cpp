@@ -136,7 +136,7 @@ TEST(PeerServerSurface, BrowsersPagesReachModulesOnlyFromTheDevicesOwnSite) {
             "</script></body></html>\n");
 
   std::string dom = Dom(server, "http://127.0.0.1:" + port + "/own.html");
-  EXPECT_NE(dom.find("q=" + query), std::string::npos) << dom;
+  EXPECT_NE(dom.find("<pre id=\"r\">q=" + query), std::string::npos) << dom;
 
   dom = Dom(server, "http://127.0.0.2:" + port + "/attack.html");
   EXPECT_NE(dom.find("<p id=\"r\">done</p>"), std::string::npos) << dom;
