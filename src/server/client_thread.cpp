@@ -91,6 +91,12 @@ void ClientThread(tagREQUEST* heap_request) {
   }
 
   const bool module_call = isDLL(request->szFilePath);
+  // Modules change state (logins, proxy credentials): the same callers as
+  // files, and this machine's own browser. Others learn nothing.
+  if (module_call && !IsCallerAdmitted(request.get(), /*local_browser_too=*/true)) {
+    Abandon(request.get(), counter);
+    return;
+  }
   static const std::string own_name = platform::LocalHostName();
   if (std::string refusal = RefusalReason(origin, module_call, own_name); !refusal.empty()) {
     log->WriteString(refusal, request->szFilePath, 1);
@@ -100,12 +106,6 @@ void ClientThread(tagREQUEST* heap_request) {
   }
 
   if (module_call) {
-    // Modules change state (logins, proxy credentials): the same callers as
-    // files, and this machine's own browser.
-    if (!IsCallerAdmitted(request.get(), /*local_browser_too=*/true)) {
-      Abandon(request.get(), counter);
-      return;
-    }
     size_t query_length = request->szQueryString ? std::strlen(request->szQueryString) : 0;
     if (query_length > kMaxModuleQuery && status != kParseLongFileList) {
       log->WriteNumber("Error: lpReq->szQueryString excessive: ", static_cast<long>(query_length),
