@@ -17,7 +17,8 @@
 class RequestDeadline {
  public:
   // Watches socket (not owned) until the deadline or Disarm.
-  RequestDeadline(platform::SocketDescriptor socket, std::chrono::steady_clock::time_point deadline);
+  RequestDeadline(platform::SocketDescriptor socket,
+                  std::chrono::steady_clock::time_point deadline);
   // Disarms.
   ~RequestDeadline();
   RequestDeadline(const RequestDeadline&) = delete;

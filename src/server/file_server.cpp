@@ -75,7 +75,8 @@ bool IsCallerAdmitted(tagREQUEST* request, bool local_browser_too) {
     return false;
   }
   log->WriteString("I think request is from ", peer, 3);
-  if (!device->IsHostAllowed(peer) && !(local_browser_too && std::strcmp(peer, kLocalBrowser) == 0)) {
+  const bool local_browser = local_browser_too && std::strcmp(peer, kLocalBrowser) == 0;
+  if (!device->IsHostAllowed(peer) && !local_browser) {
     log->WriteString("Invalid host ", peer, 1);
     return false;
   }

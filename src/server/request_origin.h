@@ -24,5 +24,4 @@ RequestOrigin ReadRequestOrigin(std::string_view text);
 bool HostNamesThisMachine(std::string_view host, std::string_view own_name);
 
 // Why a request must be refused, or empty when it may go on.
-std::string RefusalReason(const RequestOrigin& origin, bool module_call,
-                          std::string_view own_name);
+std::string RefusalReason(const RequestOrigin& origin, bool module_call, std::string_view own_name);

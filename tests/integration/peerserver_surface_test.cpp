@@ -32,10 +32,17 @@ std::string Dom(const PeerServer& server, const std::string& url,
                 const std::vector<std::string>& flags = {}) {
   static int profiles = 0;
   const fs::path profile = server.work().parent_path() / ("chromium-" + std::to_string(++profiles));
-  std::vector<std::string> argv = {
-      ChromiumProgram(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-      "--no-first-run", "--disable-background-networking", "--disable-component-update",
-      "--disable-sync", "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000"};
+  std::vector<std::string> argv = {ChromiumProgram(),
+                                   "--headless",
+                                   "--no-sandbox",
+                                   "--disable-gpu",
+                                   "--disable-quic",
+                                   "--no-first-run",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--user-data-dir=" + profile.string(),
+                                   "--virtual-time-budget=3000"};
   argv.insert(argv.end(), flags.begin(), flags.end());
   argv.insert(argv.end(), {"--dump-dom", url});
   std::string output;
@@ -84,7 +91,8 @@ TEST(PeerServerSurface, CallersHostNamesSitesAndPatternsAreChecked) {
   for (const Case& c : cases) {
     const std::string answer = Curl(c.options, base + c.target);
     EXPECT_EQ(answer.substr(0, c.answer_begins.size()), c.answer_begins)
-        << c.target << " " << (c.options.empty() ? "" : c.options.back()) << "\n" << answer;
+        << c.target << " " << (c.options.empty() ? "" : c.options.back()) << "\n"
+        << answer;
     if (c.answer_begins.empty()) {
       EXPECT_EQ(answer, "") << c.target;
     }
@@ -123,17 +131,21 @@ TEST(PeerServerSurface, BrowsersPagesReachModulesOnlyFromTheDevicesOwnSite) {
   WriteText(server.root() / "own.html",
             "<html><body><pre id=\"r\">pending</pre><script>\n"
             "for (let i = 0; i < 4; ++i) document.cookie = 'c' + i + '=' + 'c'.repeat(500);\n"
-            "fetch('/QvExampleModule.dll?q=" + query + "').then(r => r.text())\n"
-            "  .then(t => { document.getElementById('r').textContent = t; })\n"
-            "  .catch(() => { document.getElementById('r').textContent = 'failed'; });\n"
-            "</script></body></html>\n");
+            "fetch('/QvExampleModule.dll?q=" +
+                query +
+                "').then(r => r.text())\n"
+                "  .then(t => { document.getElementById('r').textContent = t; })\n"
+                "  .catch(() => { document.getElementById('r').textContent = 'failed'; });\n"
+                "</script></body></html>\n");
   // Another site's page (another address, so another site to the browser)
   // fires the same kind of call.
   WriteText(server.root() / "attack.html",
             "<html><body><p id=\"r\">pending</p><script>\n"
-            "fetch('http://127.0.0.1:" + port + "/QvExampleModule.dll?attack=1', {mode: 'no-cors'})\n"
-            "  .finally(() => { document.getElementById('r').textContent = 'done'; });\n"
-            "</script></body></html>\n");
+            "fetch('http://127.0.0.1:" +
+                port +
+                "/QvExampleModule.dll?attack=1', {mode: 'no-cors'})\n"
+                "  .finally(() => { document.getElementById('r').textContent = 'done'; });\n"
+                "</script></body></html>\n");
 
   std::string dom = Dom(server, "http://127.0.0.1:" + port + "/own.html");
   EXPECT_NE(dom.find("<pre id=\"r\">q=" + query), std::string::npos) << dom;
