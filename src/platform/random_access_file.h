@@ -24,6 +24,8 @@ class RandomAccessFile {
   // Opens a regular file for reading and writing, creating it when missing.
   // Anything but a regular file (a link, a directory, a pipe) is refused.
   static SysResult<RandomAccessFile> OpenOrCreate(const std::string& path);
+  // The same for a file that must exist already.
+  static SysResult<RandomAccessFile> OpenExisting(const std::string& path);
 
   bool is_open() const { return fd_ >= 0; }
   // Reads until size bytes or the end of the file; the count read.

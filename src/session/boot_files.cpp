@@ -1,21 +1,29 @@
 #include "session/boot_files.h"
 
+#include <optional>
+
 #include "platform/file.h"
 #include "platform/path.h"
 
 namespace {
 
 constexpr size_t kLineMax = 255;
+// Both lines and their line feeds, even when each is longer than it keeps.
+constexpr int64_t kSpecReadMax = 4096;
 
-// Reads up to a line feed; false at 0xFF or the end of the file, which the
-// original reading cannot tell apart.
-bool ReadLine(std::FILE* file, std::string& line) {
-  for (;;) {
-    int c = std::fgetc(file);
-    if (c == EOF || c == 0xFF) return false;
-    if (c == '\n') return true;
+// Takes a line up to its line feed; false at 0xFF or the end of the text,
+// which the original reading cannot tell apart.
+bool TakeLine(std::string_view& text, std::string& line) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == 0xFF) return false;
+    if (c == '\n') {
+      text.remove_prefix(i + 1);
+      return true;
+    }
     if (line.size() < kLineMax) line.push_back(static_cast<char>(c));
   }
+  return false;
 }
 
 }  // namespace
@@ -24,18 +32,15 @@ int BootFile::Open(std::string_view path, bool create) {
   Close();
   path_ = std::string(path);
   const std::string native = platform::NativePath(path);
-  if (create) {
-    file_ = std::fopen(native.c_str(), "r+b");
-    if (file_ == nullptr) file_ = std::fopen(native.c_str(), "w+b");
-  } else {
-    file_ = std::fopen(native.c_str(), "r+");
-  }
-  return file_ != nullptr ? 0 : -1;
+  auto opened = create ? platform::RandomAccessFile::OpenOrCreate(native)
+                       : platform::RandomAccessFile::OpenExisting(native);
+  if (!opened.ok()) return -1;
+  file_ = std::move(opened.value);
+  return 0;
 }
 
 int BootFile::Close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+  file_.Close();
   path_.clear();
   return 0;
 }
@@ -43,9 +48,13 @@ int BootFile::Close() {
 int BootSpecReader::Read() {
   first_line_.clear();
   second_line_.clear();
-  if (file_ == nullptr) return -1;
-  if (!ReadLine(file_, first_line_)) return -1;
-  ReadLine(file_, second_line_);
+  if (!file_.is_open()) return -1;
+  std::string bytes(kSpecReadMax, '\0');
+  auto read = file_.ReadAt(0, bytes.data(), kSpecReadMax);
+  bytes.resize(read.ok() ? static_cast<size_t>(read.value) : 0);
+  std::string_view text = bytes;
+  if (!TakeLine(text, first_line_)) return -1;
+  TakeLine(text, second_line_);
   return 0;
 }
 
@@ -71,12 +80,13 @@ int BootSeqWriter::WriteLine(char type, const char* first, const char* second, c
   std::string record = EncodeBootText(text, key_);
   // A byte that encodes to zero ends the record there.
   record.resize(std::string_view(record.c_str()).size() + 1);
-  if (file_ == nullptr) return -1;
-  std::fseek(file_, 0, SEEK_END);
-  const size_t written = std::fwrite(record.data(), 1, record.size(), file_);
-  std::fflush(file_);
-  std::fseek(file_, 0, SEEK_SET);
-  return static_cast<int>(written);
+  if (!file_.is_open()) return -1;
+  auto size = file_.Size();
+  if (!size.ok()) return -1;
+  if (!file_.WriteAt(size.value, record.data(), static_cast<int64_t>(record.size())).ok()) {
+    return -1;
+  }
+  return static_cast<int>(record.size());
 }
 
 int64_t BootSequenceSize() {

@@ -6,9 +6,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "platform/random_access_file.h"
 
 inline constexpr char kBootSpecPath[] = ".\\boot\\bootspec.vnb";
 inline constexpr char kBootSeqPath[] = ".\\boot\\bootseq.vnb";
@@ -22,14 +23,16 @@ class BootFile {
   BootFile(const BootFile&) = delete;
   BootFile& operator=(const BootFile&) = delete;
 
-  // With create: binary read and write, made empty when missing; without:
-  // read and write as text, and the file must exist. 0, or -1.
+  // Read and write; with create, made empty (owner only) when missing,
+  // without it the file must exist. A link in the file's place is never
+  // followed: someone else could plant one where the boot helper looks.
+  // 0, or -1.
   int Open(std::string_view path, bool create);
   int Close();
 
  protected:
   std::string path_;
-  std::FILE* file_ = nullptr;
+  platform::RandomAccessFile file_;
 };
 
 class BootSpecReader : public BootFile {

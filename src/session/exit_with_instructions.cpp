@@ -91,7 +91,7 @@ int WriteBootInstructions(std::string_view message) {
   }
   spec.Close();
   sequence.Close();
-  return static_cast<int>(BootSequenceSize());
+  return writable ? static_cast<int>(BootSequenceSize()) : -1;
 }
 
 void TakeAllModules(QvDevice& device) {

@@ -1,5 +1,5 @@
 // Stays in Execute until the file "release-slow" appears in the working
-// directory (at most ten seconds), so that a test can see the module busy.
+// directory (at most a minute), so that a test can see the module busy.
 // With "hold=MS" in the query it stays MS milliseconds instead, whatever
 // the file: busy for longer than a caller waits.
 #include <cstdlib>
@@ -23,7 +23,7 @@ class SlowModule : public QvPeerModule {
     if (const char* hold = query != nullptr ? std::strstr(query, "hold=") : nullptr) {
       platform::SleepMs(static_cast<uint32_t>(std::atol(hold + 5)));
     } else {
-      for (int waited = 0; waited < 10000 && !platform::FileExists("release-slow"); waited += 5) {
+      for (int waited = 0; waited < 60000 && !platform::FileExists("release-slow"); waited += 5) {
         platform::SleepMs(5);
       }
     }

@@ -49,6 +49,12 @@ SysResult<RandomAccessFile> RandomAccessFile::OpenOrCreate(const std::string& pa
   return {RandomAccessFile(fd), 0};
 }
 
+SysResult<RandomAccessFile> RandomAccessFile::OpenExisting(const std::string& path) {
+  int fd = OpenRegular(path, O_RDWR);
+  if (fd < 0) return {RandomAccessFile(), -fd};
+  return {RandomAccessFile(fd), 0};
+}
+
 SysResult<int64_t> RandomAccessFile::ReadAt(int64_t offset, void* buffer, int64_t size) {
   char* out = static_cast<char*>(buffer);
   int64_t done = 0;

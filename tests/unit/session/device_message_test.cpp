@@ -100,4 +100,9 @@ TEST(BootInstructions, TheSequenceFileGrowsByEncodedRecords) {
   EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&messageSID=2")), 0);
   std::filesystem::remove_all("boot");
   EXPECT_EQ(WriteBootInstructions(message), -1);  // no boot folder
+  std::filesystem::create_directory("boot");
+  WriteText("elsewhere", "kept");
+  std::filesystem::create_symlink("../elsewhere", "boot/bootseq.vnb");
+  EXPECT_EQ(WriteBootInstructions(message), -1);  // a planted link is not followed
+  EXPECT_EQ(ReadText("elsewhere"), "kept");
 }
