@@ -62,6 +62,7 @@ bool TlsClient::CreateContext() {
                                  ctx_, platform::NativePath(ca_file).c_str(), nullptr) == 1;
   if (!trusted) {
     log->WriteString("ConnectRequest() SSL trust store fail", ca_file, 1);
+    NoteTlsOutcome(false, "no usable CA certificate in " + ca_file);
     ERR_clear_error();
     Discard();
     return false;
