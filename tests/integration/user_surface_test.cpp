@@ -105,6 +105,7 @@ TEST(CommandLine, HelpAndVersionPrintAndEndAtOnce) {
 }
 
 TEST(CommandLine, OnATerminalItSaysWhereItIsAndWhatWentWrong) {
+  if (FindProgram({"/usr/bin/script"}).empty()) GTEST_SKIP() << "script (util-linux) is missing";
   const std::string refused = std::to_string(FreeLoopbackPort());
   struct Case {
     bool broker_up;
