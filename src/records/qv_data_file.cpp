@@ -201,6 +201,20 @@ int QvDataFile::SetLastDeleted(int32_t number) {
   return 0;
 }
 
+int QvDataFile::WriteRows(int32_t first, int32_t count, const void* buffer) {
+  RecordLock lock(m_pLock);
+  if (!IsUsable() || first < 0 || count <= 0 || count > m_header.nMaxRows - first) return -1;
+  return m_file.WriteAt(Offset(first), buffer, int64_t{count} * m_header.nRecSize).ok() ? 0 : -1;
+}
+
+int QvDataFile::WriteNextDeleted(int32_t number, int32_t next) {
+  RecordLock lock(m_pLock);
+  if (!IsUsable() || number < 0 || number >= m_header.nMaxRows) return -1;
+  return m_file.WriteAt(Offset(number) + offsetof(RecordHeader, nNextDeleted), &next, sizeof next).ok()
+             ? 0
+             : -1;
+}
+
 int32_t QvDataFile::ReadRows(int32_t first, int32_t count, void* buffer) {
   RecordLock lock(m_pLock);
   if (!IsUsable() || first < 0 || count <= 0 || first >= m_header.nMaxRows) return 0;

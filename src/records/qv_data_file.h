@@ -52,6 +52,10 @@ class QvDataFile {
   // with the given link; then sets the head and writes the header.
   int MarkDeleted(RecordHeader* record, int32_t next);
   int SetLastDeleted(int32_t number);
+  // Writes count whole rows from row first, which must exist already.
+  int WriteRows(int32_t first, int32_t count, const void* buffer);
+  // Rewrites only the link of a deleted record.
+  int WriteNextDeleted(int32_t number, int32_t next);
   // Reads up to count whole rows from row first into buffer (count x
   // nRecSize bytes); the rows read.
   int32_t ReadRows(int32_t first, int32_t count, void* buffer);
@@ -63,6 +67,7 @@ class QvDataFile {
   int32_t RowCount() const { return IsUsable() ? m_header.nMaxRows : 0; }
   const QvDataFileHeader& Header() const { return m_header; }
   const std::string& Path() const { return m_szPath; }
+  platform::ProcessLock* Lock() const { return m_pLock; }
 
  private:
   int32_t Allocate(RecordHeader* record);

@@ -1,8 +1,11 @@
 #include "records/qv_data_manager.h"
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "common/log.h"
+#include "records/record_lock.h"
 #include "records/transfer_rules.h"
 
 namespace {
@@ -49,17 +52,25 @@ void QvDataManager::ForEachTransferRecord(const std::function<void(XferRecord&)>
   }
 }
 
-int QvDataManager::Update(XferRecord* record) {
+void QvDataManager::LogUpdateStart(const XferRecord& record) {
   QvLog* log = QvLog::GetInstance();
-  const std::string_view path = records::FieldText(record->szFilePath);
+  const std::string_view path = records::FieldText(record.szFilePath);
   if (!path.empty() && path.front() == ':') {
     log->Write("Above Record Looks Corrupted!!!!!  First char of filepath is :", 1);
   } else {
     log->WriteString("QvDataManager::Update filepath OK: ", path, 3);
   }
-  log->WriteString("Updating ", records::FieldText(record->szXferUID), 3);
+  log->WriteString("Updating ", records::FieldText(record.szXferUID), 3);
+}
+
+void QvDataManager::LogUpdateEnd(const XferRecord& record) {
+  QvLog::GetInstance()->WriteNumber("RecNo = ", record.header.nRecNo, 3);
+}
+
+int QvDataManager::Update(XferRecord* record) {
+  LogUpdateStart(*record);
   m_xferFile.WriteRecord(&record->header);
-  log->WriteNumber("RecNo = ", record->header.nRecNo, 3);
+  LogUpdateEnd(*record);
   return 0;
 }
 
@@ -94,30 +105,60 @@ int QvDataManager::StartupPasses(int filter, int64_t now) {
   // The purges push onto the deleted list: first every filter deletion in
   // slot order, then every age deletion. One read keeps two chains and
   // joins them at the end; the header names the new head last, so a crash
-  // on the way loses slots at worst.
+  // on the way loses slots at worst. Each chunk is read, judged and its
+  // changed rows written back in one write while the lock is held, so no
+  // module's change falls in between.
+  const int32_t rows = m_xferFile.RowCount();
   const int32_t old_head = m_xferFile.Header().nLastDel;
-  int32_t filter_top = old_head, age_top = -1;
-  XferRecord age_first{};
+  int32_t filter_top = old_head, age_top = -1, age_first = -1;
   int count = 0;
-  ForEachTransferRecord([&](XferRecord& record) {
-    if (records::NeedsReset(record)) {
-      records::Reset(&record);
-      Update(&record);
+  std::vector<XferRecord> chunk(static_cast<size_t>(std::min(rows, kRowsPerRead)));
+  for (int32_t first = 0; first < rows;) {
+    records::RecordLock lock(m_xferFile.Lock());
+    const int32_t wanted = std::min(rows - first, kRowsPerRead);
+    for (int32_t i = 0; i < wanted; ++i) records::SetInitialValues(&chunk[i]);
+    const int32_t got = m_xferFile.ReadRows(first, wanted, chunk.data());
+    int32_t dirty_first = got, dirty_last = -1;
+    for (int32_t i = 0; i < got; ++i) {
+      XferRecord& record = chunk[i];
+      const int32_t slot = first + i;
+      const int32_t stored_number = record.header.nRecNo;
+      record.header.nRecNo = slot;
+      bool dirty = false;
+      if (records::NeedsReset(record)) {
+        records::Reset(&record);
+        LogUpdateStart(record);
+        LogUpdateEnd(record);
+        dirty = true;
+      }
+      if (record.header.bDeleted != 1 && records::ExpiredUnderFilter(record, filter, now)) {
+        record.header.bDeleted = 1;
+        record.header.nNextDeleted = filter_top;
+        filter_top = slot;
+        ++count;
+        dirty = true;
+      } else if (record.header.bDeleted != 1 && records::ExpiredByAge(record, now)) {
+        record.header.bDeleted = 1;
+        record.header.nNextDeleted = age_top;
+        if (age_top < 0) age_first = slot;
+        age_top = slot;
+        dirty = true;
+      }
+      if (!dirty) {
+        record.header.nRecNo = stored_number;  // rewritten as it was
+        continue;
+      }
+      dirty_first = std::min(dirty_first, i);
+      dirty_last = i;
     }
-    if (record.header.bDeleted == 1) return;
-    if (records::ExpiredUnderFilter(record, filter, now)) {
-      if (m_xferFile.MarkDeleted(&record.header, filter_top) != 0) return;
-      filter_top = record.header.nRecNo;
-      ++count;
-    } else if (records::ExpiredByAge(record, now)) {
-      const bool first = age_top < 0;
-      if (m_xferFile.MarkDeleted(&record.header, first ? -1 : age_top) != 0) return;
-      if (first) age_first = record;
-      age_top = record.header.nRecNo;
+    if (dirty_last >= 0) {
+      m_xferFile.WriteRows(first + dirty_first, dirty_last - dirty_first + 1, &chunk[dirty_first]);
     }
-  });
+    if (got < wanted) break;
+    first += got;
+  }
   if (age_top >= 0) {
-    m_xferFile.MarkDeleted(&age_first.header, filter_top);
+    if (filter_top >= 0) m_xferFile.WriteNextDeleted(age_first, filter_top);
     m_xferFile.SetLastDeleted(age_top);
   } else if (filter_top != old_head) {
     m_xferFile.SetLastDeleted(filter_top);

@@ -42,6 +42,9 @@ class QvDataManager {
 
  private:
   explicit QvDataManager(platform::ProcessLock* lock);
+  // The log lines of Update before and after its write.
+  static void LogUpdateStart(const XferRecord& record);
+  static void LogUpdateEnd(const XferRecord& record);
 
   QvDataFile m_xferFile;
   QvDataFile m_metaFile;

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
-#include <optional>
 #include <string>
 
 #include "common/device.h"
@@ -15,7 +13,6 @@
 #include "net/net_util.h"
 #include "net/proxy_credentials.h"
 #include "net/proxy_settings.h"
-#include "platform/environment.h"
 #include "session/device_login.h"
 #include "session/jsp_response.h"
 #include "session/run_jsp.h"
@@ -189,17 +186,14 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
       << requests[0];
   EXPECT_EQ(requests[1], Proxied(kCheck, true));
 
-  std::map<std::string, std::optional<std::string>> saved;
-  for (const char* name :
-       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    saved[name] = platform::GetEnvironment(name);
-    platform::SetEnvironment(name, std::nullopt);
-  }
-  platform::SetEnvironment("http_proxy", "http://127.0.0.1:" + std::to_string(squid->port()));
   UseDirectRoute();
   QvProxyVars& vars = TestOutboundDevice().GetProxyVars();
-  InitProxyVars(vars);
-  for (const auto& [name, value] : saved) platform::SetEnvironment(name, value);
+  {
+    auto only_http = NoProxyEnvironment();
+    only_http["http_proxy"] = "http://127.0.0.1:" + std::to_string(squid->port());
+    ScopedEnvironment environment(only_http);
+    InitProxyVars(vars);
+  }
   SubmitProxyCredentials(vars, kCredentials);  // as the credentials page does
   QvJspResponse direct;
   EXPECT_EQ(Ask(kCheck, true, &direct), 0);

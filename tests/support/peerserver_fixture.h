@@ -56,16 +56,13 @@ struct PeerServerOptions {
   bool wait_ready = true;
 };
 
-class PeerServer {
+class PeerServer : public PeerProcess {
  public:
   explicit PeerServer(PeerServerOptions options = {});
   ~PeerServer();
-  PeerServer(const PeerServer&) = delete;
-  PeerServer& operator=(const PeerServer&) = delete;
 
   // Running with its listener up (or started, without wait_ready).
   bool ok() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
   uint16_t port() const { return port_; }
   // The AppPort written into vane.ini before the start.
   uint16_t configured_port() const { return configured_port_; }
@@ -100,18 +97,16 @@ class PeerServer {
   long DescriptorCount() const;
 
  private:
-  std::unique_ptr<ChildProcess> Launch(const std::vector<std::string>& args,
-                                       const std::string& output);
+  // env runs it in the working directory with its session directory.
+  std::vector<std::string> EnvArgs(const std::vector<std::string>& args) const;
   void WaitForIdleThreads() const;
 
   PeerServerOptions options_;
-  std::filesystem::path dir_, work_, doc_, root_, session_;
+  std::filesystem::path work_, doc_, root_, session_;
   std::unique_ptr<QvBrokerFixture> broker_;
-  std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
   uint16_t configured_port_ = 0;
   long idle_threads_ = -1;  // when the listener came up
-  std::string failure_;
 };
 
 // Chromium's program, or empty when it is not installed.
