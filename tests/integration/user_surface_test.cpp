@@ -207,11 +207,15 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
   }
   WriteText(work / "vane.ini", ini);
 
+  const char* tsan = std::getenv("TSAN_OPTIONS");
   std::unique_ptr<ChildProcess> program = ChildProcess::Start(
       "/usr/bin/env",
-      {"-C", (dir.path() / "elsewhere").string(), "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
-       "XDG_RUNTIME_DIR=" + (dir.path() / "session").string(), (prefix / "bin/peerserver").string(),
-       "-wbx"},
+      {"-C", (dir.path() / "elsewhere").string(),
+       "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
+       "XDG_RUNTIME_DIR=" + (dir.path() / "session").string(),
+       std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+           ":suppressions=" TSAN_SUPPRESSIONS,
+       (prefix / "bin/peerserver").string(), "-wbx"},
       dir.path() / "peerserver.out");
   ASSERT_TRUE(program);
   const fs::path log = work / "QvDebug.log";
