@@ -66,9 +66,9 @@ TEST(StartPage, ShowsTheBrokerStateItsReasonAndLabelledDetails) {
     const std::string page = "http://127.0.0.1:" + std::to_string(server.port()) + "/index.html";
     if (c.broker_up) {
       // The first beat has its answer.
-      ASSERT_TRUE(WaitUntil([&] { return server.Log().find("HeartbeatThread status is OK") !=
-                                         std::string::npos; },
-                            kWait));
+      ASSERT_TRUE(WaitUntil(
+          [&] { return server.Log().find("HeartbeatThread status is OK") != std::string::npos; },
+          kWait));
     }
     const std::string dom = DumpDom(page);
     for (const std::string& word : c.words) {
@@ -81,8 +81,8 @@ TEST(StartPage, ShowsTheBrokerStateItsReasonAndLabelledDetails) {
     EXPECT_NE(dom.find("<td id=\"port\">" + std::to_string(server.port()) + "</td>"),
               std::string::npos);
     EXPECT_NE(dom.find("QvLoginModule.dll (missing)"), std::string::npos) << dom;
-    const fs::path shot = Screenshot(page, c.broker_up ? "start-page-online.png"
-                                                       : "start-page-offline.png");
+    const fs::path shot =
+        Screenshot(page, c.broker_up ? "start-page-online.png" : "start-page-offline.png");
     EXPECT_GT(fs::exists(shot) ? fs::file_size(shot) : 0, 1000u) << shot;
     EXPECT_EQ(server.Terminate(), 0) << server.Output();
   }
@@ -136,8 +136,9 @@ TEST(CommandLine, OnATerminalItSaysWhereItIsAndWhatWentWrong) {
     options.launcher = {"/bin/sh", "terminal.sh"};
     PeerServer server(options);
     ASSERT_TRUE(server.ok()) << server.failure();
-    const std::string start = "peerserver: start page http://127.0.0.1:" +
-                              std::to_string(server.port()) + "/index.html\n";
+    const std::string start =
+        "peerserver: start page http://127.0.0.1:" + std::to_string(server.port()) +
+        "/index.html\n";
     // The terminal ends its lines with CR LF.
     auto output_of = [&server] {
       std::string text = server.Output();
@@ -161,7 +162,7 @@ TEST(CommandLine, OnATerminalItSaysWhereItIsAndWhatWentWrong) {
       std::string second = ReadText(server.work().parent_path() / "second.out");
       std::erase(second, '\r');
       EXPECT_NE(second.find("peerserver: already running; its start page: http://127.0.0.1:" +
-                          std::to_string(server.port()) + "/index.html\n"),
+                            std::to_string(server.port()) + "/index.html\n"),
                 std::string::npos)
           << second;
     }
@@ -179,13 +180,12 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
   const fs::path prefix = dir.path() / "prefix";
   const fs::path build = fs::path(PEERSERVER_PROGRAM).parent_path().parent_path();
   std::string output;
-  ASSERT_EQ(RunCommand({cmake, "--install", build.string(), "--prefix", prefix.string()}, kWait,
-                       &output),
-            0)
+  ASSERT_EQ(
+      RunCommand({cmake, "--install", build.string(), "--prefix", prefix.string()}, kWait, &output),
+      0)
       << output;
   const fs::path work = prefix / "lib/quovane/work";
-  const std::string exec =
-      "Exec=\"" + (work / "QvServer/peerserver").string() + "\" -wbx\n";
+  const std::string exec = "Exec=\"" + (work / "QvServer/peerserver").string() + "\" -wbx\n";
   EXPECT_NE(ReadText(prefix / "share/quovane/QuovaneTray.desktop").find(exec), std::string::npos);
   EXPECT_NE(ReadText(prefix / "share/systemd/user/quovane.service")
                 .find("WorkingDirectory=" + work.string() + "\n"),
@@ -199,8 +199,8 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
   fs::permissions(dir.path() / "session", fs::perms::owner_all);
   const std::string port = std::to_string(FreeLoopbackPort());
   std::string ini = ReadText(work / "vane.ini");
-  for (const auto& [key, value] : {std::pair<std::string, std::string>{"LogLevel=", "3"},
-                                   {"AppPort=", port}}) {
+  for (const auto& [key, value] :
+       {std::pair<std::string, std::string>{"LogLevel=", "3"}, {"AppPort=", port}}) {
     const size_t at = ini.find("\n" + key) + 1;
     ASSERT_NE(at, 0u) << key;
     ini.replace(at, ini.find('\n', at) - at, key + value);
@@ -208,19 +208,19 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
   WriteText(work / "vane.ini", ini);
 
   const char* tsan = std::getenv("TSAN_OPTIONS");
-  std::unique_ptr<ChildProcess> program = ChildProcess::Start(
-      "/usr/bin/env",
-      {"-C", (dir.path() / "elsewhere").string(),
-       "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
-       "XDG_RUNTIME_DIR=" + (dir.path() / "session").string(),
-       std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
-           ":suppressions=" TSAN_SUPPRESSIONS,
-       (prefix / "bin/peerserver").string(), "-wbx"},
-      dir.path() / "peerserver.out");
+  std::unique_ptr<ChildProcess> program =
+      ChildProcess::Start("/usr/bin/env",
+                          {"-C", (dir.path() / "elsewhere").string(),
+                           "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
+                           "XDG_RUNTIME_DIR=" + (dir.path() / "session").string(),
+                           std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+                               ":suppressions=" TSAN_SUPPRESSIONS,
+                           (prefix / "bin/peerserver").string(), "-wbx"},
+                          dir.path() / "peerserver.out");
   ASSERT_TRUE(program);
   const fs::path log = work / "QvDebug.log";
-  ASSERT_TRUE(WaitUntil([&] { return ReadText(log).find("): LogLevel: ") != std::string::npos; },
-                        kWait))
+  ASSERT_TRUE(
+      WaitUntil([&] { return ReadText(log).find("): LogLevel: ") != std::string::npos; }, kWait))
       << ReadText(dir.path() / "peerserver.out");
   EXPECT_NE(ReadText(log).find("): Starting QvServer\n"), std::string::npos);
   EXPECT_NE(ReadText(log).find("): Working path set from registry to : " + work.string()),

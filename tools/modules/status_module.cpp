@@ -45,11 +45,20 @@ std::string Html(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -121,9 +130,14 @@ Picture Look(QvDevice& device) {
     picture.current_port = endpoint->GetCurrentPort();
   }
   switch (picture.status.tls) {
-    case QvDeviceStatus::kTlsVerified: picture.tls = "verified"; break;
-    case QvDeviceStatus::kTlsFailed: picture.tls = "failed: " + picture.status.tls_failure; break;
-    default: picture.tls = "not tried yet";
+    case QvDeviceStatus::kTlsVerified:
+      picture.tls = "verified";
+      break;
+    case QvDeviceStatus::kTlsFailed:
+      picture.tls = "failed: " + picture.status.tls_failure;
+      break;
+    default:
+      picture.tls = "not tried yet";
   }
   picture.port = device.GetAppPort();
   picture.version = kProductVersion;
@@ -150,7 +164,7 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
-  std::string login = s.login.time == 0      ? "not tried yet"
+  std::string login = s.login.time == 0     ? "not tried yet"
                       : s.login.result == 0 ? "logged in"
                                             : OfflineReason({s.login, {}, 0, s.tls, s.tls_failure});
   if (login.starts_with("login: ")) login.erase(0, 7);
@@ -175,11 +189,10 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
   std::vector<std::pair<std::string, std::string>> rows = {
       {"Broker", p.online ? "online" : "offline: " + p.reason},
       {"Device SID", sid},
-      {"Broker address", p.broker_host + " (port " + p.broker_port + ", TLS " +
-                             p.broker_tls_port + ")"},
+      {"Broker address",
+       p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
       {"TLS certificate", p.tls},
-      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " +
-                             AttemptOutcome(p.status.beat)},
+      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
       {"Local port", p.port},
       {"Version", p.version},
   };
