@@ -33,7 +33,7 @@ constexpr char kUsage[] =
     "  --help     this text\n"
     "  --version  the program's version\n"
     "\n"
-    "Stop it with Ctrl-C, SIGTERM, or its tray menu's Exit.\n";
+    "Stop it with Ctrl-C or SIGTERM.\n";
 
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr uint64_t kCaFileLimit = 16u << 20;
