@@ -15,7 +15,6 @@
 #include "common/settings.h"
 #include "net/outbound_state.h"
 #include "platform/local_time.h"
-#include "session/broker_endpoint.h"
 
 namespace {
 
@@ -85,7 +84,6 @@ struct Picture {
   std::string broker_host;
   std::string broker_port;
   std::string broker_tls_port;
-  int current_port = 0;
   QvDeviceStatus::Snapshot status;
   std::string tls;  // "verified", "failed: why", "not tried yet"
   std::string port;
@@ -126,9 +124,6 @@ Picture Look(QvDevice& device) {
   picture.broker_host = settings->BrokerIP();
   picture.broker_port = settings->BrokerPort();
   picture.broker_tls_port = settings->BrokerSecurePort();
-  if (const QvBrokerEndpoint* endpoint = device.GetEndpoint()) {
-    picture.current_port = endpoint->GetCurrentPort();
-  }
   switch (picture.status.tls) {
     case QvDeviceStatus::kTlsVerified:
       picture.tls = "verified";
@@ -159,8 +154,7 @@ std::string DetailsJson(const Picture& p) {
   json += "\"online\":" + std::string(p.online ? "true" : "false");
   json += ",\"reason\":" + Json(p.reason);
   json += ",\"broker\":{\"host\":" + Json(p.broker_host) + ",\"port\":" + Json(p.broker_port) +
-          ",\"tlsPort\":" + Json(p.broker_tls_port) +
-          ",\"currentPort\":" + std::to_string(p.current_port) + "}";
+          ",\"tlsPort\":" + Json(p.broker_tls_port) + "}";
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
