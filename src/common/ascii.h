@@ -22,3 +22,16 @@ constexpr bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 inline bool ContainsText(const char* text, const char* part) {
   return text != nullptr && std::strstr(text, part) != nullptr;
 }
+
+// Whether text contains part, ignoring ASCII case: module
+// names in paths, which name the same file whatever their case.
+inline bool ContainsTextIgnoreCase(std::string_view text, std::string_view part) {
+  if (part.size() > text.size()) return false;
+  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+    if (EqualsIgnoreCase(text.substr(i, part.size()), part)) return true;
+  }
+  return false;
+}
+inline bool ContainsTextIgnoreCase(const char* text, const char* part) {
+  return text != nullptr && ContainsTextIgnoreCase(std::string_view(text), std::string_view(part));
+}

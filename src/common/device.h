@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/device_status.h"
 #include "net/proxy_vars.h"
 
 class QvBrokerEndpoint;
@@ -94,6 +95,9 @@ class QvDevice {
   bool GetIPVerifyOff() const { return m_bIPVerifyOff.load(); }
   bool GetHungryXPeer() const { return m_bHungryXPeer.load(); }
   bool GetAutoLogin() const { return m_bAutoLogin.load(); }
+  // The session's last login and heartbeat, for the status page.
+  QvDeviceStatus& Status() { return m_status; }
+  const QvDeviceStatus& Status() const { return m_status; }
 
  private:
   void CutList(char* list, const char** entries, const char* label, bool warn_empty);
@@ -138,4 +142,6 @@ class QvDevice {
   std::atomic<bool> m_bLoaded{false};
   std::atomic<bool> m_bHasUser{false};
   [[maybe_unused]] unsigned char m_reserved[64] = {};  // kept for the layout
+  // Appended after the shared fields, so that their offsets stay as they were.
+  QvDeviceStatus m_status;
 };

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "common/guarded_text.h"
 #include "common/log.h"
@@ -92,16 +93,44 @@ std::string IdentifierFromUuid(const std::array<uint8_t, 16>& uuid,
   return identifier + "-loc";
 }
 
+namespace {
+
+std::mutex g_settled_lock;
+std::optional<std::string> g_settled_path;  // a move SettleWorkingDirectory made, not yet logged
+
+// The directory the log-on entry leads to, when it leads somewhere.
+std::optional<std::string> LogonWorkingPath() {
+  std::optional<std::string> command = platform::AutostartCommand(kAutostartEntry);
+  if (!command) return std::nullopt;
+  return WorkingPathFromCommand(std::string_view(*command).substr(0, kCommandLimit));
+}
+
+}  // namespace
+
+void SettleWorkingDirectory() {
+  if (platform::FileExists(kIniFile)) return;
+  std::optional<std::string> path = LogonWorkingPath();
+  if (!path || platform::ChangeDirectory(platform::NativePath(*path)) != 0) return;
+  std::lock_guard<std::mutex> hold(g_settled_lock);
+  g_settled_path = std::move(path);
+}
+
 int CheckWorkingDirectory() {
   QvLog* log = QvLog::GetInstance();
   if (platform::FileExists(kIniFile)) {
-    log->Write("QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir", 3);
+    std::optional<std::string> settled;
+    {
+      std::lock_guard<std::mutex> hold(g_settled_lock);
+      settled.swap(g_settled_path);
+    }
+    if (settled) {
+      log->WriteString("Working path set from registry to ", *settled, 3);
+    } else {
+      log->Write("QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir", 3);
+    }
     return 0;
   }
-  std::optional<std::string> path;
-  if (std::optional<std::string> command = platform::AutostartCommand(kAutostartEntry)) {
-    path = WorkingPathFromCommand(std::string_view(*command).substr(0, kCommandLimit));
-  }
+  std::optional<std::string> path = LogonWorkingPath();
   if (!path || platform::ChangeDirectory(platform::NativePath(*path)) != 0) {
     log->Write(
         "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): cannot find vane.ini or derive "

@@ -23,6 +23,11 @@
 // command; -1 otherwise.
 int CheckWorkingDirectory();
 
+// The same move, made before anything is logged or read from the settings
+// (the log takes its level from the settings when it starts), and without
+// logging; the next CheckWorkingDirectory logs the move it made.
+void SettleWorkingDirectory();
+
 // Writes the identifier (12 hex digits, or 12 and "-loc") into field,
 // through WriteGuarded. Always 0.
 int CreateDeviceIdentifier(char* field, size_t size);

@@ -13,6 +13,7 @@
 #include "net/answer_chunks.h"
 #include "net/hide_credentials.h"
 #include "net/header_line.h"
+#include "net/link_report.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
 #include "net/proxy_report.h"
@@ -20,6 +21,7 @@
 #include "net/request_templates.h"
 #include "net/tls_client.h"
 #include "net/upload_files.h"
+#include "platform/file.h"
 #include "platform/ipv4_connect.h"
 #include "platform/socket.h"
 
@@ -130,6 +132,7 @@ class OutboundRequest {
       platform::SysResult<platform::Ipv4Address> resolved = platform::ResolveIPv4(target_host_);
       if (!resolved.ok()) {
         log->WriteNumber("gethostbyname error: ", resolved.error, 1);
+        NoteLinkFailure(target_host_, target_port_, "the name does not resolve");
         return false;
       }
       log->Write("ConnectRequest--done gethostbyname", 3);
@@ -156,9 +159,11 @@ class OutboundRequest {
     if (error != 0) {
       log->Write("ConnectRequest(): connect error", 1);
       log->WriteNumber("WSALastError", error, 3);
+      NoteLinkFailure(target_host_, target_port_, platform::ErrorText(error));
       platform::CloseSocket(socket_);
       return false;
     }
+    NoteLinkReached();
     return true;
   }
 

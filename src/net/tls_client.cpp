@@ -8,6 +8,7 @@
 
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/link_report.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"
 
@@ -61,6 +62,7 @@ bool TlsClient::CreateContext() {
                                  ctx_, platform::NativePath(ca_file).c_str(), nullptr) == 1;
   if (!trusted) {
     log->WriteString("ConnectRequest() SSL trust store fail", ca_file, 1);
+    NoteTlsOutcome(false, "no usable CA certificate in " + ca_file);
     ERR_clear_error();
     Discard();
     return false;
@@ -113,11 +115,15 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
     if (verified != X509_V_OK) {
       log->WriteString("ConnectRequest() SSL certificate verification fail",
                        X509_verify_cert_error_string(verified), 1);
+      NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
+    } else {
+      NoteTlsOutcome(false, "the TLS handshake failed");
     }
     LogErrorTexts(rc);
     return false;
   }
   log->Write("ConnectRequest--After pfnSSL_connect if block", 3);
+  NoteTlsOutcome(true, {});
   return true;
 }
 

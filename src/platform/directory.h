@@ -12,4 +12,8 @@ int ChangeDirectory(const std::string& path);
 // Empty when the system cannot tell.
 std::string CurrentDirectory();
 
+// 0 when path is a directory whose entries may be listed and read, else the
+// error number (ENOTDIR for a file).
+int CheckReadableDirectory(const std::string& path);
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // A dynamic library loaded by name, unloaded on destruction. A plain name
 // (no directory) is looked for the usual way: the working directory first,
-// then the program's own directory.
+// then the program's own directory. In each folder the name as given is
+// tried first, then a file whose name differs only in case.
 #pragma once
 
 #include <optional>

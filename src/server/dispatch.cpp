@@ -99,10 +99,13 @@ class Route {
 
 void Route::Run() {
   if (ContainsText(path_, "QvDiagnosticModule")) return CallModule();
-  if (ContainsText(path_, "QvMetaObjectmodule") && !ContainsText(query_, "operation=search")) {
+  // Module names are case-blind: the status module runs in every online
+  // state whatever case the page spells it in.
+  if (ContainsTextIgnoreCase(path_, "QvMetaObjectModule") &&
+      !ContainsText(query_, "operation=search")) {
     return CallModule();
   }
-  if (ContainsText(path_, "QvStatusmodule")) return CallModule();
+  if (ContainsTextIgnoreCase(path_, "QvStatusModule")) return CallModule();
   if (!device_.GetOnlineState() && ContainsText(path_, "QVLoginModule")) return LoginGate();
   OnlineGate();
 }

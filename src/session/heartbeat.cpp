@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "common/device.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/link_report.h"
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
@@ -135,6 +137,9 @@ void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_
   if (!state.reached.load() && !Accepted(result, *response)) {
     result = TryAlternativePorts(state, beat, result, response);
   }
+  const char* beat_status = response->GetStatus();
+  device.Status().NoteBeat(std::time(nullptr), result, beat_status != nullptr ? beat_status : "",
+                           LastLinkFailure(), state.interval_ms.load());
 
   if (Accepted(result, *response)) {
     ++good_beats;

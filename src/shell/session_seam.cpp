@@ -1,8 +1,11 @@
 #include "shell/session_seam.h"
 
+#include <ctime>
+
 #include "common/device.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/link_report.h"
 #include "net/outbound_state.h"
 #include "net/proxy_settings.h"
 #include "session/device_login.h"
@@ -13,7 +16,7 @@
 
 namespace shell {
 
-void StartBrokerSession(Shell& shell) {
+std::optional<int> StartBrokerSession(Shell& shell) {
   QvLog* log = QvLog::GetInstance();
   QvSettings* settings = QvSettings::GetInstance();
   QvDevice& device = *shell.device;
@@ -25,10 +28,13 @@ void StartBrokerSession(Shell& shell) {
   if (!device.GetOnlineState()) {
     ReadBrowserProxy(nullptr);
     log->Write("Device NOT online. Skipping DeviceLogin and Heartbeat", 3);
-    return;
+    return std::nullopt;
   }
   log->Write("Device is online. Calling DeviceLogin", 3);
+  ClearTlsOutcome();
   int result = DeviceLogin(device);
+  device.Status().NoteLogin(std::time(nullptr), result, LastLinkFailure(), LastTlsState(),
+                            LastTlsFailure());
   if (result == -1) {
     ReadBrowserProxy(nullptr);
     log->Write("!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.", 3);
@@ -40,6 +46,7 @@ void StartBrokerSession(Shell& shell) {
   }
   BeginHeartbeatThread();
   if (settings->XferRetryInterval() != 0) ResumeXfer();
+  return result;
 }
 
 void LogoutAfterFailedStart(Shell&) { DeviceLogout(); }

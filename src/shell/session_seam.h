@@ -3,12 +3,15 @@
 // device then works offline).
 #pragma once
 
+#include <optional>
+
 namespace shell {
 
 struct Shell;
 
-// After the device is loaded and its online state set.
-void StartBrokerSession(Shell& shell);
+// After the device is loaded and its online state set. DeviceLogin's
+// result, or none when the device was offline and did not try.
+std::optional<int> StartBrokerSession(Shell& shell);
 // StartHTTP failed: the device logs out whatever its state.
 void LogoutAfterFailedStart(Shell& shell);
 // Shutdown: the heartbeat has been told to stop; log out when online.

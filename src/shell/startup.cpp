@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 #include "server/listener.h"
 #include "server/module_host.h"
 #include "session/device_messages.h"
+#include "shell/console.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
 #include "shell/window_lines.h"
@@ -59,6 +61,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   QvLog* log = QvLog::GetInstance();
   if (argc < 2 || std::string_view(argv[1]) != "-wbx") {
     log->Write("===>No vaneboot flag - exiting.", 3);
+    Say("started without -wbx: starting ./vaneboot.exe instead (see peerserver --help)");
     platform::Process::Start("./vaneboot.exe", {}, "vaneboot.exe");
     *exit_code = -2;
     return Start::kFailed;
@@ -66,6 +69,9 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   LogBanner("Starting QvServer");
   if (platform::WindowExists(kWindowTitle)) {
     log->Write("Yxnet is already running. Exiting", 3);
+    const std::string port = QvSettings::GetInstance()->AppPort();
+    Say("already running; its start page: " +
+        (port != "0" && !port.empty() ? StartPageAddress(port) : std::string("unknown")));
     BringYxshareForwardOrStart();
     *exit_code = -1;
     return Start::kFailed;
@@ -77,16 +83,22 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   // Many idle browser connections must not starve accept of descriptors.
   platform::RaiseDescriptorLimit();
 
+  CheckStartup();
   shell.device = std::make_unique<QvDevice>();
   shell.device->LoadConfiguration();
   shell.device->BuildModuleList(kServerRevision);
   shell.device->SetOnlineState(IsOnline());
   SetRecordLock(&shell.lock);
-  StartBrokerSession(shell);
+  const std::optional<int> login = StartBrokerSession(shell);
 
   SetMainWindowPoster(
       [](int command, std::string text) { PostMessage(WM_COMMAND, command, std::move(text)); });
-  if (!StartWebServer(shell)) return Start::kFailed;
+  if (!StartWebServer(shell)) {
+    Say("the web server could not start on port " + QvSettings::GetInstance()->AppPort() +
+        " or any of 82-100, 4080-4999");
+    return Start::kFailed;
+  }
+  SayStarted(*shell.device, login);
   // The record lock keeps these passes and a resumption the heartbeat may
   // already have started from meeting inside the files.
   records::RunStartupPasses(&shell.lock, QvSettings::GetInstance()->TransactionFilter(),
@@ -115,6 +127,9 @@ void PostMessage(uint32_t id, intptr_t wparam, std::string payload) {
 }
 
 int PeerServerMain(int argc, char** argv) {
+  if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
+  // Before the log starts: it takes its level from the settings there.
+  SettleWorkingDirectory();
   // Before any thread starts, so the signals reach only their own thread.
   platform::OnTerminationRequest([] { PostMessage(WM_CLOSE); });
   // A broker or proxy that hangs up while the login's TLS record goes out

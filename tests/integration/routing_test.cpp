@@ -151,11 +151,14 @@ TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) 
       {"/QvTransferModule.dll?operation=search", status},
       {"/QvProxyModule.dll?item=7", status},
       {"/QvProxyModule.dll?operation=login", Echo("operation=login")},
-      // The small m passes unless the query searches.
+      // Either case passes unless the query searches.
       {"/QvMetaObjectmodule.dll?item=7", Echo("item=7")},
       {"/QvMetaObjectmodule.dll?operation=search", status},
-      {"/QvMetaObjectModule.dll?item=7", library},
+      {"/QvMetaObjectModule.dll?item=7", Echo("item=7")},
       {"/QvMetaObjectModule.dll?operation=search", status},
+      // The status module runs offline whatever the case, and its file (listed
+      // as QvStatusmodule.dll) is found on disk whatever the case.
+      {"/QVSTATUSMODULE.dll?operation=state", Status("offline")},
       {"/QvDiagnosticModule.dll?operation=search", Echo("operation=search")},
       // Only the capital V makes a login page of the path.
       {"/QvLoginModule.dll?item=7", library},

@@ -1,12 +1,206 @@
 // A stand-in for the network's status module: it tells the page whether the
-// device is online at the broker. "operation=state" answers one word
-// ("online" or "offline"); anything else a small page.
+// device is online at the broker, and why not. "operation=state" answers one
+// word ("online" or "offline"); "operation=details" the whole picture as
+// JSON (broker, TLS, heartbeats, local port, version, modules) for the start
+// page; anything else the same picture as a labelled page.
+#include <cstdio>
+#include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/QvPeerModule.h"
 #include "common/device.h"
+#include "common/module_entry.h"
+#include "common/settings.h"
+#include "net/outbound_state.h"
+#include "platform/local_time.h"
 
 namespace {
+
+constexpr char kTextHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+constexpr char kJsonHeader[] =
+    "HTTP/1.0 200 OK\nContent-Type: application/json\nCache-Control: no-store\n\n";
+constexpr char kHtmlHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/html; charset=utf-8\n\n";
+
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Html(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string LocalTimeText(int64_t seconds) {
+  std::tm parts{};
+  if (seconds == 0 || !platform::ToLocalTime(seconds, &parts)) return "never";
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
+
+struct Module {
+  std::string name;
+  std::string version;
+  bool missing;
+};
+
+// Everything the pages show, read once per call.
+struct Picture {
+  bool online = false;
+  std::string reason;  // why offline; empty when online
+  std::string broker_host;
+  std::string broker_port;
+  std::string broker_tls_port;
+  QvDeviceStatus::Snapshot status;
+  std::string tls;  // "verified", "failed: why", "not tried yet"
+  std::string port;
+  std::string version;
+  std::vector<Module> modules;
+};
+
+std::string AttemptOutcome(const QvDeviceStatus::Attempt& attempt) {
+  if (attempt.time == 0) return "not tried yet";
+  if (!attempt.failure.empty()) return attempt.failure;
+  if (attempt.result != 0) return "page call failed (" + std::to_string(attempt.result) + ")";
+  return attempt.status.empty() ? std::string("answered") : "status " + attempt.status;
+}
+
+// The latest attempt that went wrong, in words.
+std::string OfflineReason(const QvDeviceStatus::Snapshot& status) {
+  if (status.beat.time != 0 && status.beat.time >= status.login.time) {
+    return "last heartbeat: " + AttemptOutcome(status.beat);
+  }
+  if (status.login.time == 0) return "the device has not tried to log in";
+  if (status.login.failure.empty() && status.tls == QvDeviceStatus::kTlsFailed) {
+    return "login: TLS certificate not verified: " + status.tls_failure;
+  }
+  if (status.login.failure.empty() && status.login.result == -2) {
+    return "login: the device is not registered";
+  }
+  return "login: " + (status.login.failure.empty()
+                          ? "the broker answered " + std::to_string(status.login.result)
+                          : status.login.failure);
+}
+
+Picture Look(QvDevice& device) {
+  Picture picture;
+  picture.online = device.GetOnlineState();
+  picture.status = device.Status().Read();
+  if (!picture.online) picture.reason = OfflineReason(picture.status);
+  QvSettings* settings = QvSettings::GetInstance();
+  picture.broker_host = settings->BrokerIP();
+  picture.broker_port = settings->BrokerPort();
+  picture.broker_tls_port = settings->BrokerSecurePort();
+  switch (picture.status.tls) {
+    case QvDeviceStatus::kTlsVerified:
+      picture.tls = "verified";
+      break;
+    case QvDeviceStatus::kTlsFailed:
+      picture.tls = "failed: " + picture.status.tls_failure;
+      break;
+    default:
+      picture.tls = "not tried yet";
+  }
+  picture.port = device.GetAppPort();
+  picture.version = kProductVersion;
+  for (int i = 0; i < device.GetModuleCount(); ++i) {
+    const QvModule* module = device.GetModule(i);
+    if (module == nullptr) continue;
+    if (i == 0) {
+      picture.version += std::string(" (revision ") + module->GetVersion() + ")";
+      continue;
+    }
+    picture.modules.push_back({module->GetName(), module->GetVersion(), !module->HasVersion()});
+  }
+  return picture;
+}
+
+std::string DetailsJson(const Picture& p) {
+  const QvDeviceStatus::Snapshot& s = p.status;
+  std::string json = "{";
+  json += "\"online\":" + std::string(p.online ? "true" : "false");
+  json += ",\"reason\":" + Json(p.reason);
+  json += ",\"broker\":{\"host\":" + Json(p.broker_host) + ",\"port\":" + Json(p.broker_port) +
+          ",\"tlsPort\":" + Json(p.broker_tls_port) + "}";
+  json += ",\"tls\":{\"verified\":" +
+          std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
+          ",\"text\":" + Json(p.tls) + "}";
+  std::string login = s.login.time == 0     ? "not tried yet"
+                      : s.login.result == 0 ? "logged in"
+                                            : OfflineReason({s.login, {}, 0, s.tls, s.tls_failure});
+  if (login.starts_with("login: ")) login.erase(0, 7);
+  json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
+          ",\"result\":" + Json(login) + "}";
+  json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
+          ",\"result\":" + Json(AttemptOutcome(s.beat)) + "}";
+  json += ",\"nextBeat\":" + Json(s.next_beat != 0 ? LocalTimeText(s.next_beat) : "none");
+  json += ",\"port\":" + Json(p.port);
+  json += ",\"version\":" + Json(p.version);
+  json += ",\"modules\":[";
+  for (size_t i = 0; i < p.modules.size(); ++i) {
+    const Module& m = p.modules[i];
+    if (i > 0) json += ",";
+    json += "{\"name\":" + Json(m.name) + ",\"version\":" + Json(m.version) +
+            ",\"missing\":" + (m.missing ? "true" : "false") + "}";
+  }
+  return json + "]}";
+}
+
+std::string DetailsPage(const Picture& p, const std::string& sid) {
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"Broker", p.online ? "online" : "offline: " + p.reason},
+      {"Device SID", sid},
+      {"Broker address",
+       p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
+      {"TLS certificate", p.tls},
+      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
+      {"Local port", p.port},
+      {"Version", p.version},
+  };
+  for (const Module& m : p.modules) {
+    rows.push_back({"Module " + m.name, m.missing ? "missing" : m.version});
+  }
+  std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Device status</title></head>"
+      "<body><h1>Device status</h1><table>";
+  for (const auto& [label, value] : rows) {
+    page += "<tr><th>" + Html(label) + "</th><td>" + Html(value) + "</td></tr>";
+  }
+  return page + "</table><p><a href=\"/index.html\">Start</a></p></body></html>";
+}
 
 class QvStatusModule : public QvPeerModule {
  public:
@@ -15,16 +209,15 @@ class QvStatusModule : public QvPeerModule {
     if (m_pRequest == nullptr || m_pRequest->pDevice == nullptr) return nullptr;
     ParseString(query);
     QvDevice& device = *m_pRequest->pDevice;
-    const bool online = device.GetOnlineState();
     const char* operation = GetCgiValue("operation");
+    const std::string op = operation != nullptr ? operation : "";
     std::string answer;
-    if (operation != nullptr && std::string(operation) == "state") {
-      answer = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
-      answer += online ? "online" : "offline";
+    if (op == "state") {
+      answer = kTextHeader + std::string(device.GetOnlineState() ? "online" : "offline");
+    } else if (op == "details") {
+      answer = kJsonHeader + DetailsJson(Look(device));
     } else {
-      answer = "HTTP/1.0 200 OK\nContent-Type: text/html\n\n<html><body><h1>Device status</h1>";
-      answer += "<p id=\"online\">" + std::string(online ? "online" : "offline") + "</p>";
-      answer += "<p id=\"sid\">" + device.GetDeviceSID() + "</p></body></html>";
+      answer = kHtmlHeader + DetailsPage(Look(device), device.GetDeviceSID());
     }
     return QvNewText(answer.data(), answer.size());
   }
@@ -32,4 +225,4 @@ class QvStatusModule : public QvPeerModule {
 
 }  // namespace
 
-QV_DEFINE_MODULE(QvStatusModule, "$Revision: 1.0 $")
+QV_DEFINE_MODULE(QvStatusModule, "$Revision: 1.1 $")

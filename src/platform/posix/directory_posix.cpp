@@ -1,4 +1,5 @@
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,13 @@ std::string CurrentDirectory() {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof buffer) == nullptr) return std::string();
   return std::string(buffer);
+}
+
+int CheckReadableDirectory(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+  return ::access(path.c_str(), R_OK | X_OK) == 0 ? 0 : errno;
 }
 
 }  // namespace platform

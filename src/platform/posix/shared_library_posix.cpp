@@ -1,10 +1,49 @@
+#include <dirent.h>
 #include <dlfcn.h>
+
+#include <string_view>
 
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/shared_library.h"
 
 namespace platform {
+
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The file at path, or else one in the same folder whose name differs only
+// in case (module names are case-blind where the system comes from). Of
+// several, the first in byte order, so the choice never depends on the
+// folder's order. None when neither exists.
+std::optional<std::string> FindIgnoringCase(const std::string& path) {
+  if (FileExists(path)) return path;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::string best;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (SameIgnoringCase(entry->d_name, name) && (best.empty() || best > entry->d_name)) {
+      best = entry->d_name;
+    }
+  }
+  ::closedir(dir);
+  if (best.empty()) return std::nullopt;
+  return slash == std::string::npos ? best : folder + best;
+}
+
+}  // namespace
 
 SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
   if (this != &other) {
@@ -23,8 +62,11 @@ std::optional<SharedLibrary> SharedLibrary::Load(const std::string& name, std::s
   std::string path = name;
   if (name.find('/') == std::string::npos) {
     // dlopen would search only the system's library path for a plain name.
-    path = "./" + name;
-    if (!FileExists(path)) path = ProgramDirectory() + "/" + name;
+    std::optional<std::string> found = FindIgnoringCase("./" + name);
+    if (!found) found = FindIgnoringCase(ProgramDirectory() + "/" + name);
+    path = found ? *found : ProgramDirectory() + "/" + name;
+  } else if (std::optional<std::string> found = FindIgnoringCase(name)) {
+    path = *found;
   }
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

@@ -1,0 +1,95 @@
+// What a person wants to know about the broker session beyond the online
+// flag: the last login and heartbeat with their results, the next beat,
+// whether the broker's certificate was verified, and why the broker could
+// not be reached. peerserver's session writes it; the status module reads
+// it through the device pointer. Every member is inline and the record is
+// one lock and plain fields, so the program and a module, each with its own
+// copy of the runtime, work on the same bytes the same way.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class QvDeviceStatus {
+ public:
+  enum Tls : int32_t { kTlsUntried = 0, kTlsVerified = 1, kTlsFailed = 2 };
+
+  // One attempt to reach the broker: when, the page call's result (0: the
+  // broker answered), the broker's status text, and why it failed.
+  struct Attempt {
+    int64_t time = 0;  // seconds since 1970; 0: never
+    int32_t result = 0;
+    std::string status;
+    std::string failure;  // "host:port: reason", or empty
+  };
+  struct Snapshot {
+    Attempt login;
+    Attempt beat;
+    int64_t next_beat = 0;
+    int32_t tls = kTlsUntried;
+    std::string tls_failure;
+  };
+
+  void NoteLogin(int64_t now, int32_t result, std::string_view failure, int32_t tls,
+                 std::string_view tls_failure) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Store(login_, now, result, {}, failure);
+    if (tls != kTlsUntried) {
+      tls_ = tls;
+      Copy(tls_failure_, tls_failure);
+    }
+  }
+  void NoteBeat(int64_t now, int32_t result, std::string_view status, std::string_view failure,
+                uint32_t interval_ms) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Store(beat_, now, result, status, failure);
+    next_beat_ = now + interval_ms / 1000;
+  }
+
+  Snapshot Read() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    Snapshot out;
+    Load(login_, &out.login);
+    Load(beat_, &out.beat);
+    out.next_beat = next_beat_;
+    out.tls = tls_;
+    out.tls_failure = tls_failure_;
+    return out;
+  }
+
+ private:
+  struct Record {
+    int64_t time;
+    int32_t result;
+    char status[32];
+    char failure[256];
+  };
+  template <size_t N>
+  static void Copy(char (&field)[N], std::string_view text) {
+    const size_t size = text.size() < N - 1 ? text.size() : N - 1;
+    text.copy(field, size);
+    field[size] = '\0';
+  }
+  static void Store(Record& record, int64_t now, int32_t result, std::string_view status,
+                    std::string_view failure) {
+    record.time = now;
+    record.result = result;
+    Copy(record.status, status);
+    Copy(record.failure, failure);
+  }
+  static void Load(const Record& record, Attempt* out) {
+    out->time = record.time;
+    out->result = record.result;
+    out->status = record.status;
+    out->failure = record.failure;
+  }
+
+  mutable std::mutex lock_;
+  Record login_{};
+  Record beat_{};
+  int64_t next_beat_ = 0;
+  int32_t tls_ = kTlsUntried;
+  char tls_failure_[128] = {};
+};

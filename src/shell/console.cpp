@@ -1,0 +1,137 @@
+#include "shell/console.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "common/device.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "net/outbound_state.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/terminal.h"
+#include "shell/shell.h"
+
+namespace shell {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: peerserver -wbx [-pla]\n"
+    "       peerserver --help | --version\n"
+    "\n"
+    "The device agent: a local web server for the pages of its web root and the\n"
+    "modules they call, and the device's session with the broker.\n"
+    "\n"
+    "It works in the directory that holds vane.ini: the current one, or else the\n"
+    "one its log-on entry ($XDG_CONFIG_HOME/autostart/QuovaneTray.desktop) leads\n"
+    "to. Settings (vane.ini), logs (QvDebug.log) and records live there.\n"
+    "\n"
+    "  -wbx       run (without it, ./vaneboot.exe is started instead and the\n"
+    "             program ends)\n"
+    "  -pla       once running, bring Yxshare forward or start it\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n"
+    "\n"
+    "Stop it with Ctrl-C or SIGTERM.\n";
+
+constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
+constexpr uint64_t kCaFileLimit = 16u << 20;
+
+void Problem(const std::string& text) {
+  QvLog::GetInstance()->WriteString("Start-up check", text, 1);
+  Say(text);
+}
+
+std::string LoginOutcome(const QvDevice& device, int login) {
+  if (login == 0) return "logged in";
+  const QvDeviceStatus::Snapshot status = device.Status().Read();
+  std::string reason;
+  if (!status.login.failure.empty()) {
+    reason = status.login.failure;
+  } else if (status.tls == QvDeviceStatus::kTlsFailed) {
+    reason = "TLS: " + status.tls_failure;
+  } else if (login == -1) {
+    reason = "no broker address (BrokerIP, BrokerSecurePort in vane.ini)";
+  } else if (login == -2) {
+    reason = "the device is not registered (DeviceUID, DeviceSID in vane.ini)";
+  } else {
+    reason = "the broker answered " + std::to_string(login);
+  }
+  return "login failed: " + reason + "; running offline";
+}
+
+}  // namespace
+
+std::optional<int> AnswerCommandLine(int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  const std::string_view first = argv[1];
+  if (first == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (first == "--version") {
+    std::printf("peerserver %s (%s)\n", kProductVersion, kServerRevision);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+void Say(const std::string& text) {
+  if (!platform::StandardErrorIsTerminal()) return;
+  std::fprintf(stderr, "peerserver: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void CheckStartup() {
+  const std::string here = platform::CurrentDirectory();
+  if (!platform::FileExists("vane.ini")) {
+    Problem("no vane.ini in " + here +
+            " (nor a log-on entry QuovaneTray.desktop leading to one); see peerserver --help");
+    return;
+  }
+  QvSettings* settings = QvSettings::GetInstance();
+  const std::string root = settings->AppPath();
+  if (root.empty() || root == "0") {
+    Problem("no web root: AppPath is not set in vane.ini");
+  } else if (int error = platform::CheckReadableDirectory(platform::NativePath(root)); error != 0) {
+    Problem("web root " + root + " cannot be read: " + platform::ErrorText(error));
+  }
+  const std::string ca_file = settings->BrokerCAFile();
+  if (ca_file.empty() || ca_file == "0") return;
+  const std::string path = platform::NativePath(ca_file);
+  std::optional<uint64_t> size = platform::FileSize(path);
+  std::optional<std::string> text;
+  if (size && *size <= kCaFileLimit) text = platform::ReadWholeFile(path);
+  if (!text) {
+    Problem("BrokerCAFile " + ca_file + " cannot be read");
+  } else if (text->find(kPemCertificate) == std::string::npos) {
+    Problem("BrokerCAFile " + ca_file + " holds no PEM certificate");
+  }
+}
+
+std::string StartPageAddress(const std::string& port) {
+  return "http://127.0.0.1:" + port + "/index.html";
+}
+
+void SayStarted(const QvDevice& device, std::optional<int> login) {
+  if (!platform::StandardErrorIsTerminal()) return;
+  QvSettings* settings = QvSettings::GetInstance();
+  Say("start page " + StartPageAddress(device.GetAppPort()));
+  const std::string here = platform::CurrentDirectory();
+  const int level = settings->LogLevel();
+  Say("working directory " + here + "; log " +
+      (level > 0 ? here + "/QvDebug.log (LogLevel " + std::to_string(level) +
+                       "; QvDebuglog.bak after the stop)"
+                 : std::string("off (LogLevel 0 in vane.ini)")));
+  const std::string host = settings->BrokerIP();
+  if (host.empty() || host == "0") {
+    Say("broker not set (BrokerIP, BrokerPort, BrokerSecurePort in vane.ini); running offline");
+    return;
+  }
+  std::string broker = "broker " + host + " (port " + settings->BrokerPort() + ", TLS " +
+                       settings->BrokerSecurePort() + "): ";
+  Say(broker + (login ? LoginOutcome(device, *login) : "not tried (offline)"));
+}
+
+}  // namespace shell
