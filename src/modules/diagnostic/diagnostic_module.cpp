@@ -114,7 +114,8 @@ void QvDiagnosticModule::SendOutput() {
     return;
   }
   if (!m_output->ConstructOutputFromTemplate()) {
-    QvLog::GetInstance()->WriteString("QvDiagnosticModule: no template ", m_output->getTemplate(), 1);
+    const char* path = m_output->getTemplate();
+    QvLog::GetInstance()->Write(std::string("QvDiagnosticModule: no template ") + (path ? path : ""), 1);
   }
 }
 
@@ -158,7 +159,7 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
       m_bTemplateGiven = m_bCallerTemplate = true;
       UseTemplate(name);
     } else {
-      log->WriteString("QvDiagnosticModule: template refused: ", name, 1);
+      log->Write(std::string("QvDiagnosticModule: template refused: ") + name, 1);
     }
   }
 
@@ -190,7 +191,7 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
           delete[] result;
           result = DisplayHelp();
         } else {
-          log->WriteString("QvDiagnosticModule: invalid operation: ", name, 3);
+          log->Write(std::string("QvDiagnosticModule: invalid operation: ") + name, 3);
         }
         continue;
     }

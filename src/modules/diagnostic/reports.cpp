@@ -80,14 +80,14 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   // A page may name the file: only the logs or a plain name here, never a
   // path to elsewhere on the machine.
   if (!IsUploadableName(name)) {
-    log->WriteString("QvDiagnosticModule: upload refused: ", name, 1);
+    log->Write(std::string("QvDiagnosticModule: upload refused: ") + name, 1);
     return "-1";
   }
   std::string bytes;
   if (name == kDebugLogSetName) {
     for (const std::string& part : DebugLogSet()) (void)ReadFile(part, &bytes);
   } else if (!ReadFile(name, &bytes)) {
-    log->WriteString("QvDiagnosticModule: cannot open ", name, 1);
+    log->Write(std::string("QvDiagnosticModule: cannot open ") + name, 1);
     return "-1";
   }
 
@@ -100,7 +100,7 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
     const std::string redacted = Redact(std::move(bytes), Secrets());
     out.write(redacted.data(), static_cast<std::streamsize>(redacted.size()));
     if (!out.flush()) {
-      log->WriteString("QvDiagnosticModule: cannot write ", copy, 1);
+      log->Write(std::string("QvDiagnosticModule: cannot write ") + copy, 1);
       std::remove(copy.c_str());
       return "-1";
     }
