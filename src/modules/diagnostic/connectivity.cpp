@@ -153,7 +153,7 @@ bool QvDiagnosticModule::TestYxProxy(bool in_conntest) {
     return false;
   }
   const char* count_text = GetJspDetails(&response, "numyxproxies");
-  const int count = count_text != nullptr ? std::atoi(count_text) : 0;
+  const int count = count_text != nullptr ? LeadingNumber(count_text) : 0;
   if (count <= 0) return false;
   m_table.Insert("NUM_PROXIES", count_text);
   m_proxies = ParseProxyList(Or(GetJspDetails(&response, "yxproxies"), ""),

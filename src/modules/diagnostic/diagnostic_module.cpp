@@ -147,7 +147,7 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
 
   const char* operation = GetCgiValue("operation");
   const char* notify = GetCgiValue("notifybroker");
-  m_nNotifyLevel = notify != nullptr ? std::atoi(notify) : 0;
+  m_nNotifyLevel = notify != nullptr ? LeadingNumber(notify) : 0;
   const char* sid = GetCgiValue("querySID");
   m_bHasQuerySID = sid != nullptr;
   m_szQuerySID = sid != nullptr ? sid : "";

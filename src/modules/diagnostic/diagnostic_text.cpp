@@ -39,6 +39,15 @@ bool IsPort(std::string_view port) {
 
 }  // namespace
 
+int LeadingNumber(std::string_view text) {
+  int value = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) break;
+    value = std::min(value * 10 + (c - '0'), 1000000);
+  }
+  return value;
+}
+
 std::vector<std::string> SplitOperations(std::string_view list, size_t max_ops, bool* too_many) {
   list = list.substr(0, kMaxOperationText);
   std::vector<std::string> names;

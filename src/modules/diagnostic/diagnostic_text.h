@@ -52,5 +52,9 @@ std::string Diagnosis(int index, std::string_view host);
 // never grows beyond 255 characters (the last entry may be cut).
 void AppendProxySuccess(std::string& value, const RelayProxy& proxy);
 
+// The leading decimal number of a text (0 when there is none), at most
+// 1000000: a hostile count never overflows.
+int LeadingNumber(std::string_view text);
+
 // The public site of the HTTP tests when the query names none.
 inline constexpr char kDefaultSite[] = "www.example.com";
