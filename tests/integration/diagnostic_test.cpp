@@ -115,6 +115,7 @@ TEST(Diagnostic, EveryVerdictNamesWhatFailed) {
       const size_t verdict = page.find(Verdict(c.verdict, site));
       EXPECT_LT(verdict, page.find("<h2>Tests</h2>")) << page;
     }
+    EXPECT_EQ(server->Terminate(), 0) << server->Output();
   }
 }
 
@@ -188,6 +189,7 @@ TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
                 "  \\x0c\\x00\\x00\\x02\\x00\\x02\\x00\\x00\\x00\\x00\\x00\\x00\n"),
             std::string::npos)
       << broker.Admin("/admin/relays");
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
 }
 
 // Behind squid: no credentials, wrong ones, right ones; reports go along
@@ -229,6 +231,7 @@ TEST(Diagnostic, BehindSquidThePageSaysWhatTheProxyWants) {
   EXPECT_GE(reports, 1u);
   EXPECT_EQ(server->Log().find("s3cret"), std::string::npos);
   EXPECT_EQ(server->Log().find("YWxpY2U6czNjcmV0"), std::string::npos);
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
 }
 
 TEST(Diagnostic, BehindDanteTheTestsGoThroughSocks) {
@@ -280,6 +283,7 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
     EXPECT_NE(page.find("qvstatus=200&amp;postfile=-1"), std::string::npos) << page;
   }
   EXPECT_EQ(broker.PageRequests("PostLog"), posts);
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
 }
 
 // The operation list: defaults, first result only, unknown names, limits,
