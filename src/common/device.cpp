@@ -209,7 +209,7 @@ bool QvDevice::IsHostAllowed(const char* host) const {
   return false;
 }
 
-bool QvDevice::IsFileAllowed(const char* name) const {
+bool QvDevice::IsFileAllowed(const char* name, size_t text_from) const {
   if (name == nullptr || *name == '\0') return false;
   std::string lowered(name);
   for (char& c : lowered) c = ToLowerAscii(c);
@@ -224,7 +224,9 @@ bool QvDevice::IsFileAllowed(const char* name) const {
     // An empty entry (a trailing ';') would match every name.
     if (entry.empty()) continue;
     if (entry.front() != '*') {
-      if (lowered.find(entry) != std::string::npos) return true;
+      if (text_from < lowered.size() && lowered.find(entry, text_from) != std::string::npos) {
+        return true;
+      }
       continue;
     }
     std::string_view entry_extension = FromLastDot(entry);

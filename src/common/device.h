@@ -72,7 +72,9 @@ class QvDevice {
   bool GetOnlineState() const;
 
   bool IsHostAllowed(const char* host) const;
-  bool IsFileAllowed(const char* name) const;
+  // Text patterns are looked for from offset text_from on (the path below
+  // the web root); extension patterns and the ".." test see the whole name.
+  bool IsFileAllowed(const char* name, size_t text_from = 0) const;
 
   // Entry 0 is the server itself, with the version from its revision text.
   int BuildModuleList(const char* server_version);

@@ -123,14 +123,14 @@ void OutputGenerator::WriteOutput(const char* text, int /*length*/) {
 }
 
 FileOutputGenerator::FileOutputGenerator(const char* path) {
-  if (path == nullptr) return;
-  auto opened = platform::File::Open(platform::NativePath(path), platform::OpenMode::kTruncate);
-  if (opened.ok()) m_file = std::move(opened.value);
+  if (path != nullptr) m_path = platform::NativePath(path);
 }
 
-FileOutputGenerator::~FileOutputGenerator() { m_file.Close(); }
+FileOutputGenerator::~FileOutputGenerator() {
+  if (!m_path.empty()) platform::ReplaceFileAtomically(m_path, m_content);
+}
 
 void FileOutputGenerator::WriteOutput(const char* text, int length) {
-  if (!m_file.is_open() || text == nullptr || length <= 0) return;
-  m_file.Write(std::string_view(text, static_cast<size_t>(length)));
+  if (m_path.empty() || text == nullptr || length <= 0) return;
+  m_content.append(text, static_cast<size_t>(length));
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/file.h"
 #include "platform/native_types.h"
@@ -54,11 +55,13 @@ class OutputGenerator {
   platform::SocketDescriptor m_hSocket = platform::kInvalidSocket;
 };
 
-// Writes the page to a file, created or emptied at construction.
+// Writes the page to a file. The file is replaced in one step when the
+// generator goes (a link planted at its name is replaced, not followed), so
+// readers never see half a page; a new file is readable by everyone.
 class FileOutputGenerator : public OutputGenerator {
  public:
   // path as the system writes it ("..\doc\port.js"); a file that cannot be
-  // opened makes every write a no-op.
+  // replaced swallows the output.
   explicit FileOutputGenerator(const char* path);
   ~FileOutputGenerator() override;
 
@@ -67,5 +70,6 @@ class FileOutputGenerator : public OutputGenerator {
   void WriteOutput(const char* text, int length) override;
 
  private:
-  platform::File m_file;
+  std::string m_path;  // native; empty when none was given
+  std::string m_content;
 };

@@ -125,7 +125,8 @@ int QvSettings::WriteSetting(std::string_view key, std::string_view value) {
     return -1;
   }
   int error = platform::ReplaceFileAtomically(
-      path, IniAssign(text.value_or(std::string()), kSection, key, value));
+      path, IniAssign(text.value_or(std::string()), kSection, key, value),
+      platform::NewFileAccess::kOwnerOnly);
   if (error != 0) {
     log->WriteString("WriteSetting failed", platform::ErrorText(error), 1);
     return -1;

@@ -2,6 +2,7 @@
 // and TLS layers, the request, the reading loop, proxy discovery and the
 // cleanup, for one outbound request.
 #include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,7 +15,8 @@
 #include "net/header_line.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/record_http_proxy.h"
+#include "net/proxy_report.h"
+#include "net/request_deadline.h"
 #include "net/request_templates.h"
 #include "net/tls_client.h"
 #include "net/upload_files.h"
@@ -58,14 +60,20 @@ class OutboundRequest {
   int Run() {
     QvLog* log = QvLog::GetInstance();
     log->Write("ConnectRequest()", 3);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(OutboundDeadline());
     if (secure_ && !tls_.CreateContext()) return -1;
     platform::ClearLastSocketError();
     ChooseRoute();
     if (!Connect()) return -1;
+    deadline_.emplace(socket_, deadline);
 
     bool discover = true;
     switch (secure_ ? SendSecure() : SendPlain()) {
-      case Sent::kAbandoned: platform::CloseSocket(socket_); return -1;
+      case Sent::kAbandoned:
+        StopDeadline();
+        platform::CloseSocket(socket_);
+        return -1;
       case Sent::kFailed: result_ = -1; break;
       case Sent::kTlsFailed:
         result_ = -1;
@@ -73,6 +81,7 @@ class OutboundRequest {
         break;
       case Sent::kOk:
         if (request_ != nullptr && !upload_) {
+          StopDeadline();  // the caller's from here on
           request_->hSocket = socket_;
           log->Write("Completed ConnectRequest, returning socket", 3);
           tls_.Discard();  // the caller gets the socket only
@@ -297,6 +306,8 @@ class OutboundRequest {
         platform::SysResult<long> received = platform::Receive(socket_, buffer, kBufferSize);
         n = received.ok() ? received.value : -1;
       }
+      // The deadline's shutdown looks like the peer's close: it is a failure.
+      if (n >= 0 && deadline_ && deadline_->expired()) n = -1;
       if (n < 0) {
         log->WriteNumber("ConnectRequest(): recv error, nRet", -1, 1);
         if (secure_) tls_.LogErrorTexts(tls_.LastResult());
@@ -357,11 +368,23 @@ class OutboundRequest {
     if (!header) header = ExtractHeaderLine(last_header_chunk_, "Via");
     if (!header || header->find("Resin") != std::string::npos) return;
     if (!ClaimProxyServerName(*header)) return;
-    RecordHttpProxy("util conreq", header->c_str(), last_header_chunk_.c_str(), socks_);
+    ReportProxy("util conreq", header->c_str(), last_header_chunk_.c_str(), socks_);
+  }
+
+  // Reports a passed deadline once; the socket is then left alone.
+  void StopDeadline() {
+    if (!deadline_) return;
+    deadline_->Disarm();
+    if (deadline_->expired()) {
+      QvLog::GetInstance()->WriteNumber("ConnectRequest(): request took longer than ms ",
+                                        static_cast<long>(OutboundDeadline()), 1);
+    }
+    deadline_.reset();
   }
 
   int Cleanup(bool discover) {
     QvLog* log = QvLog::GetInstance();
+    StopDeadline();
     if (discover) DiscoverProxy();
     log->Write("ConnectRequest --- Cleanup", 3);
     platform::ShutdownSend(socket_);
@@ -392,6 +415,7 @@ class OutboundRequest {
   RequestRoute route_;
   platform::SocketDescriptor socket_ = platform::kInvalidSocket;
   TlsClient tls_;
+  std::optional<RequestDeadline> deadline_;
   std::unique_ptr<char[]> buffer_;
   // The chunk that carried the answer's header block (the last one that
   // began with a status line), else the last chunk received.

@@ -16,6 +16,7 @@ namespace {
 std::atomic<QvDevice*> g_device{nullptr};
 std::atomic<bool> g_browser_agent{false};
 std::atomic<uint32_t> g_timeout_ms{30000};
+std::atomic<uint32_t> g_deadline_ms{120000};
 std::atomic<bool> g_socks_in_progress{false};
 
 constexpr const char kAgent[] = "YxnetAsys";
@@ -78,6 +79,12 @@ void SetOutboundTimeout(uint32_t milliseconds) {
 }
 
 uint32_t OutboundTimeout() { return g_timeout_ms.load(); }
+
+void SetOutboundDeadline(uint32_t milliseconds) {
+  g_deadline_ms.store(std::max<uint32_t>(milliseconds, 1));
+}
+
+uint32_t OutboundDeadline() { return g_deadline_ms.load(); }
 
 bool BeginSocksNegotiation() { return !g_socks_in_progress.exchange(true); }
 

@@ -29,6 +29,12 @@ inline constexpr const char kProductVersion[] = "3.6.1";
 void SetOutboundTimeout(uint32_t milliseconds);
 uint32_t OutboundTimeout();
 
+// Milliseconds that a whole request may take, however its peer trickles
+// bytes within the time-out of each step. 2 minutes unless changed; 0 is
+// taken as 1.
+void SetOutboundDeadline(uint32_t milliseconds);
+uint32_t OutboundDeadline();
+
 // Claims the SOCKS negotiation for the caller: false when another plain
 // request is negotiating already. End with EndSocksNegotiation.
 bool BeginSocksNegotiation();

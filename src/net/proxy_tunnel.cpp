@@ -13,7 +13,7 @@
 #include "net/hide_credentials.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/record_http_proxy.h"
+#include "net/proxy_report.h"
 #include "net/request_templates.h"
 #include "platform/socket.h"
 
@@ -128,7 +128,7 @@ class TunnelNegotiation {
     // With no reply the receive buffer still holds the request, and the
     // broker hears its beginning (never as far as the credentials).
     const std::string reply(reply_.empty() ? std::string_view(request_) : reply_);
-    if (RecordHttpProxy("util estbProxy", proxy_id.c_str(), reply.c_str(), false)) {
+    if (ReportProxy("util estbProxy", proxy_id.c_str(), reply.c_str(), false)) {
       settings->WriteSetting("proxyRecorded", "1");
     }
     return State::kDone;

@@ -61,8 +61,11 @@ std::string FormatConnectRequest(std::string_view host, int port, std::string_vi
   std::string text("CONNECT ");
   text.append(host).append(":").append(std::to_string(port)).append(" HTTP/1.0\n");
   text.append("User-Agent: ").append(agent).append("\nPragma: no-cache\n");
-  if (!credentials.empty()) text.append("Proxy-Authorization: Basic ").append(credentials);
-  return text.append("\n\n");
+  // Without credentials the header already ends its last line: one more
+  // line feed only, or the proxy forwards the spare one into the tunnel
+  // ahead of the TLS handshake.
+  if (credentials.empty()) return text.append("\n");
+  return text.append("Proxy-Authorization: Basic ").append(credentials).append("\n\n");
 }
 
 std::array<char, kProbeSize> FormatProbe(const char* text) {

@@ -9,7 +9,7 @@
 #include "net/answer_chunks.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/record_http_proxy.h"
+#include "net/proxy_report.h"
 #include "net/socks5.h"
 
 namespace {
@@ -135,7 +135,7 @@ class SocksNegotiation {
     std::string_view reply =
         reply_.empty() ? ChunkText(buffer_, sent_size_) : ChunkText(reply_.data(), reply_.size());
     std::string text = CredentialsNeeded() ? std::string("creds needed") : std::string(reply);
-    RecordHttpProxy("util estbSocks", "socks", text.c_str(), false);
+    ReportProxy("util estbSocks", "socks", text.c_str(), false);
     return State::kDone;
   }
 
@@ -145,7 +145,7 @@ class SocksNegotiation {
     if (settings->GetSetting("proxyRecorded")) return State::kDone;
     if (settings->DeviceSID() != "None") return State::kDone;
     const char* text = CredentialsNeeded() ? "creds needed" : "OK";
-    if (RecordHttpProxy("util estbSocks 2", "socks", text, false)) {
+    if (ReportProxy("util estbSocks 2", "socks", text, false)) {
       settings->WriteSetting("proxyRecorded", "1");
     }
     return State::kDone;

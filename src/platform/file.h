@@ -19,10 +19,19 @@ struct FileSendResult {
   bool file_failed = false;  // reading the file failed, not the connection
 };
 
+// The writing modes never follow a symbolic link at the path (the open
+// fails), so nobody who can write the directory can make the program write
+// through a link planted there; a file they create is the owner's alone.
 enum class OpenMode {
   kRead,      // existing file, read only
   kAppend,    // write at the end, created when missing
   kTruncate,  // write from an empty file, created when missing
+};
+
+// Who may read a file that a replacement creates.
+enum class NewFileAccess {
+  kReadableByAll,  // pages and scripts other programs read
+  kOwnerOnly,      // secrets: settings, keys
 };
 
 // An open file; closes itself. Paths are native (see path.h).
@@ -46,7 +55,9 @@ class File {
   // The bytes pass inside the system, never through a buffer of the program,
   // so memory stays small whatever the size. Stops early at the end of the
   // file. Broken connections must not raise signals (IgnoreBrokenPipes).
-  FileSendResult SendTo(SocketDescriptor socket, uint64_t count);
+  // With stall_ms, gives up (error EAGAIN) once the peer has acknowledged
+  // no byte for that long, however slowly the system still takes bytes.
+  FileSendResult SendTo(SocketDescriptor socket, uint64_t count, uint32_t stall_ms = 0);
   // The size of an open regular file; EISDIR-like errors for anything else.
   SysResult<uint64_t> Size() const;
   void Close();
@@ -65,8 +76,10 @@ int RemoveFile(const std::string& path);
 int RenameFile(const std::string& from, const std::string& to);
 
 // Replaces the file's content in one step: readers see the old or the new
-// content, never a mix. Keeps the file's permissions. 0 or the error number.
-int ReplaceFileAtomically(const std::string& path, std::string_view content);
+// content, never a mix. Keeps an existing file's permissions; a new one gets
+// access. A link at path is replaced, never followed. 0 or the error number.
+int ReplaceFileAtomically(const std::string& path, std::string_view content,
+                          NewFileAccess access = NewFileAccess::kReadableByAll);
 
 // The system's text for an error number.
 std::string ErrorText(int error);

@@ -18,6 +18,9 @@ namespace platform {
 // error is the system's or the resolver's error number (never 0).
 SysResult<std::string> LocalHostAddress();
 
+// The machine's own host name as the system holds it; empty when none.
+std::string LocalHostName();
+
 // A fresh time-based UUID as its 16 bytes in text order; bytes 10-15 are
 // the node, an adapter's address unless the system made one up (then the
 // multicast bit, 0x01 of byte 10, is set).

@@ -30,6 +30,10 @@ class Process {
   int pid_;
 };
 
+// Ends the process at once with code (the status keeps its low 8 bits):
+// no exit handlers, no destructors, other threads stop where they are.
+[[noreturn]] void ExitProcess(int code);
+
 // The directory holding the running program.
 std::string ProgramDirectory();
 

@@ -2,6 +2,7 @@
 // system is errno here.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,8 +17,58 @@ namespace platform {
 SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size);
 // Sends all of data unless the connection fails; value is the bytes sent.
 // With more_follows the bytes may wait for the next send, so that a header
-// and the blocks after it leave in full segments.
-SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows = false);
+// and the blocks after it leave in full segments. With stall_ms, gives up
+// (error EAGAIN) once the peer has acknowledged no byte for that long.
+SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows = false,
+                     uint32_t stall_ms = 0);
+
+// Waits up to milliseconds until a receive or a send would not block (or
+// the connection failed). False on the time-out.
+bool WaitReadable(SocketDescriptor socket, uint32_t milliseconds);
+bool WaitWritable(SocketDescriptor socket, uint32_t milliseconds);
+
+// Bytes handed to the system for this connection that the peer has not yet
+// acknowledged, sent or not; -1 when the system does not tell.
+long UnacknowledgedBytes(SocketDescriptor socket);
+
+// How often a watched send looks at the peer's progress.
+inline constexpr uint32_t kSendProgressSliceMs = 1000;
+
+// Tells a peer that takes bytes from one that has stopped: a send buffer
+// that keeps growing accepts bytes long after the peer read its last one, so
+// only what the peer acknowledged counts.
+class SendProgress {
+ public:
+  SendProgress(SocketDescriptor socket, uint32_t stall_ms)
+      : socket_(socket),
+        stall_(stall_ms),
+        start_queue_(UnacknowledgedBytes(socket)),
+        last_progress_(std::chrono::steady_clock::now()) {}
+
+  void Handed(uint64_t bytes) { handed_ += static_cast<int64_t>(bytes); }
+
+  // True once nothing new has been acknowledged for the stall time.
+  bool Stalled() {
+    const long queue = UnacknowledgedBytes(socket_);
+    const int64_t acknowledged =
+        queue < 0 || start_queue_ < 0 ? handed_ : handed_ + start_queue_ - queue;
+    const auto now = std::chrono::steady_clock::now();
+    if (acknowledged > best_) {
+      best_ = acknowledged;
+      last_progress_ = now;
+      return false;
+    }
+    return now - last_progress_ >= stall_;
+  }
+
+ private:
+  SocketDescriptor socket_;
+  std::chrono::milliseconds stall_;
+  long start_queue_;
+  int64_t handed_ = 0;
+  int64_t best_ = 0;
+  std::chrono::steady_clock::time_point last_progress_;
+};
 
 // A write to a connection the peer has closed fails with an error instead
 // of ending the process (a signal on POSIX; nothing to do elsewhere).

@@ -6,11 +6,13 @@
 
 #include "common/log.h"
 #include "common/query_for_log.h"
+#include "platform/host_identity.h"
 #include "platform/socket.h"
 #include "server/client_counter.h"
 #include "server/dispatch.h"
 #include "server/file_server.h"
 #include "server/listener.h"
+#include "server/request_origin.h"
 #include "server/request_parser.h"
 #include "server/server_notify.h"
 #include "server/status_line.h"
@@ -18,6 +20,7 @@
 namespace {
 
 constexpr size_t kMaxModuleQuery = 1024;
+constexpr int kForbidden = 9;
 
 // Client threads are detached, and the process may end soon after they do.
 // The last act of each one is a release here, so that whoever acquires it
@@ -77,6 +80,8 @@ void ClientThread(tagREQUEST* heap_request) {
     return;
   }
 
+  // Read before parsing, which cuts the text into tokens in place.
+  const RequestOrigin origin = ReadRequestOrigin(buffer.get());
   int status = ParseRequest(request.get(), buffer.get());
   if (status != kParseOk && status != kParseLongFileList) {
     log->Write("Couldn't parse request data", 1);
@@ -85,7 +90,22 @@ void ClientThread(tagREQUEST* heap_request) {
     return;
   }
 
-  if (isDLL(request->szFilePath)) {
+  const bool module_call = isDLL(request->szFilePath);
+  // Modules change state (logins, proxy credentials): the same callers as
+  // files, and this machine's own browser. Others learn nothing.
+  if (module_call && !IsCallerAdmitted(request.get(), /*local_browser_too=*/true)) {
+    Abandon(request.get(), counter);
+    return;
+  }
+  static const std::string own_name = platform::LocalHostName();
+  if (std::string refusal = RefusalReason(origin, module_call, own_name); !refusal.empty()) {
+    log->WriteString(refusal, request->szFilePath, 1);
+    SendErrorBody(request.get(), kForbidden);
+    Abandon(request.get(), counter);
+    return;
+  }
+
+  if (module_call) {
     size_t query_length = request->szQueryString ? std::strlen(request->szQueryString) : 0;
     if (query_length > kMaxModuleQuery && status != kParseLongFileList) {
       log->WriteNumber("Error: lpReq->szQueryString excessive: ", static_cast<long>(query_length),

@@ -12,7 +12,7 @@
 #include "common/settings.h"
 #include "identity/device_identity.h"
 #include "net/proxy_credentials.h"
-#include "net/record_http_proxy.h"
+#include "session/record_http_proxy.h"
 #include "platform/clock.h"
 #include "platform/named_event.h"
 #include "platform/socket.h"

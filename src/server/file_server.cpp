@@ -1,5 +1,6 @@
 #include "server/file_server.h"
 
+#include <cstring>
 #include <string>
 
 #include "common/device.h"
@@ -16,25 +17,18 @@ namespace {
 constexpr int kNotFound = 10;
 constexpr int kInternalError = 11;
 
+// The address this machine's own browser connects from. Other loopback
+// addresses count as other hosts: nothing local needs them.
+constexpr char kLocalBrowser[] = "127.0.0.1";
+
 // May the caller see this file? Logs why not.
 bool Admitted(tagREQUEST* request, QvDevice* device) {
   QvLog* log = QvLog::GetInstance();
-  if (!device->IsLoaded() && device->LoadConfiguration() != 0) {
-    log->Write("Cannot init Device", 1);
-    return false;
-  }
-  // The listener took the peer's address from accept.
-  const char* peer = request->szRemoteAddr;
-  if (peer[0] == '\0') {
-    log->Write("Unable to get peer address", 1);
-    return false;
-  }
-  log->WriteString("I think request is from ", peer, 3);
-  if (!device->IsHostAllowed(peer)) {
-    log->WriteString("Invalid host ", peer, 1);
-    return false;
-  }
-  if (!device->IsFileAllowed(request->szFilePath)) {
+  if (!IsCallerAdmitted(request, false)) return false;
+  // Text patterns judge the path below the web root: the root's own name
+  // must not admit every file in it.
+  const size_t root_length = std::string_view(TheServerState().szWebRoot).size();
+  if (!device->IsFileAllowed(request->szFilePath, root_length)) {
     log->WriteString("Not allowed to access file ", request->szFilePath, 1);
     return false;
   }
@@ -42,9 +36,12 @@ bool Admitted(tagREQUEST* request, QvDevice* device) {
 }
 
 // The log lines after a send, whichever way the bytes went: 1 when all went.
-int ReportSend(int error, long sent) {
+int ReportSend(tagREQUEST* request, int error, long sent) {
   QvLog* log = QvLog::GetInstance();
   if (error != 0) {
+    // A peer that takes nothing would hold the closing thread for the whole
+    // linger time: drop it at once instead.
+    platform::SetLinger(request->hSocket, true, 0);
     log->WriteNumber("SendFile SOCKET_ERROR: ", error, 1);
     log->WriteNumber("-------- BytesSent   : ", sent, 3);
     return 0;
@@ -56,11 +53,35 @@ int ReportSend(int error, long sent) {
 int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_follows) {
   QvLog::GetInstance()->WriteString("SendBuffer====>:", request->szFilePath, 4);
   platform::ClearLastSocketError();
-  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows);
-  return ReportSend(sent.error, sent.value);
+  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows,
+                             kSendStallMs);
+  return ReportSend(request, sent.error, sent.value);
 }
 
 }  // namespace
+
+bool IsCallerAdmitted(tagREQUEST* request, bool local_browser_too) {
+  QvLog* log = QvLog::GetInstance();
+  QvDevice* device = TheServerState().pDevice;
+  if (device == nullptr) return false;
+  if (!device->IsLoaded() && device->LoadConfiguration() != 0) {
+    log->Write("Cannot init Device", 1);
+    return false;
+  }
+  // The listener took the peer's address from accept.
+  const char* peer = request->szRemoteAddr;
+  if (peer[0] == '\0') {
+    log->Write("Unable to get peer address", 1);
+    return false;
+  }
+  log->WriteString("I think request is from ", peer, 3);
+  const bool local_browser = local_browser_too && std::strcmp(peer, kLocalBrowser) == 0;
+  if (!device->IsHostAllowed(peer) && !local_browser) {
+    log->WriteString("Invalid host ", peer, 1);
+    return false;
+  }
+  return true;
+}
 
 void SendFile(tagREQUEST* request) {
   QvLog* log = QvLog::GetInstance();
@@ -87,13 +108,13 @@ void SendFile(tagREQUEST* request) {
   if (SendPart(request, header.data(), header.size(), size.value > 0) == 0) return;
   if (size.value > 0) {
     log->WriteString("SendBuffer====>:", request->szFilePath, 4);
-    platform::FileSendResult sent = file.SendTo(request->hSocket, size.value);
+    platform::FileSendResult sent = file.SendTo(request->hSocket, size.value, kSendStallMs);
     request->dwBytesSent += static_cast<uint32_t>(sent.sent);
     if (sent.file_failed) {
       // The status line is already out: the error body can only follow.
       AppendErrorBody(request, kInternalError);
     } else {
-      ReportSend(sent.error, static_cast<long>(sent.sent));
+      ReportSend(request, sent.error, static_cast<long>(sent.sent));
     }
   }
   file.Close();

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr size_t kMaxRequestText = 1024;
 constexpr size_t kMaxEnvEntry = 1024;
 constexpr std::string_view kFileListPrefix = "GET /QvShareModule.dll?filelist=";
 constexpr size_t kFileListCompared = 31;
@@ -60,7 +59,10 @@ int BadRequest(std::string_view why) {
 int ParseRequest(tagREQUEST* request, char* text) {
   QvLog* log = QvLog::GetInstance();
   const size_t length = std::strlen(text);
-  const bool long_text = length > kMaxRequestText;
+  // Browsers send several hundred bytes of header lines (cookies among
+  // them): only the request line counts against the limit.
+  const size_t line_length = std::strcspn(text, "\n");
+  const bool long_text = line_length > kMaxRequestLine;
   if (long_text && !IsLongFileList(std::string_view(text, length))) {
     return BadRequest(" Error: QV_HTTP_STATUS_BADREQUEST - excessive");
   }

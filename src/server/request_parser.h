@@ -15,12 +15,18 @@ enum ParseStatus {
   kParseLongFileList = 15,  // serve it; the share module's long file list
 };
 
-// One receive is the whole request.
 inline constexpr size_t kReceiveBufferSize = 8192;
 
 // Zeroes buffer (kReceiveBufferSize + 1 bytes, so it stays terminated) and
-// receives once. 1 when data came or the peer closed in order, 0 on an error.
+// receives until the blank line after the headers, a full buffer, the
+// peer's close or the receive time-out, so that a request cut into several
+// segments arrives whole. 1 when data came or the peer closed in order, 0
+// on an error before any data.
 int ReceiveRequest(tagREQUEST* request, char* buffer, size_t size);
+
+// The request line may be this long (the share module's long file list
+// excepted); the header lines may fill the rest of the buffer.
+inline constexpr size_t kMaxRequestLine = 1024;
 
 // Parses text in place (the method and target tokens are terminated inside
 // it; szMethod and szQueryString point into it) and fills szEnvBlock,

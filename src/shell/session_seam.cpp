@@ -8,6 +8,7 @@
 #include "session/device_login.h"
 #include "session/device_messages.h"
 #include "session/heartbeat.h"
+#include "session/record_http_proxy.h"
 #include "shell/shell.h"
 
 namespace shell {
@@ -18,6 +19,7 @@ void StartBrokerSession(Shell& shell) {
   QvDevice& device = *shell.device;
   SetBrowserAgent(settings->IEAgent() == "1");
   SetOutboundDevice(&device);
+  InstallProxyReport();
   ConfigureHeartbeat(&device, shell.heartbeat_stop.get());
 
   if (!device.GetOnlineState()) {

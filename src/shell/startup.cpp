@@ -10,8 +10,10 @@
 #include "platform/process.h"
 #include "platform/process_lock.h"
 #include "platform/socket.h"
+#include "records/startup_passes.h"
 #include "server/listener.h"
 #include "server/module_host.h"
+#include "session/device_messages.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
 #include "shell/window_lines.h"
@@ -45,8 +47,8 @@ bool StartWebServer(Shell& shell) {
   if (StartHTTP(params) != 0) return true;
   QvLog* log = QvLog::GetInstance();
   log->Write("Unable to StartHTTP", 1);
-  log->WriteString("StartHTTP failed - you may wish to check that the port is freed: szPort = ",
-                   port, 3);
+  log->WriteString(
+      "StartHTTP failed - you may wish to check that the port is freed: szPort = ", port, 3);
   ReadBrowserProxy(nullptr);
   LogoutAfterFailedStart(shell);
   return false;
@@ -79,12 +81,16 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.device->LoadConfiguration();
   shell.device->BuildModuleList(kServerRevision);
   shell.device->SetOnlineState(IsOnline());
+  SetRecordLock(&shell.lock);
   StartBrokerSession(shell);
 
-  SetMainWindowPoster([](int command, std::string text) {
-    PostMessage(WM_COMMAND, command, std::move(text));
-  });
+  SetMainWindowPoster(
+      [](int command, std::string text) { PostMessage(WM_COMMAND, command, std::move(text)); });
   if (!StartWebServer(shell)) return Start::kFailed;
+  // The record lock keeps these passes and a resumption the heartbeat may
+  // already have started from meeting inside the files.
+  records::RunStartupPasses(&shell.lock, QvSettings::GetInstance()->TransactionFilter(),
+                            records::SystemNowSeconds());
   if (argc == 3 && std::string_view(argv[2]) == "-pla") BringYxshareForwardOrStart();
   return Start::kRunning;
 }

@@ -18,7 +18,6 @@
 #include "common/module_entry.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/request_templates.h"
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/heartbeat.h"
@@ -33,6 +32,7 @@
 namespace {
 
 constexpr char kCheck[] = "/asys/CheckConnection.jsp?";
+constexpr char kBoundary[] = "------------~!#~!#~!#~!#";
 
 // A request as the broker gets it directly.
 std::string Sent(const std::string& path, bool secure) {
@@ -42,7 +42,7 @@ std::string Sent(const std::string& path, bool secure) {
 
 // The body preamble the diagnostic module builds for PostLog.
 std::string Preamble(const std::string& file_name) {
-  const std::string b(kUploadBoundary);
+  const std::string b(kBoundary);
   std::string text;
   for (auto [name, value] : std::vector<std::pair<std::string, std::string>>{
            {"domainSID", "D1"}, {"vendorSID", "V2"}, {"brokerSID", "B3"}, {"deviceSID", "S9"}}) {
@@ -208,8 +208,12 @@ TEST_F(BrokerRequestsTest, UploadsSendTheirFilesByteForByte) {
   EXPECT_TRUE(answer.IsOK());
   EXPECT_STREQ(answer.GetDetails("bytes"), "24");
   const std::string preamble = Preamble("my report.txt");
-  const std::string header = FormatUploadHeader(RequestRoute{}, "/asys/PostLog.jsp", "YxnetAsys",
-                                                "127.0.0.1", preamble.size() + 24);
+  const std::string header =
+      "POST /asys/PostLog.jsp HTTP/1.1\nUser-Agent: YxnetAsys/3.6.1\nHost: 127.0.0.1\n"
+      "Content-Length: " +
+      std::to_string(preamble.size() + 24) +
+      "\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+      "\nConnection: Keep-Alive\nCache-Control: no-cache\n \n\n";
   EXPECT_EQ(broker.Requests(), std::vector<std::string>{header + preamble + content});
   EXPECT_EQ(ReadText(broker.store_dir() / "my report.txt"), content);
 
@@ -267,7 +271,9 @@ TEST_F(BrokerRequestsTest, BrokenAnswers) {
 TEST_F(SessionTest, LoginReportsTheDeviceAndTakesTheKey) {
   StartBroker({"--device", Device("&brokerKey=K1&ip=10.9.9.9&fw=1")});
   Settings({{"ContentVersions", "photos,maps"}, {"photos", "3"}, {"AllowUpgrade", ""}});
-  QvDevice& device = TestOutboundDevice();
+  // A device of its own: the module list would stay on the process's
+  // outbound device, which the other tests share.
+  QvDevice device;
   device.LoadConfiguration();
   device.BuildModuleList("$Revision: 1.160 $");
   ASSERT_EQ(DeviceLogin(device), 0);
@@ -389,7 +395,9 @@ TEST_F(SessionTest, IdentifierModeUntilTheDeviceGetsASid) {
 
 TEST_F(SessionTest, TheStopEventEndsTheLoopWithinItsWait) {
   StartBroker({"--device", Device("&loggedIn=1")});
-  Settings({{"HeartbeatSleep", "3600000"}});
+  // The longest wait a fault may leave the loop in, if the stop is lost:
+  // a minute, three times what the test allows it.
+  Settings({{"HeartbeatSleep", "60000"}});
   QvDevice& device = TestOutboundDevice();
   device.LoadConfiguration();
   platform::Event stop(false, false);
@@ -399,7 +407,8 @@ TEST_F(SessionTest, TheStopEventEndsTheLoopWithinItsWait) {
       WaitUntil([&] { return !broker->Requests().empty(); }, std::chrono::seconds(20));
   stop.Set();
   ASSERT_TRUE(beat);
-  ASSERT_EQ(loop.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  ASSERT_EQ(loop.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+      << "the stop event did not end the wait";
   EXPECT_EQ(loop.get(), 0);
   EXPECT_EQ(broker->Requests().size(), 1u);
 }

@@ -10,9 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/environment.h"
 #include "platform/window_endpoint.h"
-#include "server/listener.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/peerserver_fixture.h"
@@ -95,8 +93,10 @@ TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
   options.wait_ready = false;
   options.settings["AppPort"] = std::to_string(FreeLoopbackPort());
   const int configured = std::stoi(options.settings["AppPort"]);
-  std::vector<uint16_t> candidates = FirstPassPorts(configured);
-  for (uint16_t port : SecondPassPorts()) candidates.push_back(port);
+  // Every port it may try: the configured one, 81 to 100, 4080 to 4999.
+  std::vector<uint16_t> candidates = {static_cast<uint16_t>(configured)};
+  for (int port = 81; port <= 100; ++port) candidates.push_back(static_cast<uint16_t>(port));
+  for (int port = 4080; port <= 4999; ++port) candidates.push_back(static_cast<uint16_t>(port));
   PortBlocker blocker(candidates);
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
@@ -170,12 +170,10 @@ TEST(PeerServerStart, AnInterruptClosingItsWindowOrEndingTheSessionEndsItInOrder
     if (way == "SIGINT") {
       EXPECT_EQ(server.Interrupt(), 0);
     } else {
-      const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
-      platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
+      ScopedEnvironment session({{"XDG_RUNTIME_DIR", server.session().string()}});
       EXPECT_TRUE(platform::PostToWindow("Yxnet", way.c_str()));
       EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << way;
       EXPECT_FALSE(platform::WindowExists("Yxnet")) << way;
-      platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
       EXPECT_EQ(HasLine(server.Log(), "MainWndProc Getting WM_DESTROY"), way == "WM_CLOSE");
     }
     ExpectOrderlyShutdown(server);

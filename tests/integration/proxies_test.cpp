@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
-#include <optional>
 #include <string>
 
 #include "common/device.h"
@@ -15,7 +13,7 @@
 #include "net/net_util.h"
 #include "net/proxy_credentials.h"
 #include "net/proxy_settings.h"
-#include "platform/environment.h"
+#include "session/device_login.h"
 #include "session/jsp_response.h"
 #include "session/run_jsp.h"
 #include "support/child_process.h"
@@ -188,17 +186,14 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
       << requests[0];
   EXPECT_EQ(requests[1], Proxied(kCheck, true));
 
-  std::map<std::string, std::optional<std::string>> saved;
-  for (const char* name :
-       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    saved[name] = platform::GetEnvironment(name);
-    platform::SetEnvironment(name, std::nullopt);
-  }
-  platform::SetEnvironment("http_proxy", "http://127.0.0.1:" + std::to_string(squid->port()));
   UseDirectRoute();
   QvProxyVars& vars = TestOutboundDevice().GetProxyVars();
-  InitProxyVars(vars);
-  for (const auto& [name, value] : saved) platform::SetEnvironment(name, value);
+  {
+    auto only_http = NoProxyEnvironment();
+    only_http["http_proxy"] = "http://127.0.0.1:" + std::to_string(squid->port());
+    ScopedEnvironment environment(only_http);
+    InitProxyVars(vars);
+  }
   SubmitProxyCredentials(vars, kCredentials);  // as the credentials page does
   QvJspResponse direct;
   EXPECT_EQ(Ask(kCheck, true, &direct), 0);
@@ -212,6 +207,26 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
             "GET /asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n \n\n");
   EXPECT_TRUE(InAccessLog("GET " + Url("/asys/CheckConnection.jsp? "))) << squid->AccessLog();
   EXPECT_EQ(ReadText("QvDebug.log").find(kEncoded), std::string::npos);
+}
+
+// A proxy that asks for no credentials: the CONNECT header ends at its one
+// blank line, so the first byte squid forwards into the tunnel starts the
+// TLS handshake (a stray line feed there made every TLS login fail).
+TEST_F(ProxyTest, ATunnelWithoutCredentialsCarriesTheTlsLogin) {
+  if (std::string(SQUID_PROGRAM).empty()) GTEST_SKIP() << "squid is not installed";
+  SquidFixture squid(SQUID_PROGRAM, {});
+  ASSERT_TRUE(squid.ok()) << squid.failure();
+  WriteBrokerSettings(broker, {{"DeviceSID", "S1"}});
+  UseHttpProxy(squid.port());
+  QvDevice& device = TestOutboundDevice();
+  device.LoadConfiguration();
+  EXPECT_EQ(DeviceLogin(device), 0);
+  EXPECT_TRUE(device.GetOnlineState());
+  const std::vector<std::string> lines = broker.RequestLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with(Url("/asys/DeviceLogin.jsp?", true).insert(0, "GET ")))
+      << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(" SSL/3.1")) << lines[0];
 }
 
 TEST_F(DanteTest, WithoutAuthenticationPlainAndTlsRequestsGoThrough) {

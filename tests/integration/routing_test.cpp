@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/environment.h"
 #include "server/dispatch.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
@@ -44,14 +43,6 @@ std::string Echo(std::string query) {
 }
 
 std::string Status(const std::string& body) { return kHeader + body; }
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
 
 class RoutingTest : public ::testing::Test {
  protected:
@@ -214,15 +205,13 @@ TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) 
 TEST(SslWait, AHeldEventTimesOutAndAFreeOneIsTakenAtOnce) {
   ScopedWorkDir dir;
   WriteSettings({});
-  const auto previous = platform::GetEnvironment("XDG_RUNTIME_DIR");
-  platform::SetEnvironment("XDG_RUNTIME_DIR", dir.path().string());
+  ScopedEnvironment session({{"XDG_RUNTIME_DIR", dir.path().string()}});
   WriteText(dir.path() / "SSLWait.hold", "");
   EXPECT_EQ(WaitForSslConnection(300), platform::WaitResult::kTimeout);
   EXPECT_TRUE(Logged("*****Wait timed out on sll event****"));
   fs::remove(dir.path() / "SSLWait.hold");
   EXPECT_EQ(WaitForSslConnection(300), platform::WaitResult::kAcquired);
   EXPECT_EQ(LogCount("*****Wait timed out on sll event****"), 1u);
-  platform::SetEnvironment("XDG_RUNTIME_DIR", previous);
 }
 
 TEST_F(RoutingTest, OfflineAfterALoginTheYxAnswersCarryItsAddresses) {

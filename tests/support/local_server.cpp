@@ -1,7 +1,6 @@
 #include "support/local_server.h"
 
 #include <cstdlib>
-#include <random>
 
 #include "common/device.h"
 #include "common/log.h"
@@ -43,10 +42,7 @@ LocalServer& LocalServer::Instance() {
 }
 
 LocalServer::LocalServer() {
-  std::random_device random;
-  do {
-    dir_ = fs::temp_directory_path() / ("qvserver-" + std::to_string(random()));
-  } while (!fs::create_directory(dir_));
+  dir_ = MakeTempDir("qvserver-");
   work_ = dir_ / "work";
   doc_ = dir_ / "doc";
   root_ = dir_ / "root";
@@ -91,11 +87,14 @@ bool LocalServer::Start() {
 
   fs::current_path(work_);
   configured_port_ = FreeLoopbackPort();
-  WriteText("vane.ini", "[Quovane]\nLogLevel=3\nAppPort=" + std::to_string(configured_port_) +
-                            "\nAppPath=" + root_.string() +
-                            "\nAllowHosts=127.0.0.1\nAllowFiles=*.html;*.bin;*.js;vclient\n"
-                            "AppIP=127.0.0.1\nDefaultPage=" + kDefaultPage +
-                            "\nModules=" + kModules + "\n");
+  WriteText("vane.ini", IniText({{"LogLevel", "3"},
+                                 {"AppPort", std::to_string(configured_port_)},
+                                 {"AppPath", root_.string()},
+                                 {"AllowHosts", "127.0.0.1"},
+                                 {"AllowFiles", "*.html;*.bin;*.js;vclient"},
+                                 {"AppIP", "127.0.0.1"},
+                                 {"DefaultPage", kDefaultPage},
+                                 {"Modules", kModules}}));
   QvLog::ReleaseInstance();
   QvSettings::ReleaseInstance();
 

@@ -1,5 +1,10 @@
 #include "support/net_environment.h"
 
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
 #include "common/log.h"
 #include "support/qvbroker_fixture.h"
 #include "support/work_dir.h"
@@ -7,9 +12,7 @@
 void WriteSettings(const std::map<std::string, std::string>& keys) {
   std::map<std::string, std::string> all = {{"LogLevel", "3"}};
   for (const auto& [key, value] : keys) all[key] = value;
-  std::string text = "[Quovane]\n";
-  for (const auto& [key, value] : all) text += key + "=" + value + "\n";
-  WriteText("vane.ini", text);
+  WriteText("vane.ini", IniText(all));
   QvLog::ReleaseInstance();
 }
 
@@ -27,14 +30,28 @@ void WriteBrokerSettings(const QvBrokerFixture& broker,
   WriteSettings(keys);
 }
 
-size_t LogCount(std::string_view message) {
-  const std::string log = ReadText("QvDebug.log");
-  const std::string needle = "): " + std::string(message) + "\n";
+size_t Occurrences(std::string_view text, std::string_view part) {
   size_t count = 0;
-  for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) {
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
     ++count;
   }
   return count;
+}
+
+size_t LogCount(std::string_view message) {
+  return Occurrences(ReadText("QvDebug.log"), "): " + std::string(message) + "\n");
+}
+
+std::vector<std::string> LogMessages(const char* file) {
+  static const std::regex stamped(R"(\d\d:\d\d:\d\d \d\d/\d\d/\d{4} \( *\d+\): (.*))");
+  std::vector<std::string> messages;
+  std::istringstream lines(ReadText(file));
+  std::smatch match;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+    messages.push_back(match[1]);
+  }
+  return messages;
 }
 
 bool LoggedPrefix(std::string_view prefix) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QvBrokerFixture;
 
@@ -25,3 +26,7 @@ size_t LogCount(std::string_view message);
 inline bool Logged(std::string_view message) { return LogCount(message) > 0; }
 // True when a log line's message begins with prefix.
 bool LoggedPrefix(std::string_view prefix);
+// The messages of a log file, each line's stamp checked and removed.
+std::vector<std::string> LogMessages(const char* file = "QvDebug.log");
+// How often part occurs in text.
+size_t Occurrences(std::string_view text, std::string_view part);

@@ -4,11 +4,13 @@
 #include "common/guarded_text.h"
 #include "net/outbound_state.h"
 #include "net/proxy_credentials.h"
+#include "session/record_http_proxy.h"
 
 QvDevice& TestOutboundDevice() {
   static QvDevice* device = [] {
     auto* made = new QvDevice();  // kept for the whole process, like the real one
     SetOutboundDevice(made);
+    InstallProxyReport();
     return made;
   }();
   return *device;

@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <cstdlib>
-#include <random>
 
 #include "common/ini_file.h"
 #include "support/work_dir.h"
@@ -16,19 +15,10 @@ constexpr const char* kUid = kPeerServerDeviceUid;
 constexpr const char* kSid = kPeerServerDeviceSid;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 
-fs::path MakeTempDir(const std::string& prefix) {
-  std::random_device random;
-  for (;;) {
-    fs::path path = fs::temp_directory_path() / (prefix + std::to_string(random()));
-    if (fs::create_directory(path)) return path;
-  }
-}
-
 long CountEntries(const fs::path& directory) {
   std::error_code error;
   long count = 0;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
     ++count;
   }
   return error ? -1 : count;
@@ -37,7 +27,7 @@ long CountEntries(const fs::path& directory) {
 }  // namespace
 
 PeerServer::PeerServer(PeerServerOptions options)
-    : options_(std::move(options)), dir_(MakeTempDir("peerserver-")) {
+    : PeerProcess("peerserver-"), options_(std::move(options)) {
   work_ = dir_ / "work";
   doc_ = dir_ / "doc";
   root_ = dir_ / "root";
@@ -52,9 +42,15 @@ PeerServer::PeerServer(PeerServerOptions options)
   WriteText(work_ / "vaneboot.exe", "#!/bin/sh\necho started >> vaneboot-ran\n");
   fs::permissions(work_ / "vaneboot.exe", fs::perms::owner_all);
 
+  for (const auto& [path, bytes] : options_.work_files) {
+    fs::create_directories((work_ / path).parent_path());
+    WriteText(work_ / path, bytes);
+  }
   std::string listed;
   for (const auto& [library, name] : options_.modules) {
     fs::copy_file(library, root_ / name, fs::copy_options::overwrite_existing);
+    // Device messages load modules from the working directory.
+    fs::copy_file(library, work_ / name, fs::copy_options::overwrite_existing);
     listed += name + ";";
   }
   configured_port_ = FreeLoopbackPort();
@@ -90,26 +86,19 @@ PeerServer::PeerServer(PeerServerOptions options)
     settings["BrokerSecurePort"] = std::to_string(FreeLoopbackPort());
   }
   for (const auto& [key, value] : options_.settings) settings[key] = value;
-  std::string ini = "[Quovane]\n";
-  for (const auto& [key, value] : settings) ini += key + "=" + value + "\n";
-  WriteText(work_ / "vane.ini", ini);
+  WriteText(work_ / "vane.ini", IniText(settings));
 
-  process_ = Launch(options_.args, "peerserver.out");
-  if (!process_) {
-    failure_ = "cannot start " PEERSERVER_PROGRAM;
+  if (!options_.wait_ready) {
+    process_ = ChildProcess::Start("/usr/bin/env", EnvArgs(options_.args), dir_ / "peerserver.out");
+    if (!process_) failure_ = "cannot start " PEERSERVER_PROGRAM;
     return;
   }
-  if (!options_.wait_ready) return;
   // "LogLevel: " is logged once the listen thread runs.
-  bool ready = WaitUntil(
-      [&] {
-        return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos ||
-               !process_->Running();
-      },
-      kStartTimeout);
-  if (!ready || !process_->Running()) {
-    failure_ = "peerserver did not start; its log:\n" + Log() + "\nits output:\n" +
-               ReadText(dir_ / "peerserver.out");
+  if (!Launch("/usr/bin/env", EnvArgs(options_.args), "peerserver.out",
+              [&] {
+                return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos;
+              },
+              kStartTimeout, {"work/QvDebug.log"})) {
     return;
   }
   idle_threads_ = ThreadCount();
@@ -118,16 +107,11 @@ PeerServer::PeerServer(PeerServerOptions options)
 }
 
 PeerServer::~PeerServer() {
-  process_.reset();
+  StopProcess();
   broker_.reset();
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
 }
 
-std::unique_ptr<ChildProcess> PeerServer::Launch(const std::vector<std::string>& args,
-                                                 const std::string& output) {
-  // env runs the program in the working directory with the session
-  // directory set, and keeps the process id.
+std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"-C", work_.string(), "XDG_RUNTIME_DIR=" + session_.string()};
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
@@ -136,12 +120,13 @@ std::unique_ptr<ChildProcess> PeerServer::Launch(const std::vector<std::string>&
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(PEERSERVER_PROGRAM);
   argv.insert(argv.end(), args.begin(), args.end());
-  return ChildProcess::Start("/usr/bin/env", argv, dir_ / output);
+  return argv;
 }
 
 std::optional<int> PeerServer::RunSecondCopy(const std::vector<std::string>& args,
                                              std::chrono::milliseconds timeout) {
-  std::unique_ptr<ChildProcess> second = Launch(args, "second.out");
+  std::unique_ptr<ChildProcess> second =
+      ChildProcess::Start("/usr/bin/env", EnvArgs(args), dir_ / "second.out");
   if (!second) return std::nullopt;
   return second->WaitFor(timeout);
 }
@@ -202,14 +187,13 @@ std::string ChromiumProgram() {
 std::string DumpDom(const std::string& url) {
   const std::string program = ChromiumProgram();
   if (program.empty()) return std::string();
-  fs::path profile = MakeTempDir("chromium-");
+  const fs::path profile = MakeTempDir("chromium-");
   std::string output;
-  int status = RunCommand({program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                           "--no-first-run", "--disable-background-networking",
-                           "--disable-component-update", "--disable-sync",
-                           "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000",
-                           "--dump-dom", url},
-                          std::chrono::seconds(60), &output);
+  int status = RunCommand(
+      {program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000", "--dump-dom", url},
+      std::chrono::seconds(60), &output);
   std::error_code ignored;
   fs::remove_all(profile, ignored);
   return status == 0 ? output : std::string();

@@ -35,8 +35,12 @@ struct PeerServerOptions {
   // AllowFiles for the pages, AppPath, AppPort on a free port), or
   // replacing them.
   std::map<std::string, std::string> settings;
-  // Modules copied into the web root and listed: library file, listed name.
+  // Modules copied into the web root and the working directory (where
+  // device messages find them) and listed: library file, listed name.
   std::vector<std::pair<std::string, std::string>> modules;
+  // Files written into the working directory before the start: path
+  // relative to it (folders are made), bytes.
+  std::vector<std::pair<std::string, std::string>> work_files;
   // A qvbroker that knows this device, so that it logs in and is online:
   // module requests then reach their modules instead of an offline redirect.
   bool with_broker = false;
@@ -52,16 +56,13 @@ struct PeerServerOptions {
   bool wait_ready = true;
 };
 
-class PeerServer {
+class PeerServer : public PeerProcess {
  public:
   explicit PeerServer(PeerServerOptions options = {});
   ~PeerServer();
-  PeerServer(const PeerServer&) = delete;
-  PeerServer& operator=(const PeerServer&) = delete;
 
   // Running with its listener up (or started, without wait_ready).
   bool ok() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
   uint16_t port() const { return port_; }
   // The AppPort written into vane.ini before the start.
   uint16_t configured_port() const { return configured_port_; }
@@ -96,18 +97,16 @@ class PeerServer {
   long DescriptorCount() const;
 
  private:
-  std::unique_ptr<ChildProcess> Launch(const std::vector<std::string>& args,
-                                       const std::string& output);
+  // env runs it in the working directory with its session directory.
+  std::vector<std::string> EnvArgs(const std::vector<std::string>& args) const;
   void WaitForIdleThreads() const;
 
   PeerServerOptions options_;
-  std::filesystem::path dir_, work_, doc_, root_, session_;
+  std::filesystem::path work_, doc_, root_, session_;
   std::unique_ptr<QvBrokerFixture> broker_;
-  std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
   uint16_t configured_port_ = 0;
   long idle_threads_ = -1;  // when the listener came up
-  std::string failure_;
 };
 
 // Chromium's program, or empty when it is not installed.

@@ -1,7 +1,5 @@
 #include "support/proxy_fixtures.h"
 
-#include <random>
-
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -11,33 +9,18 @@ namespace {
 constexpr auto kStartWait = std::chrono::seconds(30);
 constexpr int kStartAttempts = 3;  // a free port may be taken before use
 
-fs::path MakeTempDir(const std::string& prefix, std::string* tag) {
-  std::random_device random;
-  for (;;) {
-    *tag = std::to_string(random());
-    fs::path path = fs::temp_directory_path() / (prefix + *tag);
-    if (fs::create_directory(path)) return path;
-  }
-}
-
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
 
-// Waits until port accepts or the program has ended.
-bool AwaitPort(ChildProcess& process, uint16_t port) {
-  return WaitUntil([&] { return LoopbackPortAccepts(port) || !process.Running(); }, kStartWait) &&
-         process.Running();
-}
-
 }  // namespace
 
 SquidFixture::SquidFixture(const std::string& program,
-                           const std::vector<std::pair<std::string, std::string>>& users) {
-  std::string tag;
-  dir_ = MakeTempDir("qvsquid-", &tag);
-  service_ = "qvsquid" + tag;  // names squid's shared memory, so instances never meet
+                           const std::vector<std::pair<std::string, std::string>>& users)
+    : PeerProcess("qvsquid-") {
+  // Names squid's shared memory, so instances never meet.
+  service_ = "qvsquid" + dir_.filename().string().substr(8);
   std::string passwords;
   for (const auto& [name, password] : users) {
     std::string hash;
@@ -83,32 +66,27 @@ bool SquidFixture::Start(const std::string& program) {
     failure_ = "chown failed";
     return false;
   }
-  process_ = ChildProcess::Start(program, {"-n", service_, "-f", d + "/squid.conf", "-N", "-d1"},
-                                 dir_ / "squid.out");
-  if (process_ && AwaitPort(*process_, port)) {
-    port_ = port;
-    return true;
+  if (!Launch(program, {"-n", service_, "-f", d + "/squid.conf", "-N", "-d1"}, "squid.out",
+              [&] { return LoopbackPortAccepts(port); }, kStartWait, {"cache.log"})) {
+    return false;
   }
-  process_.reset();
-  failure_ = "squid did not start: " + ReadText(dir_ / "squid.out");
-  return false;
+  port_ = port;
+  return true;
 }
 
 SquidFixture::~SquidFixture() {
-  process_.reset();
+  StopProcess();
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator("/dev/shm", ignored)) {
     if (entry.path().filename().string().starts_with(service_ + "-"))
       fs::remove(entry.path(), ignored);
   }
-  fs::remove_all(dir_, ignored);
 }
 
 std::string SquidFixture::AccessLog() const { return ReadText(dir_ / "access.log"); }
 
-DanteFixture::DanteFixture(const std::string& program, bool username_method) {
-  std::string tag;
-  dir_ = MakeTempDir("qvdante-", &tag);
+DanteFixture::DanteFixture(const std::string& program, bool username_method)
+    : PeerProcess("qvdante-") {
   const std::string d = dir_.string();
   for (int attempt = 0; attempt < kStartAttempts && !ok(); ++attempt) {
     const uint16_t port = FreeLoopbackPort();
@@ -120,22 +98,11 @@ DanteFixture::DanteFixture(const std::string& program, bool username_method) {
                   "user.unprivileged: nobody\n"
                   "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
                   "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect }\n");
-    process_ = ChildProcess::Start(program, {"-f", d + "/danted.conf", "-p", d + "/danted.pid"},
-                                   dir_ / "danted.out");
-    if (process_ && AwaitPort(*process_, port)) {
+    if (Launch(program, {"-f", d + "/danted.conf", "-p", d + "/danted.pid"}, "danted.out",
+               [&] { return LoopbackPortAccepts(port); }, kStartWait, {"danted.log"})) {
       port_ = port;
-      return;
     }
-    process_.reset();
-    failure_ =
-        "danted did not start: " + ReadText(dir_ / "danted.out") + ReadText(dir_ / "danted.log");
   }
-}
-
-DanteFixture::~DanteFixture() {
-  process_.reset();
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
 }
 
 bool EnsureSystemUser(const std::string& name, const std::string& password) {

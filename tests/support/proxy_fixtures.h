@@ -12,19 +12,16 @@
 #include <utility>
 #include <vector>
 
-#include "support/child_process.h"
+#include "support/peer_process.h"
 
-class SquidFixture {
+class SquidFixture : public PeerProcess {
  public:
   // users: name and password pairs; none means no authentication.
   SquidFixture(const std::string& program,
                const std::vector<std::pair<std::string, std::string>>& users);
   ~SquidFixture();
-  SquidFixture(const SquidFixture&) = delete;
-  SquidFixture& operator=(const SquidFixture&) = delete;
 
   bool ok() const { return port_ != 0; }
-  const std::string& failure() const { return failure_; }
   uint16_t port() const { return port_; }
   // What squid logged of the requests it served.
   std::string AccessLog() const;
@@ -32,30 +29,20 @@ class SquidFixture {
  private:
   bool Start(const std::string& program);
 
-  std::filesystem::path dir_;
   std::string service_;
-  std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
-  std::string failure_;
 };
 
-class DanteFixture {
+class DanteFixture : public PeerProcess {
  public:
   // username_method: RFC 1929 against system users; else no authentication.
   DanteFixture(const std::string& program, bool username_method);
-  ~DanteFixture();
-  DanteFixture(const DanteFixture&) = delete;
-  DanteFixture& operator=(const DanteFixture&) = delete;
 
   bool ok() const { return port_ != 0; }
-  const std::string& failure() const { return failure_; }
   uint16_t port() const { return port_; }
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<ChildProcess> process_;
   uint16_t port_ = 0;
-  std::string failure_;
 };
 
 // Creates (once, safe against tests running side by side) a system user

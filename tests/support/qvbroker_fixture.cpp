@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <sstream>
 
 #include "platform/socket.h"
@@ -11,14 +10,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path MakeTempDir(const std::string& prefix) {
-  std::random_device random;
-  for (;;) {
-    fs::path path = fs::temp_directory_path() / (prefix + std::to_string(random()));
-    if (fs::create_directory(path)) return path;
-  }
-}
 
 // "qvbroker ready plain=P tls=T": the first port of each list.
 bool ParseReady(const std::string& line, uint16_t* plain, uint16_t* tls) {
@@ -36,7 +27,7 @@ bool ParseReady(const std::string& line, uint16_t* plain, uint16_t* tls) {
 }  // namespace
 
 QvBrokerFixture::QvBrokerFixture(const std::string& program, std::vector<std::string> extra_args)
-    : dir_(MakeTempDir("qvbroker-")) {
+    : PeerProcess("qvbroker-") {
   fs::create_directory(dir_ / "rec");
   fs::create_directory(dir_ / "store");
   std::vector<std::string> args = {"--port",       "0",
@@ -49,24 +40,15 @@ QvBrokerFixture::QvBrokerFixture(const std::string& program, std::vector<std::st
     args.insert(args.end(), {"--ca-out", (dir_ / "ca.pem").string()});
   }
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  process_ = ChildProcess::Start(program, args, dir_ / "qvbroker.log");
-  if (!process_) {
-    failure_ = "cannot start " + program;
-    return;
-  }
   const fs::path ready = dir_ / "ready";
-  bool seen = WaitUntil([&] { return fs::exists(ready) || !process_->Running(); },
-                        std::chrono::seconds(20));
-  if (!seen || !fs::exists(ready) || !ParseReady(ReadText(ready), &plain_port_, &tls_port_)) {
+  if (!Launch(
+          program, args, "qvbroker.log",
+          [&] {
+            return fs::exists(ready) && ParseReady(ReadText(ready), &plain_port_, &tls_port_);
+          },
+          std::chrono::seconds(20))) {
     plain_port_ = tls_port_ = 0;
-    failure_ = "qvbroker not ready: " + ReadText(dir_ / "qvbroker.log");
   }
-}
-
-QvBrokerFixture::~QvBrokerFixture() {
-  process_.reset();
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
 }
 
 std::vector<std::string> QvBrokerFixture::RecordNames() const {

@@ -9,21 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
+#include "support/peer_process.h"
 
-class QvBrokerFixture {
+class QvBrokerFixture : public PeerProcess {
  public:
   // extra_args are added to the ports, CA, record and store options (for
   // example {"--fail", "Heartbeat=stall"}; with "--cert" no CA is made).
   // ok() says whether it is ready.
   QvBrokerFixture(const std::string& program, std::vector<std::string> extra_args = {});
-  ~QvBrokerFixture();
-  QvBrokerFixture(const QvBrokerFixture&) = delete;
-  QvBrokerFixture& operator=(const QvBrokerFixture&) = delete;
 
   bool ok() const { return plain_port_ != 0; }
-  // Why it is not ok: the ready line never came, and its output.
-  const std::string& failure() const { return failure_; }
   uint16_t plain_port() const { return plain_port_; }
   uint16_t tls_port() const { return tls_port_; }
   std::filesystem::path ca_file() const { return dir_ / "ca.pem"; }
@@ -41,9 +36,6 @@ class QvBrokerFixture {
   std::string Admin(const std::string& path_and_query) const;
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<ChildProcess> process_;
   uint16_t plain_port_ = 0;
   uint16_t tls_port_ = 0;
-  std::string failure_;
 };

@@ -6,18 +6,35 @@
 #include <random>
 #include <sstream>
 
+#include "common/log.h"
+#include "platform/environment.h"
+
 namespace fs = std::filesystem;
 
-ScopedWorkDir::ScopedWorkDir() : previous_(fs::current_path()) {
+fs::path MakeTempDir(const std::string& prefix) {
   std::random_device random;
   for (;;) {
-    path_ = fs::temp_directory_path() / ("qvtest-" + std::to_string(random()));
-    if (fs::create_directory(path_)) break;
+    fs::path path = fs::temp_directory_path() / (prefix + std::to_string(random()));
+    if (fs::create_directory(path)) return path;
   }
+}
+
+std::string IniText(const std::map<std::string, std::string>& keys) {
+  std::string text = "[Quovane]\n";
+  for (const auto& [key, value] : keys) text += key + "=" + value + "\n";
+  return text;
+}
+
+// The log opens its file in the working directory and reads its settings
+// there once: released on every change, a test never writes into another's
+// log nor at another's level.
+ScopedWorkDir::ScopedWorkDir() : previous_(fs::current_path()), path_(MakeTempDir("qvtest-")) {
+  QvLog::ReleaseInstance();
   fs::current_path(path_);
 }
 
 ScopedWorkDir::~ScopedWorkDir() {
+  QvLog::ReleaseInstance();
   fs::current_path(previous_);
   std::error_code ignored;
   fs::remove_all(path_, ignored);
@@ -33,4 +50,25 @@ std::string ReadText(const fs::path& file) {
 void WriteText(const fs::path& file, const std::string& text) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+ScopedEnvironment::ScopedEnvironment(
+    const std::map<std::string, std::optional<std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    saved_.emplace(name, platform::GetEnvironment(name));
+    platform::SetEnvironment(name, value);
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
+}
+
+std::map<std::string, std::optional<std::string>> NoProxyEnvironment() {
+  std::map<std::string, std::optional<std::string>> none;
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    none[name] = std::nullopt;
+  }
+  return none;
 }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 class ScopedWorkDir {
  public:
@@ -22,3 +25,24 @@ class ScopedWorkDir {
 // Whole-file helpers for assertions.
 std::string ReadText(const std::filesystem::path& file);
 void WriteText(const std::filesystem::path& file, const std::string& text);
+// A fresh directory under the system's temporary directory, named prefix
+// and a random number.
+std::filesystem::path MakeTempDir(const std::string& prefix);
+// A settings file's text: section "Quovane" with the keys in order.
+std::string IniText(const std::map<std::string, std::string>& keys);
+
+// Environment variables set (or removed, for nullopt) while the object
+// lives, and given back their values when it goes, whatever the test did.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+// The proxy variables a user may have set, for a ScopedEnvironment that
+// clears them.
+std::map<std::string, std::optional<std::string>> NoProxyEnvironment();

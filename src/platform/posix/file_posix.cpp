@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "platform/file.h"
+#include "platform/socket.h"
 
 namespace platform {
 
@@ -32,13 +34,13 @@ SysResult<File> File::Open(const std::string& path, OpenMode mode) {
       flags |= O_RDONLY;
       break;
     case OpenMode::kAppend:
-      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
       break;
     case OpenMode::kTruncate:
-      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
   }
-  int fd = ::open(path.c_str(), flags, 0644);
+  int fd = ::open(path.c_str(), flags, 0600);
   if (fd < 0) return {File(), errno};
   return {File(fd), 0};
 }
@@ -70,23 +72,41 @@ bool IsReadError(int error) { return error == EIO || error == EISDIR || error ==
 
 }  // namespace
 
-FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count) {
+FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t stall_ms) {
   // One call moves at most this much (the system's cap is just under 2 GiB).
   constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
   FileSendResult result;
+  std::optional<SendProgress> progress;
+  int old_flags = -1;
+  if (stall_ms != 0) {
+    progress.emplace(socket, stall_ms);
+    // Without blocking, so that each round can judge the peer's progress.
+    old_flags = ::fcntl(socket, F_GETFL);
+    if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags | O_NONBLOCK);
+  }
   while (result.sent < count) {
     const uint64_t wanted = std::min(count - result.sent, kMostPerCall);
     ssize_t n = ::sendfile(socket, fd_, nullptr, static_cast<size_t>(wanted));
     if (n > 0) {
       result.sent += static_cast<uint64_t>(n);
+      if (progress) progress->Handed(static_cast<uint64_t>(n));
+    } else if (n == 0) {
+      break;  // the end of the file
+    } else if (errno == EINTR) {
       continue;
+    } else if (!progress || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      result.error = errno;
+      result.file_failed = IsReadError(errno);
+      break;
+    } else {
+      WaitWritable(socket, kSendProgressSliceMs);
     }
-    if (n == 0) break;  // the end of the file
-    if (errno == EINTR) continue;
-    result.error = errno;
-    result.file_failed = IsReadError(errno);
-    break;
+    if (progress && progress->Stalled()) {
+      result.error = EAGAIN;
+      break;
+    }
   }
+  if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags);
   return result;
 }
 
@@ -136,12 +156,16 @@ int RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-int ReplaceFileAtomically(const std::string& path, std::string_view content) {
+int ReplaceFileAtomically(const std::string& path, std::string_view content,
+                          NewFileAccess access) {
   std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
+  // Created owner-only and exclusively: a link planted at the name fails it.
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st {};
-  mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t fresh = access == NewFileAccess::kOwnerOnly ? 0600 : 0644;
+  mode_t mode = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777)
+                                                                        : fresh;
   int error = 0;
   if (::fchmod(fd, mode) != 0) error = errno;
   while (error == 0 && !content.empty()) {

@@ -19,6 +19,13 @@
 
 namespace platform {
 
+std::string LocalHostName() {
+  char name[256];
+  if (::gethostname(name, sizeof name) != 0) return std::string();
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
 SysResult<std::string> LocalHostAddress() {
   char name[256];
   if (::gethostname(name, sizeof name) != 0) return {std::string(), errno != 0 ? errno : EINVAL};

@@ -62,4 +62,6 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? "." : program.substr(0, slash);
 }
 
+void ExitProcess(int code) { ::_exit(code); }
+
 }  // namespace platform

@@ -1,11 +1,16 @@
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "platform/socket.h"
 
@@ -33,18 +38,61 @@ SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
   return {static_cast<long>(n), 0};
 }
 
-SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows) {
-  const int flags = MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0);
+SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows,
+                     uint32_t stall_ms) {
+  std::optional<SendProgress> progress;
+  if (stall_ms != 0) progress.emplace(socket, stall_ms);
+  const int flags = MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0) | (progress ? MSG_DONTWAIT : 0);
   size_t sent = 0;
   while (sent < data.size()) {
     ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, flags);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    if (n >= 0) {
+      sent += static_cast<size_t>(n);
+      if (progress) progress->Handed(static_cast<uint64_t>(n));
+    } else if (errno == EINTR) {
+      continue;
+    } else if (!progress || (errno != EAGAIN && errno != EWOULDBLOCK)) {
       return {static_cast<long>(sent), errno};
+    } else {
+      WaitWritable(socket, kSendProgressSliceMs);
     }
-    sent += static_cast<size_t>(n);
+    if (progress && sent < data.size() && progress->Stalled()) {
+      return {static_cast<long>(sent), EAGAIN};
+    }
   }
   return {static_cast<long>(sent), 0};
+}
+
+namespace {
+
+bool WaitFor(SocketDescriptor socket, short events, uint32_t milliseconds) {
+  pollfd entry{socket, events, 0};
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    int rc = ::poll(&entry, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return true;  // let the next call report it
+  }
+}
+
+}  // namespace
+
+bool WaitReadable(SocketDescriptor socket, uint32_t milliseconds) {
+  return WaitFor(socket, POLLIN, milliseconds);
+}
+
+bool WaitWritable(SocketDescriptor socket, uint32_t milliseconds) {
+  return WaitFor(socket, POLLOUT, milliseconds);
+}
+
+long UnacknowledgedBytes(SocketDescriptor socket) {
+  int queued = 0;
+  if (::ioctl(socket, SIOCOUTQ, &queued) != 0) return -1;
+  return queued;
 }
 
 void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }

@@ -5,7 +5,6 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "platform/socket.h"
 #include "session/jsp_response.h"
 #include "support/loopback.h"
+#include "support/net_environment.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -47,14 +47,6 @@ class PeerModuleTest : public ::testing::Test {
     WriteText("vane.ini", "[Quovane]\nLogLevel=" + std::to_string(level) + "\n" + more);
     QvLog::ReleaseInstance();
   }
-  // The trace log's messages without their stamps.
-  static Lines LogMessages() {
-    Lines messages;
-    std::istringstream lines(ReadText("QvDebug.log"));
-    for (std::string line; std::getline(lines, line);)
-      messages.push_back(line.substr(line.find("): ") + 3));
-    return messages;
-  }
   Pairs Parse(const char* query) {
     module.ParseString(query);
     Pairs pairs;
@@ -63,7 +55,6 @@ class PeerModuleTest : public ::testing::Test {
     }
     return pairs;
   }
-  void TearDown() override { QvLog::ReleaseInstance(); }
 
   ScopedWorkDir dir;
   TestModule module;
@@ -254,7 +245,6 @@ TEST_F(PeerModuleTest, HelpOpensAnExistingFileWithTheViewer) {
   EXPECT_EQ(ReadText("opened.txt"), "help/guide.chm");
   EXPECT_FALSE(StartHelpViewer(*viewer, "help\\missing.chm").has_value());
   EXPECT_FALSE(FindHelpViewer("/nonexistent").has_value());
-  QvPeerModule::LaunchHelp("help\\missing.chm", "index.htm");  // silently nothing
 }
 
 TEST(URLDecode, KeepsEncodedSeparatorsOnRequestAndEndsAtABadEscape) {

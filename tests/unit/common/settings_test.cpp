@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/ini_file.h"
-#include "platform/process.h"
+#include "support/child_process.h"
 #include "support/work_dir.h"
 
 namespace {
@@ -102,8 +102,8 @@ TEST_F(SettingsTest, DeviceKeyIsDecryptedWithThePassPhraseOrEmpty) {
 }
 
 TEST_F(SettingsTest, ConcurrentWritersOfDifferentKeysLoseNone) {
-  auto child = platform::Process::Start(QVCORE_CHILD, {"settings", "child", "3", "25"});
-  ASSERT_EQ(child.error, 0);
+  auto child = ChildProcess::Start(QVCORE_CHILD, {"settings", "child", "3", "25"}, "child.out");
+  ASSERT_TRUE(child);
   auto key = [](std::string tag, int t, int i) {
     return tag + "_" + std::to_string(t) + "_" + std::to_string(i);
   };
@@ -117,7 +117,9 @@ TEST_F(SettingsTest, ConcurrentWritersOfDifferentKeysLoseNone) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  ASSERT_EQ(child.value->Wait(), 0);
+  // A deadlock is what this looks for: it must fail, not hang.
+  ASSERT_EQ(child->WaitFor(std::chrono::seconds(60)), 0)
+      << "the other process failed or hangs: " << ReadText("child.out");
   const std::string text = ReadText("vane.ini");
   for (const char* tag : {"self", "child"}) {
     for (int n = 0; n < 75; ++n) {

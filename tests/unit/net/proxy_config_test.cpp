@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 
 #include <cstring>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,11 +24,6 @@ constexpr char kShortBuffer[] = "QvNetUtil::Encode64 fails, short buffer for cre
 class ProxyVarsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      saved_[name] = platform::GetEnvironment(name);
-      platform::SetEnvironment(name, std::nullopt);
-    }
     WriteSettings({{"BrokerIP", "broker.example"}});
     for (char* field : {vars.szProxySetting, vars.szProxyServerName, vars.szHttpProxy,
                         vars.szHttpsProxy, vars.szCreds, vars.szCreds64}) {
@@ -39,14 +33,9 @@ class ProxyVarsTest : public ::testing::Test {
     vars.bSocks = true;
     vars.nHttpsPort = 9;
   }
-  void TearDown() override {
-    QvLog::ReleaseInstance();
-    for (const auto& [name, value] : saved_) platform::SetEnvironment(name, value);
-  }
-
   ScopedWorkDir dir;
+  ScopedEnvironment environment{NoProxyEnvironment()};
   QvProxyVars vars{};
-  std::map<std::string, std::optional<std::string>> saved_;
 };
 
 }  // namespace

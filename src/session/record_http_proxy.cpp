@@ -1,9 +1,10 @@
-#include "net/record_http_proxy.h"
+#include "session/record_http_proxy.h"
 
 #include <string_view>
 
 #include "common/log.h"
 #include "common/settings.h"
+#include "net/proxy_report.h"
 #include "net/url_escape.h"
 #include "session/jsp_response.h"
 #include "session/run_jsp.h"
@@ -77,3 +78,5 @@ bool RecordHttpProxy(const char* cred_type, const char* proxy_id, const char* re
   }
   return result == 0;
 }
+
+void InstallProxyReport() { SetProxyReport(&RecordHttpProxy); }

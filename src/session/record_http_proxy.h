@@ -1,7 +1,8 @@
 // RecordHttpProxy: tells the broker (page /asys/RecordHttpProxy.jsp, plain,
 // at the stored BrokerIP and BrokerPort) what the device learnt about its
-// proxy. Called by the outbound request, the proxy tunnel, the SOCKS
-// negotiation, module dispatch, device messages and the diagnostic module.
+// proxy. Called by module dispatch, device messages and the diagnostic
+// module, and through the installed proxy report by the outbound request,
+// the proxy tunnel and the SOCKS negotiation.
 #pragma once
 
 #include <string>
@@ -27,3 +28,7 @@ std::string FormatRecordHttpProxyPath(const ProxyReportSettings& settings, const
 // True when the page call returned 0, whatever the broker's status.
 bool RecordHttpProxy(const char* cred_type, const char* proxy_id, const char* return_text,
                      bool socks);
+
+// Makes RecordHttpProxy the outbound requests' proxy report. Part of
+// setting up a runtime that talks to the broker (the program, a module).
+void InstallProxyReport();

@@ -1,0 +1,128 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/random_access_file.h"
+
+namespace platform {
+
+RandomAccessFile::RandomAccessFile(RandomAccessFile&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+RandomAccessFile& RandomAccessFile::operator=(RandomAccessFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+RandomAccessFile::~RandomAccessFile() { Close(); }
+
+namespace {
+
+// O_NONBLOCK so that a pipe planted in the file's place cannot block the
+// open; it is refused right after.
+int OpenRegular(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) return -errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -EINVAL;
+  }
+  int status = ::fcntl(fd, F_GETFL);
+  if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
+SysResult<RandomAccessFile> RandomAccessFile::OpenOrCreate(const std::string& path) {
+  int fd = OpenRegular(path, O_RDWR | O_CREAT);
+  if (fd < 0) return {RandomAccessFile(), -fd};
+  return {RandomAccessFile(fd), 0};
+}
+
+SysResult<int64_t> RandomAccessFile::ReadAt(int64_t offset, void* buffer, int64_t size) {
+  char* out = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(size - done), offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {done, errno};
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return {done, 0};
+}
+
+SysResult<bool> RandomAccessFile::WriteAt(int64_t offset, const void* data, int64_t size) {
+  const char* in = static_cast<const char*>(data);
+  int64_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(size - done), offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {false, errno};
+    }
+    done += n;
+  }
+  return {true, 0};
+}
+
+SysResult<int64_t> RandomAccessFile::Size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return {0, errno};
+  return {static_cast<int64_t>(st.st_size), 0};
+}
+
+void RandomAccessFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int CopyFileReplacing(const std::string& from, const std::string& to) {
+  int in = OpenRegular(from, O_RDONLY);
+  if (in < 0) return -in;
+  std::string temp = to + ".XXXXXX";
+  int out = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (out < 0) {
+    int error = errno;
+    ::close(in);
+    return error;
+  }
+  int error = 0;
+  char chunk[65536];
+  while (error == 0) {
+    ssize_t n = ::read(in, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno != EINTR) error = errno;
+      continue;
+    }
+    if (n == 0) break;
+    for (ssize_t written = 0; error == 0 && written < n;) {
+      ssize_t w = ::write(out, chunk + written, static_cast<size_t>(n - written));
+      if (w < 0) {
+        if (errno != EINTR) error = errno;
+        continue;
+      }
+      written += w;
+    }
+  }
+  ::close(in);
+  if (error == 0 && ::fdatasync(out) != 0) error = errno;
+  if (::close(out) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), to.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// The two uses the tray program makes of the transfer records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/native_types.h"
+
+namespace records {
+
+// Seconds since 1970 by the system clock: the "now" of the passes.
+int64_t SystemNowSeconds();
+
+// Start-up: takes the manager with the process-wide lock, resets transfers
+// a previous run left behind, purges ended records by the converted
+// TransactionFilter (-2 all, -1 session, else days), purges records older
+// than 30 retention days, and releases the manager. Records are streamed.
+// The filter purge's count.
+int RunStartupPasses(platform::ProcessLock* lock, int transaction_filter, int64_t now);
+
+// Resumption: releases and takes the manager again (so the files are read
+// as the modules left them), and returns the transfer UIDs of the records
+// that are not deleted, resumable and in status 2, in slot order. The
+// manager stays taken.
+std::vector<std::string> ResumableTransferUids(platform::ProcessLock* lock);
+
+}  // namespace records

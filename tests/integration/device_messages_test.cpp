@@ -1,0 +1,308 @@
+// Device messages through the real heartbeat: qvbroker queues them, a beat
+// carries them to peerserver, which carries each out in order; the
+// acknowledgements reach qvbroker, and module-bound types reach a module
+// that records its query. The quit for an upgrade ends the program with
+// its boot files written. The handlers that change the heartbeat itself
+// run in process against qvbroker.
+#include "session/device_messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/log.h"
+#include "platform/environment.h"
+#include "platform/window_endpoint.h"
+#include "session/heartbeat.h"
+#include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/net_environment.h"
+#include "support/outbound_device.h"
+#include "support/peerserver_fixture.h"
+#include "support/qvbroker_fixture.h"
+#include "support/record_bytes.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kRecorder[] = TEST_MODULE_DIR "/RecordingModule.dll";
+constexpr char kSlow[] = TEST_MODULE_DIR "/SlowModule.dll";
+constexpr auto kWait = std::chrono::seconds(30);
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+// What follows label on each log line that has it, in order.
+std::vector<std::string> Logged(const std::string& log, const std::string& label) {
+  std::vector<std::string> found;
+  for (const std::string& line : Lines(log)) {
+    size_t at = line.find(label);
+    if (at != std::string::npos) found.push_back(line.substr(at + label.size()));
+  }
+  return found;
+}
+
+std::vector<std::pair<std::string, std::string>> ModuleNames(const char* library,
+                                                             std::vector<std::string> names) {
+  std::vector<std::pair<std::string, std::string>> modules;
+  for (std::string& name : names) modules.emplace_back(library, std::move(name));
+  return modules;
+}
+
+struct Case {
+  std::string message;
+  std::string ack;     // the status acknowledged, empty for none
+  std::string module;  // the module that gets it, empty for none
+};
+
+}  // namespace
+
+// Every type in one answer. The module calls are logged by the heartbeat
+// thread in the answer's order; each query is the message's own pairs.
+TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
+  std::vector<Case> cases = {
+      {"messageType=Test&messageSID=1", "", ""},
+      {"messageType=ConfigSetting&key=LogLevel&value=4&messageSID=2", "3", ""},
+      {"messageType=ConfigSetting&value=1&key=Colour&messageSID=3", "4", ""},    // v before k
+      {"messageType=ConfigSetting&key=[Planted&value=1&messageSID=4", "4", ""},  // refused key
+      {"messageType=SetHeartbeatLen&HeartbeatLength=5000&key=HeartbeatSleep&value=5000"
+       "&messageSID=5",
+       "3", ""},
+      {"messageType=SetHeartbeatLen&messageSID=6", "4", ""},
+      {"messageType=DeviceSID&deviceSID=other&messageSID=7", "3", ""},  // already by SID
+      {"messageType=DATAction&file=qvmetaobjects.dat&messageSID=8", "", "QvShareModule.dll"},
+      {"messageType=DATAction&file=qvxfer.dat&messageSID=9", "", "QvTransferModule.dll"},
+      {"messageType=DATAction&file=other.dat&messageSID=10", "", ""},
+      {"messageType=AppUserLogOff&appSID=2&messageSID=11", "3", ""},
+      {"messageType=AppUserLogOff&appSID=3&messageSID=12", "3", "QvYxModule.dll"},
+      {"messageType=Diagnostic&messageSID=13", "3", "QvDiagnosticModule.dll"},
+      {"messageType=NoSuchType&messageSID=14", "", ""},
+      {"messageType=NewXferStatus&messageSID=15", "", ""},
+  };
+  int sid = 20;
+  for (const char* type :
+       {"PushToPeer", "PushToXPeer", "NewComponent", "NewContent", "PullFromXPeer",
+        "UpgradeContent", "UpgradeComponent", "PrepareXPeerXfer", "PullXPeerAsset",
+        "TransferFailure", "BootPackage"}) {
+    cases.push_back(
+        {std::string("messageType=") + type + "&a=b&messageSID=" + std::to_string(sid++), "",
+         "QvTransferModule.dll"});
+  }
+  for (const char* type : {"VerifyAsset", "SyncMetaObjects"}) {
+    cases.push_back({std::string("messageType=") + type + "&messageSID=" + std::to_string(sid++),
+                     "", "QvShareModule.dll"});
+  }
+
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll", "QvShareModule.dll",
+                                            "QvYxModule.dll", "QvDiagnosticModule.dll"});
+  for (const Case& c : cases) {
+    options.broker_args.push_back("--message");
+    options.broker_args.push_back(c.message);
+  }
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+
+  std::string acks, modules;
+  std::vector<std::string> calls;
+  for (const Case& c : cases) {
+    if (!c.ack.empty()) {
+      acks += "type=1&status=" + c.ack +
+              "&messageSID=" + c.message.substr(c.message.rfind('=') + 1) + "\n";
+    }
+    if (!c.module.empty()) calls.push_back(c.message);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return server.broker()->Admin("/admin/acks") == acks; }, kWait))
+      << server.broker()->Admin("/admin/acks");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == calls.size(); },
+      kWait));
+
+  std::vector<std::string> invoked;
+  for (const Case& c : cases) {
+    if (!c.module.empty()) invoked.insert(invoked.end(), {c.module, c.message});
+  }
+  EXPECT_EQ(Logged(server.Log(), "iInvokeExtensionDll: : "), invoked);
+  std::vector<std::string> reached = Lines(ReadText(server.work() / "module-calls.txt"));
+  std::sort(reached.begin(), reached.end());
+  std::sort(calls.begin(), calls.end());
+  EXPECT_EQ(reached, calls);  // module threads run side by side
+  EXPECT_EQ(server.Setting("LogLevel"), "4");
+  EXPECT_EQ(server.Setting("HeartbeatSleep"), "5000");
+  EXPECT_EQ(server.Setting("Colour"), "");
+  EXPECT_EQ(
+      Logged(server.Log(), "Received a DATAction message that could not be handled!!!!").size(),
+      1u);
+}
+
+// Interrupted incoming transfers in the record file are resumed at start:
+// the transfer module gets one call per record to resume.
+TEST(DeviceMessages, TransfersAreResumedAtStart) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.settings = {{"XferRetryInterval", "5"}};
+  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll"});
+  const int32_t now = static_cast<int32_t>(std::time(nullptr));
+  using record_bytes::Xfer;
+  options.work_files = {
+      {"qvxfer.dat", record_bytes::XferFile({
+                         Xfer{.uid = "x1", .time = now, .status = 2},
+                         Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
+                         Xfer{.uid = "x3", .time = now, .status = 3},
+                         Xfer{.uid = "x4", .time = now, .status = 2},
+                     })}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
+  std::vector<std::string> reached = Lines(ReadText(server.work() / "module-calls.txt"));
+  std::sort(reached.begin(), reached.end());
+  EXPECT_EQ(reached,
+            (std::vector<std::string>{"type=ResumeXfer&xferUID=x1", "type=ResumeXfer&xferUID=x4"}));
+}
+
+// The quit for an upgrade: the instructions appended to the boot sequence
+// file with the key from bootspec.vnb, the acknowledgement, then the end of
+// the program with the file's size as its code (the status keeps 8 bits,
+// bootexit.txt all of it), without a logout or a shutdown.
+TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.wait_ready = false;  // the first beat may end it before it listens
+  options.work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"}};
+  options.broker_args = {
+      "--message", "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N&messageSID=q1"};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::optional<int> status = server.WaitExit(kWait);
+  ASSERT_TRUE(status) << server.Log();
+  EXPECT_EQ(*status, 21);
+  EXPECT_EQ(ReadText(server.work() / "boot" / "bootseq.vnb"),
+            std::string("\x69\x3C\x8B\x88\x80\x3C\x8A\x81\x93\x3C\x75\0"
+                        "\x60\x3C\x8A\x7D\x89\x81\x3C\x6A\0",
+                        21));
+  EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "21\n");
+  EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=3&messageSID=q1\n");
+  EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
+  EXPECT_EQ(server.Log().find("ShutdownServer()"), std::string::npos);
+}
+
+// With the companion window up: the exit waits for a busy module to end,
+// the window is told to close, and 10000 is added to the code.
+TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.settings = {{"HeartbeatSleep", "10000"}};
+  options.modules = ModuleNames(kSlow, {"QvSlowModule.dll"});
+  options.work_files = {{"boot/bootseq.vnb", "earlier"}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+
+  std::promise<std::string> closed;
+  const std::optional<std::string> xdg = platform::GetEnvironment("XDG_RUNTIME_DIR");
+  platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
+  auto companion = platform::WindowEndpoint::Create(
+      "Yxnetwork", [&closed, once = std::make_shared<std::once_flag>()](std::string line) {
+        std::call_once(*once, [&] { closed.set_value(line); });
+      });
+  platform::SetEnvironment("XDG_RUNTIME_DIR", xdg);
+  ASSERT_TRUE(companion);
+
+  auto slow =
+      std::async(std::launch::async, [&] { return Get(server.port(), "/QvSlowModule.dll"); });
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(server.work() / "slow-entered"); }, kWait));
+  server.broker()->Admin(
+      "/admin/message?messageType%3DQuitWithInst%26instructions%3DD%3Fn%5EN%26messageSID%3Dq2");
+  ASSERT_TRUE(WaitUntil([&] { return !server.broker()->Admin("/admin/acks").empty(); }, kWait));
+  EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(300))) << "exited under a busy module";
+  WriteText(server.work() / "release-slow", "");
+  EXPECT_NE(slow.get().answer.find("slow done"), std::string::npos);
+
+  const std::optional<int> status = server.WaitExit(kWait);
+  ASSERT_TRUE(status) << server.Log();
+  EXPECT_EQ(*status, 10013 & 0xFF);
+  EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "10013\n");
+  EXPECT_EQ(ReadText(server.work() / "boot" / "bootseq.vnb"),
+            std::string("earlier\x64\x40\x8E\x40\x6E\0", 13));
+  auto line = closed.get_future();
+  ASSERT_EQ(line.wait_for(kWait), std::future_status::ready);
+  EXPECT_EQ(line.get(), "WM_CLOSE");
+}
+
+namespace {
+
+class HandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(broker.ok()) << broker.failure();
+    WriteBrokerSettings(broker);
+    UseDirectRoute();
+    HeartbeatState& state = TheHeartbeatState();
+    ASSERT_EQ(state.endpoint.LoadEndpoint(), 0);
+    state.sid_mode.store(false);
+    state.SetUri("/asys/Heartbeat.jsp?deviceUID=U1&port=9");
+    state.interval_ms.store(kHeartbeatDefaultMs);
+  }
+  void Handle(const char* type, std::string pairs) {
+    for (char& c : pairs) {
+      if (c == '=' || c == '&') c = '\0';
+    }
+    iDeviceMessageHandler(type, pairs.data(), static_cast<int>(pairs.size()));
+  }
+
+  ScopedWorkDir dir;
+  QvBrokerFixture broker{QVBROKER_PROGRAM};
+};
+
+}  // namespace
+
+// A new SID takes the heartbeat off the identifier once; a missing or
+// unusable one is refused and leaves it as it was.
+TEST_F(HandlerTest, ANewDeviceSidSwitchesTheHeartbeatOnce) {
+  HeartbeatState& state = TheHeartbeatState();
+  Handle("DeviceSID", "messageType=DeviceSID&messageSID=1");
+  Handle("DeviceSID", "messageType=DeviceSID&deviceSID=a b&messageSID=2");
+  EXPECT_FALSE(state.sid_mode.load());
+  EXPECT_EQ(state.Uri(), "/asys/Heartbeat.jsp?deviceUID=U1&port=9");
+  Handle("DeviceSID", "messageType=DeviceSID&deviceSID=S2&deviceSID=S3&messageSID=3");
+  EXPECT_TRUE(state.sid_mode.load());
+  EXPECT_EQ(state.Uri(), "/asys/Heartbeat.jsp?deviceSID=S2");
+  Handle("DeviceSID", "messageType=DeviceSID&deviceSID=S4&messageSID=4");
+  EXPECT_EQ(state.Uri(), "/asys/Heartbeat.jsp?deviceSID=S2");
+  EXPECT_EQ(broker.Admin("/admin/acks"),
+            "type=1&status=4&messageSID=1\ntype=1&status=4&messageSID=2\n"
+            "type=1&status=3&messageSID=3\ntype=1&status=3&messageSID=4\n");
+}
+
+TEST_F(HandlerTest, OnlyIntervalsInRangeAreTakenAndTheLogLevelChangesAtOnce) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"5000", kHeartbeatDefaultMs}, {"30000", 30000},     {"99999999999", 30000}, {"abc", 30000},
+      {"3600000", 3600000},          {"3600001", 3600000},
+  };
+  for (const auto& [length, interval] : cases) {
+    Handle("SetHeartbeatLen",
+           std::string("messageType=SetHeartbeatLen&HeartbeatLength=") + length + "&messageSID=h");
+    EXPECT_EQ(TheHeartbeatState().interval_ms.load(), interval) << length;
+  }
+  Handle("ConfigSetting", "messageType=ConfigSetting&key=LogLevel&value=4&messageSID=L");
+  EXPECT_EQ(QvLog::GetInstance()->GetLevel(), 4);
+}

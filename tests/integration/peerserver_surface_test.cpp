@@ -1,0 +1,164 @@
+// The local web surface as an attacker meets it: other hosts calling
+// modules, pages that reach the server under a name they control or fire
+// module calls from another site, a web root named in AllowFiles, and the
+// requests of real browsers (long, with cookies) or cut into segments.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/peerserver_fixture.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// curl's whole answer (status line and headers too); empty when the server
+// closed without one.
+std::string Curl(const std::vector<std::string>& options, const std::string& url) {
+  std::vector<std::string> argv = {"/usr/bin/curl", "-s", "-i", "--max-time", "20"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(url);
+  std::string output;
+  RunCommand(argv, std::chrono::seconds(30), &output);
+  return output;
+}
+
+// The DOM after scripts ran, with further Chromium flags.
+std::string Dom(const PeerServer& server, const std::string& url,
+                const std::vector<std::string>& flags = {}) {
+  static int profiles = 0;
+  const fs::path profile = server.work().parent_path() / ("chromium-" + std::to_string(++profiles));
+  std::vector<std::string> argv = {ChromiumProgram(),
+                                   "--headless",
+                                   "--no-sandbox",
+                                   "--disable-gpu",
+                                   "--disable-quic",
+                                   "--no-first-run",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--user-data-dir=" + profile.string(),
+                                   "--virtual-time-budget=3000"};
+  argv.insert(argv.end(), flags.begin(), flags.end());
+  argv.insert(argv.end(), {"--dump-dom", url});
+  std::string output;
+  return RunCommand(argv, std::chrono::seconds(60), &output) == 0 ? output : std::string();
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(PeerServerSurface, CallersHostNamesSitesAndPatternsAreChecked) {
+  PeerServerOptions options;
+  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"}};
+  // The web root's own name among the patterns admits nothing by itself.
+  options.settings["AllowFiles"] = "*.html;" + fs::path("root").string();
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  WriteText(server.root() / "secret.bin", "secret");
+  const std::string port = std::to_string(server.port());
+  const std::string base = "http://127.0.0.1:" + port;
+  const std::string module = "/QvExampleModule.dll?a=1";
+  // The device is offline: an admitted module call gets its status redirect.
+  const std::string redirected = "HTTP/1.0 302", ok = "HTTP/1.0 200", refused = "HTTP/1.0 403",
+                    none;
+  struct Case {
+    std::vector<std::string> options;
+    std::string target;
+    std::string answer_begins;
+  };
+  const std::vector<Case> cases = {
+      {{}, module, redirected},
+      {{"--interface", "127.0.0.2"}, module, none},  // another host: no answer, as for files
+      {{"--interface", "127.0.0.2"}, "/index.html", none},
+      {{"-H", "Host: attacker.example"}, "/index.html", refused},
+      {{"-H", "Host: attacker.example:" + port}, module, refused},
+      {{"-H", "Host: localhost:" + port}, "/index.html", ok},
+      {{"-H", "Sec-Fetch-Site: cross-site"}, module, refused},
+      {{"-H", "Sec-Fetch-Site: cross-site"}, "/index.html", ok},
+      {{"-H", "Sec-Fetch-Site: same-origin"}, module, redirected},
+      {{}, "/secret.bin", none},
+  };
+  for (const Case& c : cases) {
+    const std::string answer = Curl(c.options, base + c.target);
+    EXPECT_EQ(answer.substr(0, c.answer_begins.size()), c.answer_begins)
+        << c.target << " " << (c.options.empty() ? "" : c.options.back()) << "\n"
+        << answer;
+    if (c.answer_begins.empty()) {
+      EXPECT_EQ(answer, "") << c.target;
+    }
+  }
+  EXPECT_NE(server.Log().find("Invalid host : 127.0.0.2"), std::string::npos);
+  EXPECT_NE(server.Log().find("Refused cross-site module call"), std::string::npos);
+
+  // A request that arrives in three segments is read whole.
+  OpenConnection connection(server.port());
+  ASSERT_TRUE(connection.connected());
+  for (const char* part : {"GE", "T /index.html HTTP/1.0\r\n", "\r\n"}) {
+    const size_t reads = Count(server.Log(), "recv nRet ");
+    ASSERT_TRUE(connection.Send(part));
+    if (part[0] == '\r') break;
+    ASSERT_TRUE(WaitUntil([&] { return Count(server.Log(), "recv nRet ") > reads; },
+                          std::chrono::seconds(20)))
+        << part;
+  }
+  EXPECT_EQ(connection.Finish().answer,
+            FileAnswer("text/html", ReadText(server.root() / "index.html")));
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}
+
+TEST(PeerServerSurface, BrowsersPagesReachModulesOnlyFromTheDevicesOwnSite) {
+  if (ChromiumProgram().empty()) {
+    GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
+  }
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string port = std::to_string(server.port());
+  const std::string query(600, 'x');
+  // The device's own page: a long query and about 2 KiB of cookies.
+  WriteText(server.root() / "own.html",
+            "<html><body><pre id=\"r\">pending</pre><script>\n"
+            "for (let i = 0; i < 4; ++i) document.cookie = 'c' + i + '=' + 'c'.repeat(500);\n"
+            "fetch('/QvExampleModule.dll?q=" +
+                query +
+                "').then(r => r.text())\n"
+                "  .then(t => { document.getElementById('r').textContent = t; })\n"
+                "  .catch(() => { document.getElementById('r').textContent = 'failed'; });\n"
+                "</script></body></html>\n");
+  // Another site's page (another address, so another site to the browser)
+  // fires the same kind of call.
+  WriteText(server.root() / "attack.html",
+            "<html><body><p id=\"r\">pending</p><script>\n"
+            "fetch('http://127.0.0.1:" +
+                port +
+                "/QvExampleModule.dll?attack=1', {mode: 'no-cors'})\n"
+                "  .finally(() => { document.getElementById('r').textContent = 'done'; });\n"
+                "</script></body></html>\n");
+
+  std::string dom = Dom(server, "http://127.0.0.1:" + port + "/own.html");
+  EXPECT_NE(dom.find("<pre id=\"r\">q=" + query), std::string::npos) << dom;
+
+  dom = Dom(server, "http://127.0.0.2:" + port + "/attack.html");
+  EXPECT_NE(dom.find("<p id=\"r\">done</p>"), std::string::npos) << dom;
+  EXPECT_NE(server.Log().find("Refused cross-site module call"), std::string::npos);
+  EXPECT_EQ(server.Log().find("attack=1"), std::string::npos) << "the module ran";
+
+  // DNS rebinding: a name that resolves to us does not get our pages.
+  dom = Dom(server, "http://rebind.test:" + port + "/index.html",
+            {"--host-resolver-rules=MAP rebind.test 127.0.0.1"});
+  EXPECT_NE(dom.find("403 Forbidden"), std::string::npos) << dom;
+  EXPECT_EQ(dom.find("Yxnetwork"), std::string::npos) << dom;
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}

@@ -1,0 +1,117 @@
+#include "records/qv_data_manager.h"
+
+#include <gtest/gtest.h>
+
+#include "support/record_bytes.h"
+#include "records/startup_passes.h"
+#include "records/transfer_rules.h"
+
+using namespace record_bytes;
+
+namespace {
+
+constexpr int64_t kNow = 1'800'000'000;
+
+int32_t DaysAgo(double days) { return static_cast<int32_t>(kNow - days * 84600); }
+
+}  // namespace
+
+TEST_F(RecordTest, ReadsRecordsWrittenFromTheOffsets) {
+  WriteText("qvxfer.dat", XferFile({{.uid = "gone", .deleted = true, .status = 2},
+                                    {.uid = "held", .resumable = 0, .status = 2},
+                                    {.uid = "resume-me", .time = 77, .status = 2},
+                                    {.uid = std::string(64, 'u'), .status = 2},
+                                    {.uid = "ended", .done = "true", .status = 3}}));
+  std::vector<std::string> uids;
+  Manager()->ForEachTransferRecord([&](XferRecord& record) {
+    uids.emplace_back(records::FieldText(record.szXferUID));
+    EXPECT_EQ(records::FieldText(record.szFilePath), "/photos/a.jpg");
+    EXPECT_EQ(records::FieldText(record.szDirection), "Receive");
+    EXPECT_EQ(record.n2344, 1);
+  });
+  EXPECT_EQ(uids, (std::vector<std::string>{"gone", "held", "resume-me", std::string(64, 'u'), "ended"}));
+  EXPECT_EQ(records::ResumableTransferUids(&lock),
+            (std::vector<std::string>{"resume-me", std::string(63, 'u')}));
+}
+
+// One record at a time through the start-up passes.
+TEST_F(RecordTest, StartupPassesResetAndPurgeByTheRules) {
+  const struct {
+    Xfer record;
+    double age_days;
+    int filter;
+    int32_t status;
+    const char* done;
+    bool deleted;
+    int count;
+  } cases[] = {
+      {{.status = 4}, 0, -2, 2, "", false, 0},  // incoming and resumable
+      {{.resumable = 0, .status = 4}, 0, -2, 3, "true", false, 0},
+      {{.direction = "Send", .status = 0}, 0, -2, 3, "true", false, 0},
+      {{.status = 1}, 0, -2, 1, "", false, 0},
+      {{.done = "true", .status = 3}, 8, -2, 3, "true", true, 1},
+      {{.done = "true", .status = 3}, 6, -2, 3, "true", false, 0},
+      {{.done = "truex", .status = 3}, 8, -2, 3, "truex", false, 0},
+      {{.status = 2}, 29, -2, 2, "", false, 0},
+      {{.status = 2}, 31, -2, 2, "", true, 0},  // the age purge
+      {{.done = "true", .status = 3}, 0, -1, 3, "true", true, 1},
+      {{.done = "true", .status = 3}, -2, -1, 3, "true", false, 0},
+      {{.done = "true", .status = 3}, 4, 3, 3, "true", true, 1},
+      {{.done = "true", .status = 3}, 2, 3, 3, "true", false, 0},
+      {{.deleted = true, .status = 2}, 40, -2, 2, "", true, 0},  // not pushed again
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.record.status << " " << c.age_days << " " << c.filter);
+    Xfer record = c.record;
+    record.time = DaysAgo(c.age_days);
+    WriteText("qvxfer.dat", XferFile({record}, record.deleted ? 0 : -1));
+    EXPECT_EQ(records::RunStartupPasses(&lock, c.filter, kNow), c.count);
+    const std::string bytes = ReadText("qvxfer.dat");
+    EXPECT_EQ(Get32(bytes, 24 + 2352), c.status);
+    EXPECT_EQ(Text(bytes, 24 + 925, 6), c.done);
+    EXPECT_EQ(bytes[24 + 4] == 1, c.deleted);
+    EXPECT_EQ(Get32(bytes, 20), c.deleted ? 0 : -1);
+    EXPECT_EQ(Get32(bytes, 24 + 8), -1);
+  }
+}
+
+// The start-up passes in one read leave the bytes the three passes leave.
+TEST_F(RecordTest, StartupPassesMatchTheThreePassesInTurn) {
+  std::vector<Xfer> file;
+  for (int i = 0; i < 70; ++i) {
+    file.push_back({.uid = "u" + std::to_string(i), .direction = i % 5 ? "Receive" : "Send",
+                    .done = i % 3 ? "true" : "", .time = DaysAgo(i % 37), .resumable = uint8_t(i % 2),
+                    .status = i % 6});
+  }
+  file[7].deleted = true;
+  for (int filter : {-2, -1, 5}) {
+    SCOPED_TRACE(filter);
+    WriteText("qvxfer.dat", XferFile(file, 7));
+    Manager()->ResetPass();
+    const int count = Manager()->FilterPurge(filter, kNow);
+    Manager()->AgePurge(kNow);
+    QvDataManager::ReleaseInstance();
+    const std::string expected = ReadText("qvxfer.dat");
+    EXPECT_GT(count, 0);
+
+    WriteText("qvxfer.dat", XferFile(file, 7));
+    EXPECT_EQ(records::RunStartupPasses(&lock, filter, kNow), count);
+    EXPECT_EQ(ReadText("qvxfer.dat"), expected);
+  }
+}
+
+TEST_F(RecordTest, UpdateReportsACorruptedPathAndStillWrites) {
+  WriteText("vane.ini", "[Quovane]\nLogLevel=3\n");
+  QvLog::ReleaseInstance();
+  XferRecord record;
+  records::SetInitialValues(&record);
+  std::strcpy(record.szFilePath, ":bad");
+  std::strcpy(record.szXferUID, "u1");
+  Manager()->Update(&record);
+  const std::string log = ReadText("QvDebug.log");
+  const size_t corrupted = log.find("): Above Record Looks Corrupted!!!!!  First char of filepath is :\n");
+  ASSERT_NE(corrupted, std::string::npos) << log;
+  EXPECT_NE(log.find("): Updating : u1\n", corrupted), std::string::npos) << log;
+  EXPECT_NE(log.find("): RecNo = 0\n", corrupted), std::string::npos) << log;
+  EXPECT_EQ(Text(Record(0), 12, 256), ":bad");
+}

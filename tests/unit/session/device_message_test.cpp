@@ -1,0 +1,103 @@
+// The pieces of device messages that need no broker: how a message's own
+// fields are found in the run the answer gives, how the boot instruction
+// list is read, and the bytes of the boot sequence file.
+#include "session/device_message.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "session/boot_files.h"
+#include "session/exit_with_instructions.h"
+#include "support/work_dir.h"
+
+namespace {
+
+// "a=b&c=d" as the heartbeat hands it over: zero bytes for '=' and '&'.
+std::string ZeroRun(std::string pairs) {
+  for (char& c : pairs) {
+    if (c == '=' || c == '&') c = '\0';
+  }
+  return pairs;
+}
+
+}  // namespace
+
+TEST(DeviceMessage, FieldsComeFromTheMessageItselfNeverTheNext) {
+  const std::string run =
+      ZeroRun("messageType=ConfigSetting&key=LogLevel&value=4&messageType=Test&messageSID=9");
+  const std::string_view own = OwnMessage(run);
+  EXPECT_EQ(MessageQuery(own), "messageType=ConfigSetting&key=LogLevel&value=4");
+  EXPECT_FALSE(GetMessageSID(own));  // the next message's SID is not this one's
+  EXPECT_EQ(GetMessageSID(run).value_or("-"), "9");
+  const std::string value = ZeroRun("messageType=A&note=messageType&messageSID=5");
+  EXPECT_EQ(OwnMessage(value).size(), value.size());  // a value does not start a message
+
+  struct Case {
+    std::string pairs, name;
+    const char* expected;  // null: no such field
+  } cases[] = {
+      {"messageType=messageSID&x=1", "messageSID", "x"},  // the type is a token like any other
+      {"messageType=DeviceSID&deviceSID=", "deviceSID", ""},
+      {"messageType=DeviceSID&deviceSID", "deviceSID", nullptr},  // nothing follows
+      {"messageType=A&k=1&k=2", "k", "1"},                        // the first one wins
+      {"messageType", "messageType", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string run = ZeroRun(c.pairs);  // the field is a view into it
+    const auto field = GetMessageField(run, c.name);
+    if (c.expected == nullptr) {
+      EXPECT_FALSE(field) << c.pairs;
+    } else {
+      EXPECT_EQ(field.value_or("<none>"), c.expected) << c.pairs;
+    }
+  }
+}
+
+TEST(BootInstructions, EntriesUntilTheListEndsOrIsCutShort) {
+  struct Case {
+    std::string list;
+    std::vector<std::string> expected;  // type, first, second, end per entry
+  } cases[] = {
+      {"M?*old*^*new*^Y|D?*name*^N", {"M*old**new*Y", "D*name*N"}},
+      {"C:a^b^Z", {"CabZ"}},
+      {"D?x^N|", {"DxN"}},       // a '|' with nothing after it ends the list
+      {"D?x^N;D?y^N", {"DxN"}},  // anything but '|' ends it
+      {"D?x^", {}},              // no end character: not written
+      {"M?a^N", {}},             // a second name cut short
+      {"D?noCaret", {}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> got;
+    for (const BootInstruction& e : ParseBootInstructions(c.list)) {
+      got.push_back(std::string(1, e.type) + e.first + e.second + std::string(1, e.end));
+    }
+    EXPECT_EQ(got, c.expected) << c.list;
+  }
+}
+
+// The key comes from bootspec.vnb's 14th character ('7' gives the offset
+// 28; without it the key is 9, offset 32); each record ends in one zero.
+TEST(BootInstructions, TheSequenceFileGrowsByEncodedRecords) {
+  ScopedWorkDir dir;
+  std::filesystem::create_directory("boot");
+  WriteText("boot/bootspec.vnb", "0123456789abc7 rest\nsecond line\n");
+  const std::string message =
+      ZeroRun("messageType=QuitWithInst&instructions=D?n^N|M?a^b^Y&messageSID=1");
+  EXPECT_EQ(WriteBootInstructions(message), 14);
+  // "D n N" and "M a b Y", each byte plus 28.
+  EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("`<\x8A<j\0i<}<~<u\0", 14));
+  EXPECT_EQ(WriteBootInstructions(message), 28);  // appended, never replaced
+
+  WriteText("boot/bootspec.vnb", "short line\n");
+  std::filesystem::remove("boot/bootseq.vnb");
+  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&instructions=D?n^N")), 6);
+  EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("d@\x8E@n\0", 6));
+
+  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&messageSID=2")), 0);
+  std::filesystem::remove_all("boot");
+  EXPECT_EQ(WriteBootInstructions(message), -1);  // no boot folder
+}
