@@ -144,7 +144,8 @@ class QvPeerModule {
   // request: a device of this runtime (kept until the library unloads) is
   // loaded from the settings, takes a snapshot of the host's proxy situation
   // (m_pRequest->pDevice: proxy fields, credentials and flags) and becomes
-  // the device those requests follow. Returns it; what later requests learn
+  // the device those requests follow; proxies they meet are reported to the
+  // broker as the host's requests report them. Returns it; what they learn
   // (a proxy's 407, submitted credentials) stays in it, not in the host's.
   QvDevice* UseHostNetwork();
 

@@ -1,7 +1,8 @@
 // The module's outbound set-up: a device of the module's own runtime that
 // mirrors the host's proxy situation. The host's record is read once, as a
 // snapshot: its texts are guarded by the host's lock, which a module cannot
-// take, so the copy is made at one moment and never written back.
+// take, so the copy is made at one moment and never written back. What the
+// requests learn of a proxy is reported to the broker as the host's are.
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "common/device.h"
 #include "common/guarded_text.h"
 #include "net/outbound_state.h"
+#include "session/record_http_proxy.h"
 
 namespace {
 
@@ -56,5 +58,6 @@ QvDevice* QvPeerModule::UseHostNetwork() {
     }
   }
   SetOutboundDevice(&runtime_device);
+  InstallProxyReport();
   return &runtime_device;
 }

@@ -9,9 +9,9 @@
 #include "common/log.h"
 #include "diagnostic_module.h"
 #include "net/proxy_credentials.h"
-#include "net/record_http_proxy.h"
 #include "session/broker_endpoint.h"
 #include "session/jsp_response.h"
+#include "session/record_http_proxy.h"
 #include "session/run_jsp.h"
 
 namespace {

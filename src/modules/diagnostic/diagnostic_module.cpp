@@ -2,6 +2,7 @@
 // page output, and the library's life.
 #include "diagnostic_module.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,6 +33,7 @@ constexpr char kDiagOutputTemplate[] = "diagoutput.htx";
 // Milliseconds one connect, send or receive may take (setting
 // DiagnosticTimeout): a stalled relay or broker costs this much per step.
 constexpr int kDefaultTimeoutMs = 10000;
+constexpr int kMaxTimeoutMs = 600000;
 
 // Values from a proxy, the broker or the query are escaped on the page; the
 // verdict is the module's own HTML (its site name escaped when it is made).
@@ -141,8 +143,12 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
     return nullptr;
   }
   m_pNet = UseHostNetwork();
+  const int timeout =
+      QvSettings::GetInstance()->GetSettingInt("DiagnosticTimeout", kDefaultTimeoutMs, false);
   SetOutboundTimeout(static_cast<uint32_t>(
-      QvSettings::GetInstance()->GetSettingInt("DiagnosticTimeout", kDefaultTimeoutMs, false)));
+      timeout > 0 ? std::min(timeout, kMaxTimeoutMs) : kDefaultTimeoutMs));
+  // A peer that trickles bytes within each step's time still ends in time.
+  SetOutboundDeadline(OutboundTimeout() * 4);
   ParseString(query);
 
   const char* operation = GetCgiValue("operation");
