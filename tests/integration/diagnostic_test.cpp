@@ -59,9 +59,11 @@ size_t Count(const std::string& text, const std::string& part) {
 
 // peerserver with the plug-in and a broker; a stalled step costs a second.
 std::unique_ptr<PeerServer> StartServer(std::map<std::string, std::string> settings = {},
-                                        std::map<std::string, std::string> environment = {}) {
+                                        std::map<std::string, std::string> environment = {},
+                                        std::vector<std::string> broker_args = {}) {
   PeerServerOptions options;
   options.with_broker = true;
+  options.broker_args = std::move(broker_args);
   options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
   options.settings = {{"DiagnosticTimeout", "1000"}};
   options.settings.insert(settings.begin(), settings.end());
@@ -354,6 +356,28 @@ TEST(Diagnostic, WithoutASocketTheModuleStillRuns) {
   EXPECT_EQ(request.szUploadFile, nullptr);
   EXPECT_TRUE(fs::exists(broker.store_dir() / "_Yx_Logs.log"));
   EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
+}
+
+// The broker's "Diagnostic" message runs the plug-in with no browser: the
+// logs arrive and the message is acknowledged as carried out.
+TEST(Diagnostic, TheBrokersMessageRunsItWithoutABrowser) {
+  auto server = StartServer(
+      {}, {}, {"--message", "messageType=Diagnostic&operation=postfile,brkhttp,brkhttps&messageSID=9"});
+  if (!server) return;
+  QvBrokerFixture& broker = *server->broker();
+  EXPECT_TRUE(WaitUntil(
+      [&] { return broker.Admin("/admin/acks").find("&status=3&messageSID=9\n") != std::string::npos; },
+      std::chrono::seconds(30)))
+      << broker.Admin("/admin/acks");
+  // The module runs on a thread of its own, acknowledged or not.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return server->Log().find("QvDiagnosticModule: no socket, page not sent") != std::string::npos;
+      },
+      std::chrono::seconds(30)));
+  EXPECT_TRUE(fs::exists(broker.store_dir() / "_Yx_Logs.log"));
+  EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
 }
 
 #endif  // DIAGNOSTIC_MODULE
