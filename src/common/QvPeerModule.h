@@ -138,6 +138,17 @@ class QvPeerModule {
   QvDomain* GetDomain();
   QvUser* GetUser();
 
+  // Outbound requests (m_netUtil.ConnectRequest, RunJsp) run in the module's
+  // own runtime, which starts without a device and so would go direct. Call
+  // this once in Execute, after m_pRequest is set and before the first
+  // request: a device of this runtime (kept until the library unloads) is
+  // loaded from the settings, takes a snapshot of the host's proxy situation
+  // (m_pRequest->pDevice: proxy fields, credentials and flags) and becomes
+  // the device those requests follow; proxies they meet are reported to the
+  // broker as the host's requests report them. Returns it; what they learn
+  // (a proxy's 407, submitted credentials) stays in it, not in the host's.
+  QvDevice* UseHostNetwork();
+
   // Query text. URLDecode returns a new text (free it with delete[]); with
   // keep_separators, "%26" and "%3D" stay encoded.
   static char* URLDecode(const char* text, bool keep_separators);

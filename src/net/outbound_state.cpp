@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "common/bounded_copy.h"
@@ -26,12 +27,28 @@ constexpr const char kBrowserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.5; Windo
 struct ErrorLinePool {
   std::mutex mutex;
   std::vector<char*> free;
+  size_t in_use = 0;  // held by live threads
 };
 
 ErrorLinePool& Pool() {
-  static ErrorLinePool* pool = new ErrorLinePool();  // lives as long as the process
+  // Never destroyed: a thread may end after the static destructors ran.
+  alignas(ErrorLinePool) static unsigned char storage[sizeof(ErrorLinePool)];
+  static ErrorLinePool* pool = new (storage) ErrorLinePool();
   return *pool;
 }
+
+// A module's copy of this runtime is unloaded after its call, once every
+// thread that took a buffer has ended; the recycled buffers would be lost
+// with it. They are freed then, but only when no thread holds one.
+struct PoolReaper {
+  ~PoolReaper() {
+    ErrorLinePool& pool = Pool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (pool.in_use != 0) return;
+    for (char* buffer : pool.free) delete[] buffer;
+    std::vector<char*>().swap(pool.free);
+  }
+} g_pool_reaper;
 
 struct ThreadErrorLine {
   char* buffer = nullptr;
@@ -39,6 +56,7 @@ struct ThreadErrorLine {
     if (buffer == nullptr) return;
     std::lock_guard<std::mutex> lock(Pool().mutex);
     Pool().free.push_back(buffer);
+    --Pool().in_use;
   }
 };
 
@@ -84,6 +102,7 @@ char* ThreadErrorLineBuffer() {
     } else {
       line.buffer = new char[kErrorLineSize]();
     }
+    ++Pool().in_use;
   }
   return line.buffer;
 }

@@ -10,6 +10,7 @@
 #include "options.h"
 #include "pages.h"
 #include "recorder.h"
+#include "relays.h"
 #include "server.h"
 #include "sys.h"
 #include "tls.h"
@@ -84,7 +85,16 @@ int main(int argc, char** argv) {
     }
   }
 
+  Relays relays;
+  std::vector<RelayMode> relayModes;
+  for (const auto& mode : options.relays) relayModes.push_back(*ParseRelayMode(mode));
+  if (error = relays.Replace(relayModes); !error.empty()) return Fail(error);
+  std::vector<std::string> proxies = options.proxies;
+  for (const auto& endpoint : relays.Endpoints()) proxies.push_back(endpoint);
+  state.SetProxies(proxies);
+
   Pages pages(state, recorder, options.storeDir);
+  pages.SetRelays(&relays);
   Server server(options, pages, tls.get());
   if (error = server.Start(); !error.empty()) return Fail(error);
 
@@ -97,5 +107,6 @@ int main(int argc, char** argv) {
 
   sys::WaitForStopSignal();
   server.Stop();
+  relays.Stop();
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "relays.h"
+
 #include <charconv>
 
 namespace qvbroker {
@@ -90,6 +92,8 @@ std::string_view Usage() {
   --device QUERY        register a device: deviceUID=U&deviceSID=S[&brokerKey=K]
                         [&loggedIn=0|1][&ip=A][&remoteip=A][&fw=N], repeatable
   --proxies LIST        relay proxies for ProxyList: host:port;host:port
+  --relay MODE          open a relay on loopback and list it in ProxyList, repeatable;
+                        MODE is accept, refuse, stall or once
   --fail RULE           MODE for every page or Page=MODE, repeatable; MODE is
                         none, refuse, close, reset, garbage, stall, status=NNN, http=NNN
                         (refuse: plain ports without a mode of their own)
@@ -148,6 +152,9 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, st
         out->proxies.emplace_back(entry);
         rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
       }
+    } else if (arg == "--relay") {
+      if (!ParseRelayMode(value)) return bad();
+      out->relays.push_back(value);
     } else if (arg == "--fail") {
       auto rule = ParseFailRule(value);
       if (!rule) return bad();

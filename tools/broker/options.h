@@ -51,6 +51,7 @@ struct Options {
   std::vector<std::string> messages;
   std::vector<std::string> devices;   // admin/device queries
   std::vector<std::string> proxies;   // host:port
+  std::vector<std::string> relays;    // relay modes, opened at start
   std::vector<FailRule> failRules;    // page rules; refuse is folded into the ports
   bool open = false;
   int readTimeoutMs = 10000;

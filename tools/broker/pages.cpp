@@ -216,8 +216,29 @@ Reply Pages::Admin(const HttpRequest& request) {
     state_.SetProxies(std::move(proxies));
     return AdminText(200, "ok\n");
   }
+  if (path == "/admin/relays" && relays_ != nullptr) {
+    if (decoded.empty()) return AdminText(200, relays_->List());
+    std::vector<RelayMode> modes;
+    if (decoded != "none") {
+      std::string_view rest = decoded;
+      while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        auto mode = ParseRelayMode(rest.substr(0, comma));
+        if (!mode) return AdminText(400, "relays: MODE[,MODE...] (accept, refuse, stall, once) or none\n");
+        modes.push_back(*mode);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      }
+    }
+    if (std::string error = relays_->Replace(modes); !error.empty()) {
+      state_.SetProxies({});
+      return AdminText(500, error + "\n");
+    }
+    state_.SetProxies(relays_->Endpoints());
+    return AdminText(200, relays_->List());
+  }
   return AdminText(404, "admin pages: message[/DEVICE]?MSG messages device?QUERY devices requests "
-                        "request/N acks fail[?RULE|?clear] proxies[?LIST|?none]\n");
+                        "request/N acks fail[?RULE|?clear] proxies[?LIST|?none] "
+                        "relays[?MODE,MODE|?none]\n");
 }
 
 }  // namespace qvbroker

@@ -12,6 +12,7 @@
 #include "http_request.h"
 #include "options.h"
 #include "recorder.h"
+#include "relays.h"
 
 namespace qvbroker {
 
@@ -38,6 +39,9 @@ class Pages {
 
   // raw: the bytes received; request: parsed from them when state is
   // kComplete. An incomplete request is recorded and left unanswered.
+  // The relays the admin page may replace; must outlive this object.
+  void SetRelays(Relays* relays) { relays_ = relays; }
+
   Reply Handle(std::string_view raw, ParseState state, const HttpRequest& request,
                const ConnectionInfo& connection);
 
@@ -50,6 +54,7 @@ class Pages {
   BrokerState& state_;
   Recorder& recorder_;
   const std::string storeDir_;
+  Relays* relays_ = nullptr;
 };
 
 // "Heartbeat" for "/asys/Heartbeat.jsp"; empty when the path is not a page.

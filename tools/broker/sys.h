@@ -14,7 +14,12 @@ namespace qvbroker::sys {
 // Binds 127.0.0.1:port (0 = any free port). With listen == false the socket
 // stays bound but refuses connections: the port is reserved for the test and
 // a connect to it is answered with a reset. Returns the fd, or -1 with *error.
-int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error);
+// backlog: how many connections wait for accept; 0 lets exactly one in
+// (Linux), after which new connections are neither refused nor accepted.
+int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error, int backlog = 64);
+
+// A connection to 127.0.0.1:port, or -1.
+int ConnectLoopback(uint16_t port);
 
 struct Accepted {
   int fd = -1;

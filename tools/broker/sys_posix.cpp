@@ -13,7 +13,7 @@
 
 namespace qvbroker::sys {
 
-int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error) {
+int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error, int backlog) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = std::string("socket: ") + std::strerror(errno);
@@ -30,7 +30,7 @@ int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error)
     ::close(fd);
     return -1;
   }
-  if (listen && ::listen(fd, 64) != 0) {
+  if (listen && ::listen(fd, backlog) != 0) {
     *error = std::string("listen: ") + std::strerror(errno);
     ::close(fd);
     return -1;
@@ -38,6 +38,20 @@ int OpenTcp(uint16_t port, bool listen, uint16_t* boundPort, std::string* error)
   socklen_t len = sizeof addr;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   *boundPort = ntohs(addr.sin_port);
+  return fd;
+}
+
+int ConnectLoopback(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
   return fd;
 }
 

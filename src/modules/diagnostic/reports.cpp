@@ -1,0 +1,182 @@
+// What the module sends away: the log upload, the reports of single results
+// to the broker, and the help redirect. Nothing that leaves carries a
+// password: proxy credentials and device and broker keys become "*".
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "common/device.h"
+#include "common/guarded_text.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "diagnostic_module.h"
+#include "net/upload_files.h"
+#include "net/url_escape.h"
+#include "session/broker_endpoint.h"
+#include "session/jsp_response.h"
+#include "session/run_jsp.h"
+
+namespace {
+
+constexpr char kBoundary[] = "------------~!#~!#~!#~!#";
+constexpr size_t kHelpSize = 512;
+// A log beyond this is sent cut; the debug logs rotate long before.
+constexpr std::streamsize kMaxFileBytes = 64 << 20;
+
+std::string Or(const char* text) { return text != nullptr ? text : ""; }
+
+bool ReadFile(const std::string& name, std::string* bytes) {
+  std::ifstream file(name, std::ios::binary);
+  if (!file) return false;
+  std::string content(static_cast<size_t>(kMaxFileBytes), '\0');
+  file.read(content.data(), kMaxFileBytes);
+  content.resize(static_cast<size_t>(file.gcount()));
+  bytes->append(content);
+  return true;
+}
+
+// The password half of "user:password" is a secret of its own: a log may
+// show it apart.
+void AddCredentials(std::vector<std::string>& secrets, const std::string& credentials) {
+  if (credentials.empty()) return;
+  secrets.push_back(credentials);
+  size_t colon = credentials.find(':');
+  if (colon != std::string::npos) secrets.push_back(credentials.substr(colon + 1));
+}
+
+}  // namespace
+
+std::vector<std::string> QvDiagnosticModule::Secrets() const {
+  std::vector<std::string> secrets;
+  const QvProxyVars& vars = m_pNet->GetProxyVars();
+  AddCredentials(secrets, ReadGuarded(vars.szCreds));
+  secrets.push_back(ReadGuarded(vars.szCreds64));
+  const char* creds = const_cast<QvDiagnosticModule*>(this)->GetCgiValue("creds");
+  AddCredentials(secrets, Or(creds));
+  QvSettings* settings = QvSettings::GetInstance();
+  if (auto stored = settings->GetSetting("DeviceKey"); stored && *stored != "0") {
+    secrets.push_back(*stored);
+  }
+  char key[2048];
+  settings->DeviceKey(key, sizeof key);
+  secrets.emplace_back(key);
+  secrets.push_back(m_pNet->GetBrokerKey());
+  if (m_pRequest != nullptr && m_pRequest->pDevice != nullptr) {
+    secrets.push_back(m_pRequest->pDevice->GetBrokerKey());
+  }
+  return secrets;
+}
+
+std::string QvDiagnosticModule::Secret(const std::string& text) const {
+  return Redact(text, Secrets());
+}
+
+std::string QvDiagnosticModule::PostFile(const char* file_name) {
+  QvLog* log = QvLog::GetInstance();
+  std::unique_ptr<char[]> decoded(URLDecode(file_name, false));
+  const std::string name = decoded != nullptr ? decoded.get() : std::string(kDebugLogSetName);
+  // A page may name the file: only the logs or a plain name here, never a
+  // path to elsewhere on the machine.
+  if (!IsUploadableName(name)) {
+    log->Write(std::string("QvDiagnosticModule: upload refused: ") + name, 1);
+    return "-1";
+  }
+  std::string bytes;
+  if (name == kDebugLogSetName) {
+    for (const std::string& part : DebugLogSet()) (void)ReadFile(part, &bytes);
+  } else if (!ReadFile(name, &bytes)) {
+    log->Write(std::string("QvDiagnosticModule: cannot open ") + name, 1);
+    return "-1";
+  }
+
+  // The copy that leaves, with the secrets blanked; a name without '%' or
+  // '+', which the upload decodes.
+  static std::atomic<unsigned> uploads{0};
+  const std::string copy = "QvDiagUpload" + std::to_string(++uploads) + ".tmp";
+  {
+    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+    const std::string redacted = Redact(std::move(bytes), Secrets());
+    out.write(redacted.data(), static_cast<std::streamsize>(redacted.size()));
+    if (!out.flush()) {
+      log->Write(std::string("QvDiagnosticModule: cannot write ") + copy, 1);
+      std::remove(copy.c_str());
+      return "-1";
+    }
+  }
+
+  QvDomain* domain = GetDomain();
+  const std::string device_sid = m_pNet->GetDeviceSID();
+  const bool registered = device_sid != "None";
+  const std::string b = kBoundary;
+  std::string path = "/asys/PostLog.jsp?";
+  path += "--" + b + "\r\nContent-Disposition: form-data; name=\"domainSID\"\r\n\r\n" +
+          Or(domain->m_szDomainSID) + "\r\n--" + b +
+          "\r\nContent-Disposition: form-data; name=\"vendorSID\"\r\n\r\n" +
+          Or(domain->m_szVendorSID) + "\r\n--" + b +
+          "\r\nContent-Disposition: form-data; name=\"brokerSID\"\r\n\r\n" +
+          Or(domain->m_szBrokerSID) + "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"" +
+          (registered ? "deviceSID" : "deviceUID") + "\"\r\n\r\n" +
+          (registered ? device_sid : m_pNet->GetDeviceUID()) + "\r\n--" + b +
+          "\r\nContent-Disposition: form-data; name=\"asysFile\"; filename=\"" + name +
+          "\"\r\nContent-Type: text/plain\r\n\r\n";
+
+  QvBrokerEndpoint* endpoint = m_pNet->GetEndpoint();
+  const std::string host = endpoint != nullptr ? endpoint->GetBrokerIP() : std::string();
+  char* previous = m_pRequest->szUploadFile;
+  m_szUploadName = copy;
+  m_pRequest->szUploadFile = m_szUploadName.data();
+  ForgetErrorLine();
+  std::string stream;
+  const int rc = m_netUtil.ConnectRequest(host.c_str(), endpoint ? endpoint->GetCurrentPort() : 0,
+                                          path.c_str(), &stream, m_pRequest, false, false, false, 0,
+                                          true);
+  // The record outlives this object: it must not keep pointing into it.
+  m_pRequest->szUploadFile = previous;
+  m_szTestLine = Or(m_netUtil.GetLastErrorLine());
+  std::remove(copy.c_str());
+  QvJspResponse scratch;
+  (void)scratch.BuildResponse(stream.c_str());
+  if (rc == 0) return "200";
+  const std::string code = GetRetFromHdr();
+  return code.empty() ? "-1" : code;
+}
+
+int QvDiagnosticModule::ReportDiagnostics(const char* result, const char* operation,
+                                          const char* target_sid, const char* incident_id) {
+  QvDomain* domain = GetDomain();
+  std::string uri = "/asys/ReportDiagnostics.jsp?domainSID=" + Or(domain->m_szDomainSID) +
+                    "&vendorSID=" + Or(domain->m_szVendorSID) +
+                    "&brokerSID=" + Or(domain->m_szBrokerSID) + "&ipAddress=" + m_pNet->GetIP() +
+                    "&result=" + EscapeUrlValue(Secret(Or(result)));
+  uri += "&deviceSID=" + m_pNet->GetDeviceSID();
+  if (incident_id != nullptr) uri += std::string("&clientIncidentLID=") + incident_id;
+  if (m_bHasQuerySID) uri += "&querySID=" + m_szQuerySID;
+  if (target_sid != nullptr) uri += std::string("&targetDeviceSID=") + target_sid;
+  const std::string name = operation != nullptr ? operation : m_szOperation;
+  if (!name.empty()) uri += "&operation=" + EscapeUrlValue(name);
+
+  QvBrokerEndpoint* endpoint = m_pNet->GetEndpoint();
+  QvJspResponse response;
+  // Its own request: the error line of the test it reports stays.
+  const int rc = RunJsp(BrokerHost().c_str(), endpoint ? endpoint->GetCurrentPort() : 0,
+                        uri.c_str(), &response, false);
+  QvLog* log = QvLog::GetInstance();
+  if (rc == 0 && response.IsOK()) {
+    log->Write("ReportDiagnostics sent:" + Secret(Or(result)) + " " + m_szOperation, 3);
+  } else {
+    log->WriteNumber("ReportDiagnostics call failed:", rc, 3);
+  }
+  return rc;
+}
+
+char* QvDiagnosticModule::DisplayHelp() {
+  std::unique_ptr<char[]> prefix(GetRedirectURL(nullptr));
+  std::string text = std::string(prefix.get()) + "qvstatus=200&file=..\\doc\\troubleshoot.chm&page=";
+  std::string page = Or(GetCgiValue("page"));
+  // At most 512 bytes with the terminator: the page name is cut.
+  const size_t room = kHelpSize - 1 - 2 - std::min(text.size(), kHelpSize - 3);
+  text += page.substr(0, room) + "\n\n";
+  return QvNewText(text.data(), text.size());
+}
