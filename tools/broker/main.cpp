@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     case ParseOutcome::kHelp:
       std::cout << Usage();
       return 0;
+    case ParseOutcome::kVersion:
+      std::cout << kVersionText;
+      return 0;
     case ParseOutcome::kError:
       std::cerr << "qvbroker: " << error << "\n" << Usage();
       return 2;

@@ -99,7 +99,7 @@ std::string_view Usage() {
                         (refuse: plain ports without a mode of their own)
   --open                accept heartbeats from devices never seen before
   --read-timeout MS     give up on a silent client after MS (default 10000)
-  --help
+  --help, --version
 )";
 }
 
@@ -109,6 +109,7 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, st
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") return ParseOutcome::kHelp;
+    if (arg == "--version") return ParseOutcome::kVersion;
     if (arg == "--open") {
       out->open = true;
       continue;

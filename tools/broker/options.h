@@ -57,7 +57,9 @@ struct Options {
   int readTimeoutMs = 10000;
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+inline constexpr char kVersionText[] = "qvbroker 1.0, a broker simulator for peerserver 3.6.1\n";
 
 ParseOutcome ParseOptions(const std::vector<std::string>& args, Options* out, std::string* error);
 std::string_view Usage();

@@ -133,6 +133,7 @@ void FailRulesAndOptions() {
   CHECK(o.plainPorts[1].mode.kind == FailMode::kStall);  // a port's own mode stays
   CHECK(o.proxies.size() == 2 && o.failRules.empty());
   CHECK(ParseOptions({"--port"}, &o, &error) == ParseOutcome::kError);
+  CHECK(ParseOptions({"--port", "0", "--version"}, &o, &error) == ParseOutcome::kVersion);
   CHECK(ParseOptions({"--port", "-1"}, &o, &error) == ParseOutcome::kError);
   CHECK(ParseOptions({"--proxies", "nohost"}, &o, &error) == ParseOutcome::kError);
   CHECK(ParseOptions({"--message", "a\rb"}, &o, &error) == ParseOutcome::kError);
