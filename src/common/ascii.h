@@ -17,6 +17,16 @@ constexpr bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Without leading blanks and tabs, and trailing blanks, tabs and CR: a
+// header or settings line as received.
+constexpr std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 // Whether text (which may be null) contains part, case-sensitive: the test
 // the routing rules make on paths and queries.
 inline bool ContainsText(const char* text, const char* part) {

@@ -6,14 +6,6 @@
 
 namespace {
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 bool IsIPv4Literal(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
@@ -31,11 +23,11 @@ RequestOrigin ReadRequestOrigin(std::string_view text) {
     text.remove_prefix(line_end + 1);
     line_end = text.find('\n');
     std::string_view line = text.substr(0, line_end);
-    if (Trim(line).empty()) break;
+    if (TrimBlanks(line).empty()) break;
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     std::string_view name = line.substr(0, colon);
-    std::string value(Trim(line.substr(colon + 1)));
+    std::string value(TrimBlanks(line.substr(colon + 1)));
     if (EqualsIgnoreCase(name, "Host")) {
       origin.host = std::move(value);
     } else if (EqualsIgnoreCase(name, "Sec-Fetch-Site")) {
