@@ -1,6 +1,5 @@
 #include "support/http_client.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -13,18 +12,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int Connect(const char* local_address, uint16_t port) {
+int Connect(uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (local_address != nullptr) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, local_address, &local.sin_addr) != 1 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      ::close(fd);
-      return -1;
-    }
-  }
   sockaddr_in remote{};
   remote.sin_family = AF_INET;
   remote.sin_port = htons(port);
@@ -69,34 +59,11 @@ void ReadToClose(int fd, std::chrono::milliseconds timeout, HttpExchange* exchan
     }
     if (n < 0 && errno == EINTR) continue;
     exchange->closed = true;
-    exchange->reset = n < 0;
     return;
   }
 }
 
-HttpExchange Run(const char* local_address, uint16_t port, std::string_view request,
-                 std::chrono::milliseconds timeout) {
-  HttpExchange exchange;
-  int fd = Connect(local_address, port);
-  if (fd < 0) return exchange;
-  exchange.connected = true;
-  // A server that closes early may refuse the rest; its answer still counts.
-  if (!request.empty()) SendAll(fd, request);
-  ReadToClose(fd, timeout, &exchange);
-  ::close(fd);
-  return exchange;
-}
-
 }  // namespace
-
-HttpExchange Exchange(uint16_t port, std::string_view request, std::chrono::milliseconds timeout) {
-  return Run(nullptr, port, request, timeout);
-}
-
-HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port, std::string_view request,
-                          std::chrono::milliseconds timeout) {
-  return Run(local_address.c_str(), port, request, timeout);
-}
 
 std::string FileAnswer(std::string_view type, std::string_view bytes) {
   std::string answer = "HTTP/1.0 200 OK\nContent-Type: ";
@@ -105,14 +72,16 @@ std::string FileAnswer(std::string_view type, std::string_view bytes) {
 }
 
 HttpExchange Get(uint16_t port, std::string_view target) {
-  std::string request = "GET ";
-  request.append(target).append(" HTTP/1.0\r\n\r\n");
-  return Exchange(port, request);
+  OpenConnection connection(port);
+  connection.Send("GET " + std::string(target) + " HTTP/1.0\r\n\r\n");
+  return connection.Finish();
 }
 
-OpenConnection::OpenConnection(uint16_t port) : fd_(Connect(nullptr, port)) {}
+OpenConnection::OpenConnection(uint16_t port) : fd_(Connect(port)) {}
 
-OpenConnection::~OpenConnection() { Close(); }
+OpenConnection::~OpenConnection() {
+  if (fd_ >= 0) ::close(fd_);
+}
 
 OpenConnection::OpenConnection(OpenConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)) {}
@@ -128,9 +97,4 @@ HttpExchange OpenConnection::Finish(std::chrono::milliseconds timeout) {
 
 void OpenConnection::ShutdownWrite() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
-}
-
-void OpenConnection::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
 }

@@ -14,19 +14,11 @@ struct HttpExchange {
   // The server ended the connection (orderly or by reset) before the
   // deadline; false means it was still open when the test gave up.
   bool closed = false;
-  bool reset = false;
   std::string answer;  // every byte received
 };
 
 inline constexpr std::chrono::milliseconds kAnswerTimeout{20000};
 
-// Sends request to 127.0.0.1:port and reads until the server closes.
-HttpExchange Exchange(uint16_t port, std::string_view request,
-                      std::chrono::milliseconds timeout = kAnswerTimeout);
-// The same from another loopback address (127.0.0.2...), which the server
-// sees as a different host.
-HttpExchange ExchangeFrom(const std::string& local_address, uint16_t port, std::string_view request,
-                          std::chrono::milliseconds timeout = kAnswerTimeout);
 // "GET <target> HTTP/1.0" and an empty line.
 HttpExchange Get(uint16_t port, std::string_view target);
 // What the server answers for a file of that type and content.
@@ -50,7 +42,6 @@ class OpenConnection {
   void ShutdownWrite();
   // Reads until the server closes, bounded by timeout.
   HttpExchange Finish(std::chrono::milliseconds timeout = kAnswerTimeout);
-  void Close();
 
  private:
   int fd_ = -1;

@@ -15,9 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kModules[] =
-    "QvExampleModule.dll;BytesSentModule.dll;ThrowingModule.dll;NoExportsModule.dll;"
-    "SlowModule.dll;";
+constexpr const char* kModules[] = {"QvExampleModule.dll", "ThrowingModule.dll", "SlowModule.dll"};
 
 long ThreadCount() {
   long count = 0;
@@ -28,25 +26,20 @@ long ThreadCount() {
   return count;
 }
 
-void CopyModule(const fs::path& root, const char* built, const char* listed) {
-  fs::copy_file(fs::path(TEST_MODULE_DIR) / built, root / listed,
-                fs::copy_options::overwrite_existing);
-}
-
 }  // namespace
 
 LocalServer& LocalServer::Instance() {
   static LocalServer* server = new LocalServer();  // never destroyed: threads use it
-  server->EnterWorkDir();
+  std::error_code ignored;
+  if (fs::current_path(ignored) != server->work_) fs::current_path(server->work_, ignored);
   return *server;
 }
 
 LocalServer::LocalServer() {
   dir_ = MakeTempDir("qvserver-");
   work_ = dir_ / "work";
-  doc_ = dir_ / "doc";
   root_ = dir_ / "root";
-  for (const fs::path& made : {work_, doc_, root_, work_ / "vclient", root_ / "vclient"}) {
+  for (const fs::path& made : {dir_ / "doc", root_, work_ / "vclient"}) {
     fs::create_directories(made);
   }
   if (!Start()) port_ = 0;
@@ -67,34 +60,19 @@ LocalServer::LocalServer() {
 
 bool LocalServer::Start() {
   WriteText(work_ / "vclient" / "port.htx", "var QvPort = [%PORT%];\n");
-  WriteText(root_ / "index.html", "<html><body><h1>Start</h1></body></html>\n");
-  WriteText(root_ / "vclient" / "engine.html", "<html><body>Device</body></html>\n");
-  WriteText(root_ / "vclient" / "status.js", "var shown = 1;\n");
-  WriteText(root_ / "empty.html", "");
-  WriteText(root_ / "secret.txt", "not for the browser\n");
-  big_file_.resize(3 * 8192 + 123);
-  for (size_t i = 0; i < big_file_.size(); ++i) {
-    big_file_[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  std::string listed;
+  for (const char* module : kModules) {
+    fs::copy_file(fs::path(TEST_MODULE_DIR) / module, root_ / module,
+                  fs::copy_options::overwrite_existing);
+    listed += std::string(module) + ";";
   }
-  WriteText(root_ / "big.bin", big_file_);
-  CopyModule(root_, "QvExampleModule.dll", "QvExampleModule.dll");
-  CopyModule(root_, "BytesSentModule.dll", "BytesSentModule.dll");
-  CopyModule(root_, "ThrowingModule.dll", "ThrowingModule.dll");
-  CopyModule(root_, "NoExportsModule.dll", "NoExportsModule.dll");
-  CopyModule(root_, "SlowModule.dll", "SlowModule.dll");
-  CopyModule(root_, "QvExampleModule.dll", "QvTransferModule.dll");
-  CopyModule(root_, "QvExampleModule.dll", "QvShareModule.dll");
-
   fs::current_path(work_);
-  configured_port_ = FreeLoopbackPort();
+  const uint16_t configured_port = FreeLoopbackPort();
   WriteText("vane.ini", IniText({{"LogLevel", "3"},
-                                 {"AppPort", std::to_string(configured_port_)},
+                                 {"AppPort", std::to_string(configured_port)},
                                  {"AppPath", root_.string()},
                                  {"AllowHosts", "127.0.0.1"},
-                                 {"AllowFiles", "*.html;*.bin;*.js;vclient"},
-                                 {"AppIP", "127.0.0.1"},
-                                 {"DefaultPage", kDefaultPage},
-                                 {"Modules", kModules}}));
+                                 {"Modules", listed}}));
   QvLog::ReleaseInstance();
   QvSettings::ReleaseInstance();
 
@@ -110,7 +88,7 @@ bool LocalServer::Start() {
   static platform::ProcessLock lock;
   platform::InitProcessLock(&lock);
   ServerStartParams params;
-  params.nPort = configured_port_;
+  params.nPort = configured_port;
   const std::string root = root_.string();
   params.szWebRoot = root.c_str();
   params.pDevice = device_;
@@ -129,9 +107,4 @@ bool LocalServer::Start() {
 int LocalServer::UseCount(const char* module) const {
   QvModule* entry = device_->FindModule(module);
   return entry != nullptr ? entry->GetUseCount() : -1;
-}
-
-void LocalServer::EnterWorkDir() const {
-  std::error_code ignored;
-  if (fs::current_path(ignored) != work_) fs::current_path(work_, ignored);
 }

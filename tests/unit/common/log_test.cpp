@@ -103,16 +103,6 @@ TEST_F(LogTest, FailedRotationWritesErrorEntriesAndKeepsLogging) {
   EXPECT_TRUE(trace.ends_with(": after\n"));
 }
 
-TEST_F(LogTest, ErrorEntryFormat) {
-  QvLog* log = Open("LogLevel=1\n");
-  log->WriteError("Exception writing log statement!", nullptr, nullptr);
-  log->WriteError("Bad", "42", "more");
-  EXPECT_EQ(ReadText("QvErrLog.log"),
-            "Exception writing log statement!(ErrCode: Unknown)\nBad(ErrCode: 42 Details: more)\n");
-  EXPECT_EQ(Messages(),
-            (Lines{"Exception writing log statement!: Unknown", "Bad: 42", "Bad: more"}));
-}
-
 TEST_F(LogTest, DropsTheLineWhenTheMutexIsHeldForFiveSeconds) {
   QvLog* log = Open("LogLevel=1\n");
   platform::FileLock other_process("LOG_MUTEX.lock");

@@ -35,7 +35,6 @@ std::string Bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
-const std::string kBody = "StatusCode=200\r\nName=OK\r\nDescription=done\r\nDetails=\r\n";
 const std::string kConnectAck = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
 
 // Bytes to read (0: the header block), then the reply to send (if any).
@@ -121,31 +120,18 @@ class ConnectRequestTest : public OutboundTest {
 
 }  // namespace
 
-// Direct GETs and proxied plain GETs are checked on the wire below and by
-// the broker's tests.
-TEST(RequestTemplates, SecureGetUploadAndConnectTexts) {
+// Direct requests and uploads, and CONNECT with and without credentials, are
+// checked on the wire by the broker's and squid's tests.
+TEST(RequestTemplates, ProxiedSecureGetAndUploadTexts) {
   RequestRoute proxy;
   proxy.url_prefix = AbsoluteUrlPrefix("broker.example", 8080);
   proxy.pragma = true;
   proxy.credentials = "Zm9v";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {FormatSecureGetRequest(proxy, "/x", "YxnetAsys"),
-       "GET http://broker.example:8080/x SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n"
-       "Pragma: no-cache\nProxy-Authorization: Basic Zm9v\n\n"},
-      {FormatUploadHeader(RequestRoute{}, "/asys/PostLog.jsp", "YxnetAsys", "10.1.2.3", 1234),
-       "POST /asys/PostLog.jsp HTTP/1.1\nUser-Agent: YxnetAsys/3.6.1\nHost: 10.1.2.3\n"
-       "Content-Length: 1234\n"
-       "Content-Type: multipart/form-data; boundary=------------~!#~!#~!#~!#\n"
-       "Connection: Keep-Alive\nCache-Control: no-cache\n \n\n"},
-      {FormatUploadHeader(proxy, "/asys/PostLog.jsp", "A", "h", 0).substr(0, 51),
-       "POST http://broker.example:8080/asys/PostLog.jsp HT"},
-      {FormatConnectRequest("10.0.0.1", 443, "YxnetAsys", ""),
-       "CONNECT 10.0.0.1:443 HTTP/1.0\nUser-Agent: YxnetAsys\nPragma: no-cache\n\n"},
-      {FormatConnectRequest("b", 8443, "Mozilla/4.0 (x)", "Zm9v"),
-       "CONNECT b:8443 HTTP/1.0\nUser-Agent: Mozilla/4.0 (x)\nPragma: no-cache\n"
-       "Proxy-Authorization: Basic Zm9v\n\n"},
-  };
-  for (const auto& [formatted, expected] : cases) EXPECT_EQ(formatted, expected);
+  EXPECT_EQ(FormatSecureGetRequest(proxy, "/x", "YxnetAsys"),
+            "GET http://broker.example:8080/x SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n"
+            "Pragma: no-cache\nProxy-Authorization: Basic Zm9v\n\n");
+  EXPECT_TRUE(FormatUploadHeader(proxy, "/asys/PostLog.jsp", "A", "h", 0)
+                  .starts_with("POST http://broker.example:8080/asys/PostLog.jsp HTTP/1.1\n"));
 }
 
 TEST(AnswerChunks, StatusLinesEndTheRequestOnlyAtTheStartOfAChunk) {
@@ -172,18 +158,11 @@ TEST(AnswerChunks, ErrorLineStopsAtTheLineEndOrAt127Characters) {
   EXPECT_EQ(ErrorLineOf(longer), longer.substr(0, 127));
 }
 
-TEST_F(ConnectRequestTest, DirectGetKeepsTheBodyAfterTheHeaders) {
-  RecordingPeer origin("HTTP/1.1 200 OK\r\nServer: Resin/3.0\r\n\r\n" + kBody);
+// Plain direct requests and their answers are checked against qvbroker.
+TEST_F(ConnectRequestTest, RawAnswersKeepTheirHeadersAndTheBrowserAgentReplacesOurs) {
   std::string response;
-  EXPECT_EQ(Get("127.0.0.1", origin.port(), "/asys/Heartbeat.jsp?deviceSID=7", &response), 0);
-  EXPECT_EQ(response, kBody + std::string(1, '\0'));
-  EXPECT_EQ(origin.Requests().at(0),
-            "GET /asys/Heartbeat.jsp?deviceSID=7 HTTP/1.0\nUser-Agent: YxnetAsys/3.6.1\n \n\n");
-
-  // Raw answers keep their headers; the browser agent replaces ours.
   RecordingPeer raw("HTTP/1.0 200 OK\r\n\r\nraw");
   SetBrowserAgent(true);
-  response.clear();
   const int result = Get("127.0.0.1", raw.port(), "/x", &response, 0, true);
   SetBrowserAgent(false);
   EXPECT_EQ(result, 0);
@@ -246,17 +225,15 @@ TEST(ConnectReply, IncompleteOrMissingStatusesAreOther) {
   EXPECT_EQ(JudgeConnectReply(""), TunnelReply::kOther);
 }
 
+// squid's tests check the report itself; a second success, or a registered
+// device's, is not reported.
 TEST_F(ProxyTunnelTest, SuccessIsReportedOnceAndOnlyForAnUnregisteredDevice) {
-  EXPECT_TRUE(Tunnel("HTTP/1.0  200 Connection established\r\n\r\n", "Zm9vOmJhcg=="));
-  EXPECT_EQ(PeerRead(), FormatConnectRequest("broker.example", 443, "YxnetAsys", "Zm9vOmJhcg=="));
+  EXPECT_TRUE(Tunnel("HTTP/1.0  200 Connection established\r\n\r\n"));
   EXPECT_TRUE(TestOutboundDevice().GetTunnelOK());
   ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_NE(broker.Requests()[0].find("&proxyID=http&proxy_is_socks=No"
-                                      "&retcode=HTTP%2F1.0%20%20200%20Connection%20establi"
-                                      "&credType=util%20estbProxy HTTP/1.0\n"),
+  EXPECT_NE(broker.Requests()[0].find("&retcode=HTTP%2F1.0%20%20200%20Connection%20establi&"),
             std::string::npos)
       << broker.Requests()[0];
-  EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
   EXPECT_TRUE(Tunnel("HTTP/1.1 200 OK\r\n\r\n"));
   Settings("0", "S-77");
   EXPECT_TRUE(Tunnel("HTTP/1.1 200 OK\r\n\r\n"));
@@ -308,17 +285,10 @@ TEST(Socks5Messages, BoundsAndRepliesJudgedOnlyOnTheBytesReceived) {
   EXPECT_EQ(SocksReplySecondByte(Bytes({5})), -1);
 }
 
-// A refused authentication does not stop the connect request.
-TEST_F(SocksNegotiationTest, UsernamePasswordAuthentication) {
-  SubmitProxyCredentials(Vars(), "alice:s3cret");
-  Peer({{3, Bytes({5, 2})}, {14, Bytes({1, 1})}, {10, kConnectAck}});
-  EXPECT_TRUE(Connect(true, "YWxpY2U6czNjcmV0"));
-  EXPECT_EQ(PeerRead(), Bytes({5, 1, 2, 1, 5}) + "alice" + Bytes({6}) + "s3cret" +
-                            Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0x1F, 0x90}));
-  EXPECT_TRUE(TestOutboundDevice().GetTunnelOK());
-
-  // An empty user makes the request begin 01 00: a one-byte answer must not
-  // read as success from what was sent.
+// dante checks the method with a right and a wrong password. An empty user
+// makes the request begin 01 00: a one-byte answer must not read as success
+// from what was sent.
+TEST_F(SocksNegotiationTest, ShortOrMissingCredentials) {
   SubmitProxyCredentials(Vars(), ":pw");
   Peer({{3, Bytes({5, 2})}, {5, Bytes({1})}, {10, kConnectAck}});
   EXPECT_TRUE(Connect(true, "OnB3"));

@@ -125,7 +125,7 @@ TEST(ReceiveRequest, OneReceiveIsTheRequest) {
   EXPECT_EQ(ReceiveRequest(&request, buffer.data(), kReceiveBufferSize), 0);
 }
 
-// The bodies are checked on the wire by the local server's tests.
+// The bodies are checked on the wire against the real program.
 TEST(SendErrorBody, NothingOutOfTheTable) {
   LoopbackPair pair;
   tagREQUEST request{};
@@ -178,8 +178,8 @@ class IsDllTest : public ::testing::Test {
   QvDevice* previous = nullptr;
 };
 
-// Lower-case names and paths below directories are checked end to end by
-// the local server's tests.
+// Lower-case names and paths below directories are checked on the wire
+// against the real program.
 TEST_F(IsDllTest, ALowerCaseDllNamingAListedModule) {
   EXPECT_TRUE(isDLL("/web/QvExampleModule.dll"));
   EXPECT_FALSE(isDLL("/web/QvExampleModule.DLL"));  // a file request
