@@ -145,8 +145,16 @@ TEST(CommandLine, OnATerminalItSaysWhereItIsAndWhatWentWrong) {
       std::erase(text, '\r');
       return text;
     };
-    ASSERT_TRUE(WaitUntil([&] { return output_of().find(start) != std::string::npos; }, kWait))
-        << server.Output();
+    // The terminal passes the lines on one by one: wait for the last.
+    auto all_there = [&] {
+      const std::string text = output_of();
+      if (text.find(start) == std::string::npos) return false;
+      for (const std::string& line : c.lines) {
+        if (text.find(line) == std::string::npos) return false;
+      }
+      return true;
+    };
+    ASSERT_TRUE(WaitUntil(all_there, kWait)) << server.Output();
     const std::string output = output_of();
     EXPECT_NE(output.find("peerserver: working directory " + server.work().string()),
               std::string::npos)
