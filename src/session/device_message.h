@@ -8,6 +8,17 @@
 #include <string_view>
 #include <vector>
 
+// The run a caller hands over as a pointer and a length (none when null).
+constexpr std::string_view MessageRun(const char* text, int length) {
+  return text != nullptr && length > 0 ? std::string_view(text, static_cast<size_t>(length))
+                                       : std::string_view();
+}
+
+// The run's first token: what the log shows of a message.
+constexpr std::string_view FirstToken(std::string_view run) {
+  return run.substr(0, run.find('\0'));
+}
+
 // The message up to (not including) the next "messageType" token, or the
 // zero that ended the details line: its fields, and no other message's.
 std::string_view OwnMessage(std::string_view run);

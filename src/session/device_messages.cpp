@@ -15,9 +15,7 @@
 #include "common/log.h"
 #include "common/query_for_log.h"
 #include "common/settings.h"
-#include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "session/record_http_proxy.h"
 #include "records/startup_passes.h"
 #include "server/module_host.h"
 #include "server/server_notify.h"
@@ -25,6 +23,7 @@
 #include "session/exit_with_instructions.h"
 #include "session/heartbeat.h"
 #include "session/jsp_response.h"
+#include "session/record_http_proxy.h"
 #include "session/run_jsp.h"
 
 namespace {
@@ -51,7 +50,7 @@ void Acknowledge(std::string_view message, const char* status) {
 
 void ConfigSetting(std::string_view message) {
   QvLog* log = QvLog::GetInstance();
-  log->WriteString("ConfigSetting device message ", message.substr(0, message.find('\0')), 3);
+  log->WriteString("ConfigSetting device message ", FirstToken(message), 3);
   const auto [key, value] = FindMessageSetting(message);
   if (key) log->WriteString("szKey ", *key, 3);
   if (value) log->WriteString("szValue ", *value, 3);
@@ -198,10 +197,8 @@ const std::array<MessageType, 22>& MessageTypes() {
 int iDeviceMessageHandler(const char* type, const char* message, int length) {
   QvLog* log = QvLog::GetInstance();
   log->WriteString("iDeviceMessageHandler: ", type, 3);
-  const std::string_view run = message != nullptr && length > 0
-                                   ? std::string_view(message, static_cast<size_t>(length))
-                                   : std::string_view();
-  log->WriteString("iDeviceMessageHandler Message String: ", run.substr(0, run.find('\0')), 3);
+  const std::string_view run = MessageRun(message, length);
+  log->WriteString("iDeviceMessageHandler Message String: ", FirstToken(run), 3);
   if (type == nullptr) return 0;
   for (const MessageType& entry : MessageTypes()) {
     if (std::strcmp(entry.name, type) != 0) continue;
@@ -232,9 +229,7 @@ void SendMessageAck(std::string_view message_sid, const char* status) {
 void iInvokeExtensionDll(const char* module, const char* text, int length) {
   QvLog* log = QvLog::GetInstance();
   log->WriteString("iInvokeExtensionDll: ", module, 3);
-  const std::string_view run = text != nullptr && length > 0
-                                   ? std::string_view(text, static_cast<size_t>(length))
-                                   : std::string_view();
+  const std::string_view run = MessageRun(text, length);
   auto call = std::make_unique<ExtensionCall>();
   call->query = MessageQuery(run);
   call->module_name = module;

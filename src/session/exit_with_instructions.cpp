@@ -77,11 +77,11 @@ int WriteBootInstructions(std::string_view message) {
   const std::optional<std::string_view> list = InstructionsField(message);
   if (!list) return 0;
   log->Write("GOT INSTRUCTIONS", 3);
-  BootSpecReader spec;
-  if (spec.Open(kBootSpecPath, false) == 0) spec.Read();
+  BootSpecReader key_file;
+  if (key_file.Open(kBootSpecPath, false) == 0) key_file.Read();
   BootSeqWriter sequence;
   const bool writable = sequence.Open(kBootSeqPath, true) == 0;
-  sequence.SetKey(spec.Key());
+  sequence.SetKey(key_file.Key());
   for (const BootInstruction& entry : ParseBootInstructions(*list)) {
     log->WriteString("Adding filename 1: ", entry.first, 3);
     log->WriteString("Adding filename 2: ", entry.second, 3);
@@ -89,7 +89,7 @@ int WriteBootInstructions(std::string_view message) {
     sequence.WriteLine(entry.type, entry.first.c_str(),
                        entry.has_second ? entry.second.c_str() : nullptr, entry.end);
   }
-  spec.Close();
+  key_file.Close();
   sequence.Close();
   return writable ? static_cast<int>(BootSequenceSize()) : -1;
 }
@@ -110,11 +110,8 @@ void SetUpgradeNotice(std::function<void()> notice) {
 }
 
 void ExitWithInstructions(const char* message, int length) {
-  const std::string_view run = message != nullptr && length > 0
-                                   ? std::string_view(message, static_cast<size_t>(length))
-                                   : std::string_view();
-  QvLog::GetInstance()->WriteString("ExitWithInstructions device message ",
-                                    run.substr(0, run.find('\0')), 3);
+  const std::string_view run = MessageRun(message, length);
+  QvLog::GetInstance()->WriteString("ExitWithInstructions device message ", FirstToken(run), 3);
   int code = WriteBootInstructions(run);
   SendMessageAck(GetMessageSID(run).value_or(""), "3");
   if (QvDevice* device = OutboundDevice()) TakeAllModules(*device);
