@@ -20,3 +20,11 @@ size_t CopyPadded(char* dest, size_t size, std::string_view text);
 // Appends text to the terminated text in dest[size], within bounds; returns
 // false when it had to cut.
 bool AppendBounded(char* dest, size_t size, std::string_view text);
+
+// The text of a fixed field, up to its first zero and never past its end.
+template <size_t N>
+std::string_view FieldText(const char (&field)[N]) {
+  size_t length = 0;
+  while (length < N && field[length] != '\0') ++length;
+  return {field, length};
+}

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/bounded_copy.h"
+
 class QvDeviceStatus {
  public:
   enum Tls : int32_t { kTlsUntried = 0, kTlsVerified = 1, kTlsFailed = 2 };
@@ -38,7 +40,7 @@ class QvDeviceStatus {
     Store(login_, now, result, {}, failure);
     if (tls != kTlsUntried) {
       tls_ = tls;
-      Copy(tls_failure_, tls_failure);
+      CopyBounded(tls_failure_, tls_failure);
     }
   }
   void NoteBeat(int64_t now, int32_t result, std::string_view status, std::string_view failure,
@@ -66,18 +68,12 @@ class QvDeviceStatus {
     char status[32];
     char failure[256];
   };
-  template <size_t N>
-  static void Copy(char (&field)[N], std::string_view text) {
-    const size_t size = text.size() < N - 1 ? text.size() : N - 1;
-    text.copy(field, size);
-    field[size] = '\0';
-  }
   static void Store(Record& record, int64_t now, int32_t result, std::string_view status,
                     std::string_view failure) {
     record.time = now;
     record.result = result;
-    Copy(record.status, status);
-    Copy(record.failure, failure);
+    CopyBounded(record.status, status);
+    CopyBounded(record.failure, failure);
   }
   static void Load(const Record& record, Attempt* out) {
     out->time = record.time;

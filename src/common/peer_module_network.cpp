@@ -3,11 +3,11 @@
 // snapshot: its texts are guarded by the host's lock, which a module cannot
 // take, so the copy is made at one moment and never written back. What the
 // requests learn of a proxy is reported to the broker as the host's are.
-#include <cstring>
 #include <mutex>
 #include <string_view>
 
 #include "common/QvPeerModule.h"
+#include "common/bounded_copy.h"
 #include "common/device.h"
 #include "common/guarded_text.h"
 #include "net/outbound_state.h"
@@ -16,13 +16,8 @@
 namespace {
 
 template <size_t N>
-std::string_view HostText(const char (&field)[N]) {
-  return std::string_view(field, strnlen(field, N));
-}
-
-template <size_t N>
 void CopyText(char (&to)[N], const char (&from)[N]) {
-  WriteGuarded(to, HostText(from));
+  WriteGuarded(to, FieldText(from));
 }
 
 void CopyProxySituation(QvDevice& to, const QvDevice& from) {

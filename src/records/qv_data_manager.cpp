@@ -54,13 +54,13 @@ void QvDataManager::ForEachTransferRecord(const std::function<void(XferRecord&)>
 
 void QvDataManager::LogUpdateStart(const XferRecord& record) {
   QvLog* log = QvLog::GetInstance();
-  const std::string_view path = records::FieldText(record.szFilePath);
+  const std::string_view path = FieldText(record.szFilePath);
   if (!path.empty() && path.front() == ':') {
     log->Write("Above Record Looks Corrupted!!!!!  First char of filepath is :", 1);
   } else {
     log->WriteString("QvDataManager::Update filepath OK: ", path, 3);
   }
-  log->WriteString("Updating ", records::FieldText(record.szXferUID), 3);
+  log->WriteString("Updating ", FieldText(record.szXferUID), 3);
 }
 
 void QvDataManager::LogUpdateEnd(const XferRecord& record) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/bounded_copy.h"
 #include "records/record_layout.h"
 
 namespace records {
@@ -15,14 +16,6 @@ inline constexpr int kAgePurgeDays = 30;
 inline constexpr int kAllFilterDays = 7;
 inline constexpr int kFilterAll = -2;
 inline constexpr int kFilterSession = -1;
-
-// The text of a fixed field, up to its first zero and never past its end.
-template <size_t N>
-std::string_view FieldText(const char (&field)[N]) {
-  size_t length = 0;
-  while (length < N && field[length] != '\0') ++length;
-  return {field, length};
-}
 
 // Status 0 or 4: left behind by a previous run.
 bool NeedsReset(const XferRecord& record);

@@ -178,7 +178,7 @@ TEST_F(RecordTest, AKilledWriterLeavesACleanFile) {
   }
   std::set<std::string> found;
   Manager()->ForEachTransferRecord([&](XferRecord& record) {
-    if (record.header.bDeleted != 1) found.insert(std::string(records::FieldText(record.szXferUID)));
+    if (record.header.bDeleted != 1) found.insert(std::string(FieldText(record.szXferUID)));
   });
   for (const std::string& uid : live) EXPECT_EQ(found.count(uid), 1u) << uid;
   for (const std::string& uid : deleted) EXPECT_EQ(found.count(uid), 0u) << uid;

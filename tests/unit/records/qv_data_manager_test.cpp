@@ -24,9 +24,9 @@ TEST_F(RecordTest, ReadsRecordsWrittenFromTheOffsets) {
                                     {.uid = "ended", .done = "true", .status = 3}}));
   std::vector<std::string> uids;
   Manager()->ForEachTransferRecord([&](XferRecord& record) {
-    uids.emplace_back(records::FieldText(record.szXferUID));
-    EXPECT_EQ(records::FieldText(record.szFilePath), "/photos/a.jpg");
-    EXPECT_EQ(records::FieldText(record.szDirection), "Receive");
+    uids.emplace_back(FieldText(record.szXferUID));
+    EXPECT_EQ(FieldText(record.szFilePath), "/photos/a.jpg");
+    EXPECT_EQ(FieldText(record.szDirection), "Receive");
     EXPECT_EQ(record.n2344, 1);
   });
   EXPECT_EQ(uids, (std::vector<std::string>{"gone", "held", "resume-me", std::string(64, 'u'), "ended"}));
