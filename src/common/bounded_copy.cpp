@@ -6,7 +6,7 @@
 size_t CopyBounded(char* dest, size_t size, std::string_view text) {
   if (size == 0) return 0;
   size_t n = std::min(text.size(), size - 1);
-  std::memcpy(dest, text.data(), n);
+  text.copy(dest, n);  // an empty view may have no data at all: memcpy must not see it
   dest[n] = '\0';
   return n;
 }
