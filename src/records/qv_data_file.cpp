@@ -115,6 +115,13 @@ bool QvDataFile::WriteRecordAt(int32_t number, const RecordHeader* record) {
   return m_file.WriteAt(Offset(number), record, m_header.nRecSize).ok();
 }
 
+bool QvDataFile::WriteOverDeleted(int32_t number, const RecordHeader* record) {
+  const auto* bytes = reinterpret_cast<const char*>(record);
+  constexpr int64_t kHead = sizeof(RecordHeader);
+  return m_file.WriteAt(Offset(number) + kHead, bytes + kHead, m_header.nRecSize - kHead).ok() &&
+         m_file.WriteAt(Offset(number), bytes, kHead).ok();
+}
+
 bool QvDataFile::ReadRecordHeader(int32_t number, RecordHeader* header) {
   return m_file.ReadAt(Offset(number), header, sizeof *header).value ==
          static_cast<int64_t>(sizeof *header);
@@ -165,7 +172,7 @@ int32_t QvDataFile::Allocate(RecordHeader* record) {
   h.nLastDel = head.nNextDeleted;
   WriteHeader();
   record->nRecNo = number;
-  return WriteRecordAt(number, record) ? number : -1;
+  return WriteOverDeleted(number, record) ? number : -1;
 }
 
 int QvDataFile::Delete(RecordHeader* record) {
@@ -210,7 +217,8 @@ int QvDataFile::WriteRows(int32_t first, int32_t count, const void* buffer) {
 int QvDataFile::WriteNextDeleted(int32_t number, int32_t next) {
   RecordLock lock(m_pLock);
   if (!IsUsable() || number < 0 || number >= m_header.nMaxRows) return -1;
-  return m_file.WriteAt(Offset(number) + offsetof(RecordHeader, nNextDeleted), &next, sizeof next).ok()
+  return m_file.WriteAt(Offset(number) + offsetof(RecordHeader, nNextDeleted), &next, sizeof next)
+                 .ok()
              ? 0
              : -1;
 }

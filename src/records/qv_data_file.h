@@ -72,6 +72,10 @@ class QvDataFile {
  private:
   int32_t Allocate(RecordHeader* record);
   bool WriteRecordAt(int32_t number, const RecordHeader* record);
+  // Over a deleted record: the body first, then the header that makes it
+  // live. A writer killed in between, or in a write torn at a page
+  // boundary, never shows the old record as live again.
+  bool WriteOverDeleted(int32_t number, const RecordHeader* record);
   bool ReadRecordHeader(int32_t number, RecordHeader* header);
   // Describes what is wrong with a header of a file of size bytes, or null.
   const char* CheckHeader(int64_t size) const;
