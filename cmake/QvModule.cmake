@@ -17,6 +17,17 @@ function(qv_add_module name)
     set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${MODULE_OUTPUT_DIRECTORY})
   endif()
   target_link_libraries(${name} PRIVATE qvcore)
+  if(WIN32)
+    # A DLL exports only what is marked __declspec(dllexport) (the contract's
+    # five) and binds its own copy of everything else already; no import
+    # library is wanted.
+    set_target_properties(${name} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".dll.a")
+    if(MODULE_OUTPUT_DIRECTORY)
+      set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${MODULE_OUTPUT_DIRECTORY})
+    endif()
+    target_link_options(${name} PRIVATE -Wl,--gc-sections)
+    return()
+  endif()
   target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-Bsymbolic -Wl,--gc-sections)
   if(NOT QV_SANITIZE)
     # Sanitizer runtimes are resolved from the host program at load time.

@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "platform/environment.h"
+#include "platform/system_proxy.h"
 
 namespace {
 
@@ -147,7 +148,10 @@ std::optional<std::string> ProxySettingFromEnvironment(const ProxyEnvironment& e
 
 bool ReadBrowserProxy(std::string* setting) {
   QvLog* log = QvLog::GetInstance();
-  std::optional<std::string> value = ProxySettingFromEnvironment(ReadProxyEnvironment());
+  const platform::SystemProxy system = platform::ReadSystemProxy();
+  std::optional<std::string> value =
+      system.kept ? system.server : ProxySettingFromEnvironment(ReadProxyEnvironment());
+  if (value && value->size() > kSettingLimit) value.reset();
   if (!value) {
     log->Write("Internet Explorer proxy not enabled.", 3);
     return false;

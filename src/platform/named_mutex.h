@@ -4,6 +4,7 @@
 // mutex and condition variable (ThreadSanitizer follows these, not every
 // timed lock); across processes an advisory lock on the file "<name>.lock" in
 // the current directory, taken by the outermost lock of the owning thread.
+// On Windows it is the system's named mutex of the session.
 #pragma once
 
 #include <condition_variable>
@@ -21,6 +22,7 @@ enum class WaitResult { kAcquired, kAbandoned, kTimeout, kFailed };
 class NamedMutex {
  public:
   explicit NamedMutex(const std::string& name);
+  ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 
@@ -34,6 +36,7 @@ class NamedMutex {
   std::thread::id owner_;  // guarded by state_
   int depth_ = 0;          // guarded by state_
   FileLock shared_;        // used by the owner only
+  void* native_ = nullptr; // the system's own named mutex, where it has one
 };
 
 }  // namespace platform

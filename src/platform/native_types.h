@@ -5,12 +5,16 @@
 #include <cstdint>
 
 #if defined(_WIN32)
-#include <winsock2.h>
-#include <windows.h>
+// No <windows.h> here: its macros (PostMessage, CreateEvent, min, ERROR...)
+// would reach every file of the portable code through this header.
 namespace platform {
-using SocketDescriptor = SOCKET;
-using ProcessLock = CRITICAL_SECTION;
-inline constexpr SocketDescriptor kInvalidSocket = INVALID_SOCKET;
+using SocketDescriptor = uintptr_t;  // SOCKET
+// The process-wide lock handed to modules: storage for a CRITICAL_SECTION
+// (six machine words), which the backend checks at compile time.
+struct ProcessLock {
+  alignas(void*) unsigned char storage[6 * sizeof(void*)];
+};
+inline constexpr SocketDescriptor kInvalidSocket = ~uintptr_t{0};  // INVALID_SOCKET
 }  // namespace platform
 #else
 #include <pthread.h>

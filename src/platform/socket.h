@@ -89,8 +89,13 @@ SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer)
 int ConnectLoopback(SocketDescriptor socket, uint16_t port);
 SysResult<uint16_t> LocalPort(SocketDescriptor socket);
 
-// Options of accepted connections.
+// The listener's address options: the first bind pass keeps the port to
+// this socket alone; the second may share it with connections of an
+// earlier run still closing.
+int SetExclusiveAddress(SocketDescriptor socket);
 int SetReuseAddress(SocketDescriptor socket);
+
+// Options of accepted connections.
 int SetLinger(SocketDescriptor socket, bool on, int seconds);
 int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);

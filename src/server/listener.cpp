@@ -123,9 +123,7 @@ int StartHTTP(const ServerStartParams& params) {
     return 0;
   }
   platform::SocketDescriptor listener = created.value;
-  // Refuses a second listener on a port like the exclusive option, and lets a
-  // restarted server rebind over connections in TIME_WAIT.
-  platform::SetReuseAddress(listener);
+  platform::SetExclusiveAddress(listener);
   uint16_t port = 0;
   if (!BindFirstFree(listener, FirstPassPorts(params.nPort), &port)) {
     platform::CloseSocket(listener);

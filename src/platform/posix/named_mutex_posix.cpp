@@ -7,6 +7,8 @@ namespace platform {
 
 NamedMutex::NamedMutex(const std::string& name) : shared_(name + ".lock") {}
 
+NamedMutex::~NamedMutex() = default;
+
 WaitResult NamedMutex::Lock(uint32_t timeout_ms) {
   const std::thread::id self = std::this_thread::get_id();
   const uint32_t start = TickCount();

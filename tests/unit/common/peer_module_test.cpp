@@ -307,8 +307,13 @@ TEST(FormatDate, LocalDateAndTime) {
   char text[32] = "junk";
   QvPeerModule::FormatDate(0, text);
   EXPECT_STREQ(text, "");
-  std::tm parts{};
-  ASSERT_NE(strptime("2024-03-07 09:05:03", "%Y-%m-%d %H:%M:%S", &parts), nullptr);
+  std::tm parts{};  // 2024-03-07 09:05:03, local time
+  parts.tm_year = 124;
+  parts.tm_mon = 2;
+  parts.tm_mday = 7;
+  parts.tm_hour = 9;
+  parts.tm_min = 5;
+  parts.tm_sec = 3;
   parts.tm_isdst = -1;
   time_t when = std::mktime(&parts);
   QvPeerModule::FormatDate(when, text);

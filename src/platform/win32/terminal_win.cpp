@@ -1,0 +1,10 @@
+#include <io.h>
+#include <stdio.h>
+
+#include "platform/terminal.h"
+
+namespace platform {
+
+bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+}  // namespace platform

@@ -1,0 +1,183 @@
+// Child programs on Windows: CreateProcess with the output appended to the
+// log, a job object that ends them when the test process dies, and
+// TerminateProcess to stop them (a console program has no SIGTERM).
+#include <windows.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "platform/socket.h"
+#include "support/child_process.h"
+
+static_assert(sizeof(HANDLE) <= sizeof(int), "the header keeps the process handle in an int");
+
+namespace {
+
+HANDLE Handle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
+
+void AppendQuoted(std::string& line, const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+    line += argument;
+    return;
+  }
+  line += '"';
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, '\\');
+  line += '"';
+}
+
+// Every child joins one job that is killed when its last handle (ours)
+// closes, so a test that dies leaves no peers running.
+HANDLE TestJob() {
+  static HANDLE job = [] {
+    HANDLE made = ::CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return made;
+  }();
+  return job;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
+                                                  const std::vector<std::string>& args,
+                                                  const std::filesystem::path& log) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out = ::CreateFileA(log.string().c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE in = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                            OPEN_EXISTING, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
+    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+    if (in != INVALID_HANDLE_VALUE) ::CloseHandle(in);
+    return nullptr;
+  }
+  std::string line;
+  AppendQuoted(line, program);
+  for (const std::string& arg : args) {
+    line += ' ';
+    AppendQuoted(line, arg);
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION started{};
+  BOOL ok = ::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &started);
+  ::CloseHandle(out);
+  ::CloseHandle(in);
+  if (!ok) return nullptr;
+  ::AssignProcessToJobObject(TestJob(), started.hProcess);
+  ::ResumeThread(started.hThread);
+  ::CloseHandle(started.hThread);
+  return std::unique_ptr<ChildProcess>(new ChildProcess(
+      static_cast<int>(started.dwProcessId),
+      static_cast<int>(reinterpret_cast<intptr_t>(started.hProcess))));
+}
+
+ChildProcess::~ChildProcess() {
+  Stop();
+  ::CloseHandle(Handle(pidfd_));
+}
+
+std::optional<int> ChildProcess::WaitFor(std::chrono::milliseconds timeout) {
+  if (status_) return status_;
+  if (::WaitForSingleObject(Handle(pidfd_), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  if (::GetExitCodeProcess(Handle(pidfd_), &code)) status_ = static_cast<int>(code);
+  return status_;
+}
+
+bool ChildProcess::Running() { return !WaitFor(std::chrono::milliseconds(0)).has_value(); }
+
+int ChildProcess::Stop(std::chrono::milliseconds /*grace*/) {
+  if (status_) return *status_;
+  // 143: what a stop by SIGTERM reports on POSIX.
+  ::TerminateProcess(Handle(pidfd_), 143);
+  return WaitFor(std::chrono::seconds(10)).value_or(-1);
+}
+
+int RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+               std::string* output) {
+  if (argv.empty()) return -1;
+  char folder[MAX_PATH + 1];
+  char path[MAX_PATH + 1];
+  if (::GetTempPathA(sizeof folder, folder) == 0 ||
+      ::GetTempFileNameA(folder, "qvc", 0, path) == 0) {
+    return -1;
+  }
+  int result = -1;
+  {
+    std::vector<std::string> args(argv.begin() + 1, argv.end());
+    std::unique_ptr<ChildProcess> child = ChildProcess::Start(argv[0], args, path);
+    if (child) {
+      std::optional<int> status = child->WaitFor(timeout);
+      result = status.value_or(-1);
+      if (!status) child->Stop(std::chrono::milliseconds(100));
+    }
+  }
+  if (output != nullptr) {
+    output->clear();
+    if (FILE* file = std::fopen(path, "rb")) {
+      char chunk[4096];
+      size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) output->append(chunk, n);
+      std::fclose(file);
+    }
+  }
+  ::DeleteFileA(path);
+  return result;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+uint16_t FreeLoopbackPort() {
+  auto socket = platform::CreateTcpSocket();
+  if (!socket.ok()) return 0;
+  uint16_t port = 0;
+  if (platform::BindLoopback(socket.value, 0) == 0) {
+    auto local = platform::LocalPort(socket.value);
+    if (local.ok()) port = local.value;
+  }
+  platform::CloseSocket(socket.value);
+  return port;
+}
+
+bool LoopbackPortAccepts(uint16_t port) {
+  auto socket = platform::CreateTcpSocket();
+  if (!socket.ok()) return false;
+  bool ok = platform::ConnectLoopback(socket.value, port) == 0;
+  platform::CloseSocket(socket.value);
+  return ok;
+}
+
+std::string FindProgram(const std::vector<std::string>& candidates) {
+  for (const std::string& candidate : candidates) {
+    if (::GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
+  }
+  return std::string();
+}
