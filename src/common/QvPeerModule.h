@@ -212,6 +212,26 @@ QV_EXPORT QvUser* GetUserObject(QvPeerModule* module);
 // A module text the host frees through the module's DeallocMem.
 char* QvNewText(const char* text, size_t length);
 
+// 32-bit Windows builds unwind with tables each library keeps to itself (a
+// static runtime): an exception cannot leave a DLL. There a module also
+// exports QvExecuteGuarded, which runs Execute, catches what it throws and
+// returns 1 for a throw (0 otherwise); the host takes that as the throw.
+#if defined(_WIN32)
+#define QV_DEFINE_EXECUTE_GUARD                                                        \
+  QV_EXPORT int QvExecuteGuarded(QvPeerModule* module, const char* query, void* pExtra, \
+                                 char** response) {                                    \
+    try {                                                                              \
+      *response = module->Execute(query, pExtra);                                      \
+      return 0;                                                                        \
+    } catch (...) {                                                                    \
+      return 1;                                                                        \
+    }                                                                                  \
+  }
+#else
+#define QV_DEFINE_EXECUTE_GUARD
+#endif
+using QvExecuteGuardedFn = int (*)(QvPeerModule*, const char*, void*, char**);
+
 // Defines the five exports for a module class with a default constructor:
 //   QV_DEFINE_MODULE(QvStatusModule, "$Revision: 1.4 $")
 #define QV_DEFINE_MODULE(ModuleClass, revision)                                   \
@@ -219,7 +239,8 @@ char* QvNewText(const char* text, size_t length);
   QV_EXPORT void DestroyQvModule(QvPeerModule* module) { delete module; }         \
   QV_EXPORT QvExecuteMethod GetExecuteMethod() { return &QvPeerModule::Execute; } \
   QV_EXPORT void DeallocMem(void* response) { delete[] static_cast<char*>(response); } \
-  QV_EXPORT void GetModuleVersion(char* version) { QvCopyRevision(version, 32, revision); }
+  QV_EXPORT void GetModuleVersion(char* version) { QvCopyRevision(version, 32, revision); } \
+  QV_DEFINE_EXECUTE_GUARD
 
 // The revision keyword's number into dest[size] ("$Revision: 1.21 $" gives "1.21").
 void QvCopyRevision(char* dest, size_t size, const char* keyword);

@@ -1,6 +1,7 @@
 #include "server/module_host.h"
 
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -63,12 +64,14 @@ struct ModuleExports {
   DestroyQvModuleFn destroy;
   GetExecuteMethodFn get_execute;
   DeallocMemFn dealloc;
+  QvExecuteGuardedFn execute_guarded;  // where exceptions cannot leave a library
 
   explicit ModuleExports(const platform::SharedLibrary& library)
       : construct(library.Find<ConstructQvModuleFn>("ConstructQvModule")),
         destroy(library.Find<DestroyQvModuleFn>("DestroyQvModule")),
         get_execute(library.Find<GetExecuteMethodFn>("GetExecuteMethod")),
-        dealloc(library.Find<DeallocMemFn>("DeallocMem")) {}
+        dealloc(library.Find<DeallocMemFn>("DeallocMem")),
+        execute_guarded(library.Find<QvExecuteGuardedFn>("QvExecuteGuarded")) {}
 
   bool Callable() const { return construct && destroy && get_execute; }
 };
@@ -83,6 +86,17 @@ auto IntoModule(platform::SharedLibrary& library, Call call) {
     library.Keep();
     throw;
   }
+}
+
+// A throw the module caught itself and reported.
+struct ModuleThrew : std::exception {};
+
+char* Execute(const ModuleExports& exports, QvPeerModule* module, QvExecuteMethod execute,
+              const char* query, void* extra) {
+  if (exports.execute_guarded == nullptr) return (module->*execute)(query, extra);
+  char* response = nullptr;
+  if (exports.execute_guarded(module, query, extra, &response) != 0) throw ModuleThrew();
+  return response;
 }
 
 bool IsUserHandOver(const tagREQUEST* request) {
@@ -120,8 +134,9 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   QvExecuteMethod execute = IntoModule(library, exports.get_execute);
   request->pDevice = device;
   log->WriteString("CALLING with BrokerKEY ", device->GetBrokerKey(), 3);
-  char* response =
-      IntoModule(library, [&] { return (module->*execute)(request->szQueryString, request); });
+  char* response = IntoModule(library, [&] {
+    return Execute(exports, module, execute, request->szQueryString, request);
+  });
 
   if (IsUserHandOver(request)) {
     if (auto get_user = library.Find<GetUserObjectFn>("GetUserObject")) {
@@ -158,8 +173,9 @@ void RunForMessage(const ExtensionCall& call, QvDevice* device, platform::Shared
     module = IntoModule(library, exports.construct);
     if (module == nullptr) return;
     QvExecuteMethod execute = IntoModule(library, exports.get_execute);
-    response =
-        IntoModule(library, [&] { return (module->*execute)(call.query.c_str(), request.get()); });
+    response = IntoModule(library, [&] {
+      return Execute(exports, module, execute, call.query.c_str(), request.get());
+    });
   } catch (...) {
     log->WriteString("*****************Exception calling module", call.module_name, 1);
     return;

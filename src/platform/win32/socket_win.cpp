@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "platform/socket.h"
 #include "platform/win32/winsock_start.h"
@@ -115,11 +116,42 @@ SysResult<SocketDescriptor> CreateTcpSocket() {
   return {s, 0};
 }
 
-int CloseSocket(SocketDescriptor socket) { return Result(::closesocket(socket)); }
+namespace {
+
+// Winsock's shutdown does not wake a thread blocked in accept, so Accept
+// waits in slices and gives up once its listener is in this set.
+constexpr uint32_t kAcceptSliceMs = 100;
+std::mutex g_stopped_lock;
+std::set<SocketDescriptor>& StoppedListeners() {
+  static auto* stopped = new std::set<SocketDescriptor>();
+  return *stopped;
+}
+
+bool Stopped(SocketDescriptor listener) {
+  std::lock_guard<std::mutex> lock(g_stopped_lock);
+  return StoppedListeners().count(listener) != 0;
+}
+
+}  // namespace
+
+int CloseSocket(SocketDescriptor socket) {
+  {
+    std::lock_guard<std::mutex> lock(g_stopped_lock);
+    StoppedListeners().erase(socket);
+  }
+  return Result(::closesocket(socket));
+}
 
 int ShutdownSend(SocketDescriptor socket) { return Result(::shutdown(socket, SD_SEND)); }
 
-int ShutdownBoth(SocketDescriptor socket) { return Result(::shutdown(socket, SD_BOTH)); }
+int ShutdownBoth(SocketDescriptor socket) {
+  int error = Result(::shutdown(socket, SD_BOTH));
+  if (error != WSAENOTCONN) return error;
+  // A listener: there is no connection to shut, only an accept to wake.
+  std::lock_guard<std::mutex> lock(g_stopped_lock);
+  StoppedListeners().insert(socket);
+  return 0;
+}
 
 int BindAny(SocketDescriptor socket, uint16_t port) {
   sockaddr_in address = IPv4(INADDR_ANY, port);
@@ -134,6 +166,10 @@ int BindLoopback(SocketDescriptor socket, uint16_t port) {
 int Listen(SocketDescriptor socket) { return Result(::listen(socket, SOMAXCONN)); }
 
 SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer) {
+  for (;;) {
+    if (Stopped(listener)) return {kInvalidSocket, WSAESHUTDOWN};
+    if (WaitReadable(listener, kAcceptSliceMs)) break;
+  }
   sockaddr_in address{};
   int length = sizeof address;
   SOCKET s = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
