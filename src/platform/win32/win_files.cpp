@@ -97,11 +97,24 @@ HANDLE HandleOf(int descriptor) {
   return reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
 }
 
+// Windows refuses to rename over a file that a reader holds open at that
+// moment, even one that shares deletion; readers hold files briefly, so the
+// rename is tried again for a while instead of losing the write.
 int MoveReplacing(const std::string& from, const std::string& to) {
-  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return 0;
+  constexpr DWORD kRetryForMs = 5000;
+  const DWORD start = ::GetTickCount();
+  DWORD pause = 1;
+  for (;;) {
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return 0;
+    }
+    const DWORD error = ::GetLastError();
+    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                      error == ERROR_LOCK_VIOLATION;
+    if (!busy || ::GetTickCount() - start >= kRetryForMs) return ErrnoFromWin32(error);
+    ::Sleep(pause);
+    pause = pause < 16 ? pause * 2 : 16;
   }
-  return ErrnoFromWin32(::GetLastError());
 }
 
 int CreateTemporaryBeside(const std::string& path, std::string* temp) {
