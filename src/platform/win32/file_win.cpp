@@ -62,7 +62,8 @@ FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t st
   FileSendResult result;
   std::string chunk(64 * 1024, '\0');
   while (result.sent < count) {
-    const int64_t wanted = static_cast<int64_t>(std::min<uint64_t>(count - result.sent, chunk.size()));
+    const int64_t wanted =
+        static_cast<int64_t>(std::min<uint64_t>(count - result.sent, chunk.size()));
     auto [got, read_error] = Read(chunk.data(), wanted);
     if (read_error != 0) {
       result.error = read_error;
@@ -70,9 +71,8 @@ FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t st
       break;
     }
     if (got == 0) break;  // the end of the file
-    auto [sent, send_error] =
-        platform::Send(socket, std::string_view(chunk.data(), static_cast<size_t>(got)), false,
-                       stall_ms);
+    auto [sent, send_error] = platform::Send(
+        socket, std::string_view(chunk.data(), static_cast<size_t>(got)), false, stall_ms);
     result.sent += static_cast<uint64_t>(sent);
     if (send_error != 0) {
       result.error = send_error;

@@ -1,8 +1,11 @@
+// In this order: Winsock before windows.h, the IP helper after both.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <rpc.h>
+// clang-format on
 
 #include <cstring>
 #include <vector>
@@ -91,7 +94,8 @@ std::optional<std::string> MachineIdentity() {
   char value[128];
   DWORD size = sizeof value;
   if (::RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", "MachineGuid",
-                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value, &size) != ERROR_SUCCESS) {
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value,
+                     &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   std::string text(value);
@@ -105,8 +109,8 @@ KernelVersion GetKernelVersion() {
   KernelVersion version;
   using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
   HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  auto get = ntdll != nullptr ? reinterpret_cast<RtlGetVersionFunction>(
-                                    reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+  auto get = ntdll != nullptr ? reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
+                                    ::GetProcAddress(ntdll, "RtlGetVersion")))
                               : nullptr;
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;

@@ -40,8 +40,10 @@ void AppendQuoted(std::string& line, const std::string& argument) {
       ++backslashes;
       continue;
     }
-    if (c == '"') line.append(backslashes * 2 + 1, '\\');
-    else line.append(backslashes, '\\');
+    if (c == '"')
+      line.append(backslashes * 2 + 1, '\\');
+    else
+      line.append(backslashes, '\\');
     backslashes = 0;
     line += c;
   }

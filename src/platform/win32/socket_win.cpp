@@ -111,7 +111,8 @@ void IgnoreBrokenPipes() {}
 
 SysResult<SocketDescriptor> CreateTcpSocket() {
   StartWinsock();
-  SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET s =
+      ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) return {kInvalidSocket, ::WSAGetLastError()};
   return {s, 0};
 }
@@ -206,24 +207,24 @@ int SetExclusiveAddress(SocketDescriptor socket) {
 
 int SetReuseAddress(SocketDescriptor socket) {
   BOOL on = TRUE;
-  return Result(
-      ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on));
+  return Result(::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                             sizeof on));
 }
 
 int SetLinger(SocketDescriptor socket, bool on, int seconds) {
   linger value{};
   value.l_onoff = on ? 1 : 0;
   value.l_linger = static_cast<u_short>(seconds);
-  return Result(
-      ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value), sizeof value));
+  return Result(::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
+                             sizeof value));
 }
 
 namespace {
 
 int SetTimeout(SocketDescriptor socket, int option, uint32_t milliseconds) {
   DWORD value = milliseconds;
-  return Result(
-      ::setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof value));
+  return Result(::setsockopt(socket, SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
+                             sizeof value));
 }
 
 }  // namespace
@@ -248,7 +249,8 @@ SysResult<Linger> GetLinger(SocketDescriptor socket) {
 SysResult<uint32_t> GetReceiveTimeout(SocketDescriptor socket) {
   DWORD value = 0;
   int length = sizeof value;
-  if (::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&value), &length) != 0) {
+  if (::getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&value), &length) !=
+      0) {
     return {0, ::WSAGetLastError()};
   }
   return {static_cast<uint32_t>(value), 0};

@@ -17,8 +17,8 @@ SystemProxy ReadSystemProxy() {
   }
   char server[1024];
   size = sizeof server;
-  if (::RegGetValueA(HKEY_CURRENT_USER, key, "ProxyServer", RRF_RT_REG_SZ, nullptr, server, &size) !=
-          ERROR_SUCCESS ||
+  if (::RegGetValueA(HKEY_CURRENT_USER, key, "ProxyServer", RRF_RT_REG_SZ, nullptr, server,
+                     &size) != ERROR_SUCCESS ||
       server[0] == '\0') {
     return proxy;
   }

@@ -76,9 +76,9 @@ int OpenShared(const std::string& path, ShareOpen how) {
     }
   }
   SECURITY_ATTRIBUTES no_inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  HANDLE handle = ::CreateFileA(path.c_str(), access,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                &no_inherit, disposition, flags, nullptr);
+  HANDLE handle =
+      ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &no_inherit, disposition, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return -ErrnoFromWin32(::GetLastError());
   if (how == ShareOpen::kTruncate && !::SetEndOfFile(handle)) {
     int error = ErrnoFromWin32(::GetLastError());
@@ -93,9 +93,7 @@ int OpenShared(const std::string& path, ShareOpen how) {
   return fd;
 }
 
-HANDLE HandleOf(int descriptor) {
-  return reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
-}
+HANDLE HandleOf(int descriptor) { return reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor)); }
 
 // Windows refuses to rename over a file that a reader holds open at that
 // moment, even one that shares deletion; readers hold files briefly, so the
@@ -105,7 +103,8 @@ int MoveReplacing(const std::string& from, const std::string& to) {
   const DWORD start = ::GetTickCount();
   DWORD pause = 1;
   for (;;) {
-    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (::MoveFileExA(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return 0;
     }
     const DWORD error = ::GetLastError();

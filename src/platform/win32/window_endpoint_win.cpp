@@ -114,7 +114,8 @@ bool PostToWindow(const std::string& title, const std::string& line) {
     ::SetForegroundWindow(window);
     return true;
   }
-  COPYDATASTRUCT data{kLineCopyData, static_cast<DWORD>(line.size()), const_cast<char*>(line.data())};
+  COPYDATASTRUCT data{kLineCopyData, static_cast<DWORD>(line.size()),
+                      const_cast<char*>(line.data())};
   DWORD_PTR answer = 0;
   return ::SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
                                SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer) != 0 &&

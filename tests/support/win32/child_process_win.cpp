@@ -85,9 +85,9 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
   ::AssignProcessToJobObject(TestJob(), started.hProcess);
   ::ResumeThread(started.hThread);
   ::CloseHandle(started.hThread);
-  return std::unique_ptr<ChildProcess>(new ChildProcess(
-      static_cast<int>(started.dwProcessId),
-      static_cast<int>(reinterpret_cast<intptr_t>(started.hProcess))));
+  return std::unique_ptr<ChildProcess>(
+      new ChildProcess(static_cast<int>(started.dwProcessId),
+                       static_cast<int>(reinterpret_cast<intptr_t>(started.hProcess))));
 }
 
 ChildProcess::~ChildProcess() {
