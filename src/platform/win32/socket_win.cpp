@@ -48,6 +48,11 @@ SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
   return {static_cast<long>(n), 0};
 }
 
+// One send hands over at most this much: a larger blocking send to a peer
+// that resets the connection can wait for good under Wine, where smaller
+// ones report the reset.
+constexpr size_t kMostPerSend = 64 * 1024;
+
 SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool /*more_follows*/,
                      uint32_t stall_ms) {
   std::optional<SendProgress> progress;
@@ -58,7 +63,7 @@ SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool /*more
   size_t sent = 0;
   int error = 0;
   while (sent < data.size()) {
-    const int chunk = static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 20));
+    const int chunk = static_cast<int>(std::min<size_t>(data.size() - sent, kMostPerSend));
     int n = ::send(socket, data.data() + sent, chunk, 0);
     if (n != SOCKET_ERROR) {
       sent += static_cast<size_t>(n);
