@@ -36,7 +36,7 @@ class NamedMutex {
   std::thread::id owner_;  // guarded by state_
   int depth_ = 0;          // guarded by state_
   FileLock shared_;        // used by the owner only
-  void* native_ = nullptr; // the system's own named mutex, where it has one
+  void* native_ = nullptr;  // the system's own named mutex, where it has one
 };
 
 }  // namespace platform
