@@ -112,7 +112,11 @@ PeerServer::~PeerServer() {
 }
 
 std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {"-C", work_.string(), "XDG_RUNTIME_DIR=" + session_.string()};
+  // No desktop unless the test gives one: a developer's display must not
+  // get icons, nor make runs differ from CI's.
+  std::vector<std::string> argv = {"-C", work_.string(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                   "-u", "DBUS_SESSION_BUS_ADDRESS",
+                                   "XDG_RUNTIME_DIR=" + session_.string()};
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
                  ":suppressions=" TSAN_SUPPRESSIONS);
