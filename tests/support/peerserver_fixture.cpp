@@ -120,6 +120,9 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
                  ":suppressions=" TSAN_SUPPRESSIONS);
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
+                 ":suppressions=" LSAN_SUPPRESSIONS);
   for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(PEERSERVER_PROGRAM);
