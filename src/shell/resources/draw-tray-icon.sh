@@ -10,3 +10,5 @@ convert -size 48x48 xc:none -fill '#1565c0' -draw 'circle 24,24 24,1' \
   -strokewidth 2 -fill '#ffb300' \
   -draw 'circle 13,14 13,9' -draw 'circle 35,14 35,9' -draw 'circle 24,38 24,33' \
   -stroke none -fill white -draw 'circle 24,25 24,21' PNG32:yxnet-tray.png
+# Windows loads its notification-area icon from an .ico of the same drawing.
+convert yxnet-tray.png -define icon:auto-resize=48,32,16 yxnet-tray.ico
