@@ -125,11 +125,11 @@ class TrayDisplay {
   std::unique_ptr<ChildProcess> trayer_;
 };
 
-// What the "Yxshare" companion window is sent.
+// What a companion program's window is sent.
 struct Companion {
-  explicit Companion(const fs::path& session) {
+  explicit Companion(const fs::path& session, const std::string& title = "Yxshare") {
     ScopedEnvironment in_session({{"XDG_RUNTIME_DIR", session.string()}});
-    window = platform::WindowEndpoint::Create("Yxshare", [this](std::string line) {
+    window = platform::WindowEndpoint::Create(title, [this](std::string line) {
       std::lock_guard<std::mutex> hold(lock);
       lines.push_back(std::move(line));
     });
@@ -198,16 +198,19 @@ class TrayTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return display_->Dark(below); }, kWait)) << "menu stays";
   }
 
-  bool AboutOpen() const {
-    return display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^About$"}) == 0;
+  bool Shown(const std::string& caption) const {
+    return display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^" + caption + "$"}) ==
+           0;
   }
+  bool AboutOpen() const { return Shown("About"); }
   // Without a window manager the keyboard goes where the pointer is: the
   // dialog is given the focus first, as a window manager would.
-  void CloseAbout() const {
-    display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^About$", "windowfocus",
-                   "--sync", "key", "Escape"});
-    EXPECT_TRUE(WaitUntil([&] { return !AboutOpen(); }, kWait));
+  void Close(const std::string& caption) const {
+    display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^" + caption + "$",
+                   "windowfocus", "--sync", "key", "Escape"});
+    EXPECT_TRUE(WaitUntil([&] { return !Shown(caption); }, kWait));
   }
+  void CloseAbout() const { Close("About"); }
   std::string AboutText() const {
     std::string text;
     display_->Run({"xclip", "-o", "-selection", "primary"}, &text);
@@ -269,4 +272,27 @@ TEST_F(TrayTest, TheLimitedMenuHasNoYxshareAndADoubleClickOnlyLogs) {
   ASSERT_NO_FATAL_FAILURE(Pick(3));  // Exit
   EXPECT_EQ(server->WaitExit(std::chrono::seconds(60)), 0);
   EXPECT_EQ(yxshare.Lines(), std::vector<std::string>{"WM_CLOSE"});
+}
+
+// The upgrade's quit waits for its notice (here closed by the user before
+// its eight seconds), then closes the companion window.
+TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.settings = {{"HeartbeatSleep", "10000"}};
+  options.environment = {{"DISPLAY", display_->name()}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  Companion companion(server.session(), "Yxnetwork");
+  ASSERT_TRUE(companion.window);
+  server.broker()->Admin("/admin/message?messageType%3DQuitWithInst%26messageSID%3Dq3");
+
+  ASSERT_TRUE(WaitUntil([&] { return Shown("Yxnetwork"); }, kWait)) << server.Log();
+  display_->Keep("tray-upgrade-notice.png");
+  EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(companion.Lines().empty());
+  Close("Yxnetwork");
+  EXPECT_EQ(server.WaitExit(kWait), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !companion.Lines().empty(); }, kWait));
+  EXPECT_EQ(companion.Lines(), std::vector<std::string>{"WM_CLOSE"});
 }

@@ -165,7 +165,6 @@ class GtkDesktop final : public Desktop {
                        ? gtk_status_icon_new_from_file(icon_file_.c_str())
                        : gtk_status_icon_new_from_icon_name("network-workgroup");
     gtk_status_icon_set_tooltip_text(status_icon_, tip.c_str());
-    gtk_status_icon_set_title(status_icon_, tip.c_str());
     g_signal_connect(status_icon_, "button-release-event",
                      G_CALLBACK(&GtkDesktop::OnButtonRelease), this);
     g_signal_connect(status_icon_, "button-press-event", G_CALLBACK(&GtkDesktop::OnButtonPress),
