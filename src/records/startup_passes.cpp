@@ -37,4 +37,9 @@ std::vector<std::string> ResumableTransferUids(platform::ProcessLock* lock) {
   return uids;
 }
 
+void ReleaseRecordManager(platform::ProcessLock* lock) {
+  RecordLock hold(lock);
+  QvDataManager::ReleaseInstance();
+}
+
 }  // namespace records

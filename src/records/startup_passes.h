@@ -1,4 +1,4 @@
-// The two uses the tray program makes of the transfer records.
+// The uses the tray program makes of the transfer records.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +24,9 @@ int RunStartupPasses(platform::ProcessLock* lock, int transaction_filter, int64_
 // that are not deleted, resumable and in status 2, in slot order. The
 // manager stays taken.
 std::vector<std::string> ResumableTransferUids(platform::ProcessLock* lock);
+
+// Lets the manager go (under the lock), so that its next use reads the
+// files as the modules left them.
+void ReleaseRecordManager(platform::ProcessLock* lock);
 
 }  // namespace records

@@ -23,7 +23,9 @@ bool StartCompanion(const std::string& program) {
 
 void BringYxshareForwardOrStart() {
   if (platform::PostToWindow("Yxshare", "SHOW")) return;
-  StartCompanion("Yxshare.exe");
+  if (!StartCompanion("Yxshare.exe")) {
+    QvLog::GetInstance()->Write("Could not launch Yxshare.exe!!!", 3);
+  }
 }
 
 void CloseYxshare() { platform::PostToWindow("Yxshare", "WM_CLOSE"); }

@@ -1,17 +1,25 @@
 #include "common/QvPeerModule.h"
 #include "common/log.h"
 #include "common/lookup_table.h"
+#include "records/startup_passes.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
+#include "shell/tray.h"
 
 namespace shell {
 namespace {
+
+void ReleaseRecords() { records::ReleaseRecordManager(&TheShell().lock); }
 
 void OnCommand(int command, const std::string& payload) {
   switch (command) {
     case kCommandExit:
       PostMessage(WM_CLOSE);
+      ReleaseRecords();
       CloseYxshare();
+      break;
+    case kCommandAbout:
+      ShowAboutBox();
       break;
     case kCommandLaunchYxshare:
       BringYxshareForwardOrStart();
@@ -35,7 +43,7 @@ void OnCommand(int command, const std::string& payload) {
       break;
     }
     default:
-      break;  // the about box belongs to the tray
+      break;
   }
 }
 
@@ -56,13 +64,15 @@ bool MainWndProc(const platform::Message& message) {
       if (message.wparam == 0) {
         PostMessage(WM_COMMAND, kCommandUserLogout);
         log->Write("MainWndProc Getting wParam==0", 3);
+        ReleaseRecords();
       }
       return true;
     case WM_CLOSE:
       // Closing destroys the window.
-      return MainWndProc(platform::Message{WM_DESTROY, 0, {}});
+      return MainWndProc(platform::Message{WM_DESTROY, 0, 0, {}});
     case WM_DESTROY:
       log->Write("MainWndProc Getting WM_DESTROY", 3);
+      RemoveTrayIcon();
       EndWindow();
       return true;
     case WM_QUERYENDSESSION:
@@ -70,10 +80,14 @@ bool MainWndProc(const platform::Message& message) {
       // The ending session takes the process with it on the original
       // platform; here the loop must end, or a half-stopped copy would
       // keep its window and turn every new start away.
+      RemoveTrayIcon();
       EndWindow();
       return true;
     case WM_COMMAND:
       OnCommand(static_cast<int>(message.wparam), message.payload);
+      return true;
+    case kTrayCallback:
+      OnTrayMouse(static_cast<int>(message.lparam));
       return true;
     default:
       return true;

@@ -1,14 +1,17 @@
 // peerserver's application shell: the entry point, the hidden main window
-// (a message queue on the main thread that MainWndProc drains), and
-// ShutdownServer. Other threads and other processes reach the main thread
-// only by posting messages.
+// (a message queue that MainWndProc drains on the main thread's desktop
+// loop), the tray, and ShutdownServer. Other threads and other processes
+// reach the main thread only by posting messages.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/desktop.h"
 #include "platform/event.h"
 #include "platform/message_queue.h"
 #include "platform/native_types.h"
@@ -26,7 +29,10 @@ enum : uint32_t {
   WM_QUIT = 0x0012,
   WM_COMMAND = 0x0111,
   kQuovaneMessage = 0xC000,  // the message registered as "Quovane"
+  kTrayCallback = 0x8000 + 100,
 };
+
+inline constexpr int kTrayIconId = 107;
 
 // Commands of WM_COMMAND.
 enum : int {
@@ -49,6 +55,9 @@ struct Shell {
   std::unique_ptr<platform::WindowEndpoint> window;
   std::unique_ptr<platform::Event> heartbeat_stop;  // "Heartbeat Termination", auto-reset
   std::unique_ptr<QvDevice> device;
+  // Draws the tray and dialogs; the plain loop until a desktop is opened.
+  std::unique_ptr<platform::Desktop> desktop;
+  std::optional<std::vector<platform::MenuItem>> tray_menu;  // main thread only
   std::atomic<bool> shut_down{false};
 };
 
@@ -60,7 +69,7 @@ int PeerServerMain(int argc, char** argv);
 void ShutdownServer();
 // Handles one message of the main window; false ends the message loop.
 bool MainWndProc(const platform::Message& message);
-void PostMessage(uint32_t id, intptr_t wparam = 0, std::string payload = {});
+void PostMessage(uint32_t id, intptr_t wparam = 0, std::string payload = {}, intptr_t lparam = 0);
 
 // Companions: the file-sharing application's window is found by its title;
 // the programs are files of the working directory.

@@ -15,15 +15,19 @@
 #include "server/listener.h"
 #include "server/module_host.h"
 #include "session/device_messages.h"
+#include "session/exit_with_instructions.h"
 #include "shell/console.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
+#include "shell/tray.h"
 #include "shell/window_lines.h"
 
 namespace shell {
 namespace {
 
 constexpr char kBanner[] = "---------------------------------------------";
+// The tray icon's image, installed beside the program.
+constexpr char kTrayIconFile[] = "yxnet-tray.png";
 
 enum class Start { kRunning, kFailed };
 
@@ -79,6 +83,8 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.window = platform::WindowEndpoint::Create(kWindowTitle, PostWindowLine);
   *exit_code = 0;
   if (!shell.window) return Start::kFailed;
+  shell.desktop = platform::OpenDesktop(platform::ProgramDirectory() + "/" + kTrayIconFile);
+  SetUpgradeNotice(ShowUpgradeNotice);
   shell.heartbeat_stop = std::make_unique<platform::Event>(false, false);
   // Many idle browser connections must not starve accept of descriptors.
   platform::RaiseDescriptorLimit();
@@ -103,27 +109,31 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   // already have started from meeting inside the files.
   records::RunStartupPasses(&shell.lock, QvSettings::GetInstance()->TransactionFilter(),
                             records::SystemNowSeconds());
+  AddTrayIcon(kTrayTip);
   if (argc == 3 && std::string_view(argv[2]) == "-pla") BringYxshareForwardOrStart();
   return Start::kRunning;
 }
 
 intptr_t RunMessageLoop(Shell& shell) {
-  for (;;) {
-    platform::Message message = shell.queue.Get();
-    if (message.id == WM_QUIT) return message.wparam;
-    MainWndProc(message);
-  }
+  return shell.desktop->Run(shell.queue, WM_QUIT,
+                            [](const platform::Message& message) { MainWndProc(message); });
 }
 
 }  // namespace
 
 Shell& TheShell() {
-  static Shell* shell = new Shell();  // lives as long as the process: threads use it
+  // Lives as long as the process: threads use it. Its lock comes first, as
+  // modules and record files are handed it.
+  static Shell* shell = [] {
+    auto* made = new Shell();
+    platform::InitProcessLock(&made->lock);
+    return made;
+  }();
   return *shell;
 }
 
-void PostMessage(uint32_t id, intptr_t wparam, std::string payload) {
-  TheShell().queue.Post(platform::Message{id, wparam, std::move(payload)});
+void PostMessage(uint32_t id, intptr_t wparam, std::string payload, intptr_t lparam) {
+  TheShell().queue.Post(platform::Message{id, wparam, lparam, std::move(payload)});
 }
 
 int PeerServerMain(int argc, char** argv) {
@@ -136,10 +146,10 @@ int PeerServerMain(int argc, char** argv) {
   // must not end the program (TLS writes cannot be told to spare the signal).
   platform::IgnoreBrokenPipes();
   Shell& shell = TheShell();
-  platform::InitProcessLock(&shell.lock);
   int exit_code = 0;
   if (Initialise(shell, argc, argv, &exit_code) == Start::kFailed) return exit_code;
   intptr_t quit_code = RunMessageLoop(shell);
+  DestroyTrayMenu();
   ShutdownServer();
   return static_cast<int>(quit_code);
 }

@@ -112,10 +112,17 @@ PeerServer::~PeerServer() {
 }
 
 std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {"-C", work_.string(), "XDG_RUNTIME_DIR=" + session_.string()};
+  // No desktop unless the test gives one: a developer's display must not
+  // get icons, nor make runs differ from CI's.
+  std::vector<std::string> argv = {"-C", work_.string(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                   "-u", "DBUS_SESSION_BUS_ADDRESS",
+                                   "XDG_RUNTIME_DIR=" + session_.string()};
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
                  ":suppressions=" TSAN_SUPPRESSIONS);
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
+                 ":suppressions=" LSAN_SUPPRESSIONS);
   for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(PEERSERVER_PROGRAM);

@@ -3,7 +3,8 @@
 // "Yxnet"), found with FindWindow; companion programs are dialog windows
 // (class "#32770") found by their title. Lines reach an endpoint as window
 // messages: WM_CLOSE, WM_QUERYENDSESSION, WM_COMMAND and the registered
-// "Quovane" message as themselves, anything else as WM_COPYDATA text.
+// "Quovane" message as themselves, anything else as WM_COPYDATA text ("SHOW"
+// also shows the window and brings it forward).
 #include <windows.h>
 
 #include <charconv>
@@ -109,17 +110,20 @@ bool PostToWindow(const std::string& title, const std::string& line) {
   if (name == "Quovane") {
     return ::PostMessageA(window, QuovaneMessage(), static_cast<WPARAM>(number), 0) != 0;
   }
+  COPYDATASTRUCT data{kLineCopyData, static_cast<DWORD>(line.size()),
+                      const_cast<char*>(line.data())};
+  DWORD_PTR answer = 0;
+  const bool delivered =
+      ::SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer) != 0 &&
+      answer == TRUE;
+  // A companion's dialog knows no lines: it is shown and brought forward.
   if (name == "SHOW") {
     ::ShowWindow(window, SW_SHOWNORMAL);
     ::SetForegroundWindow(window);
     return true;
   }
-  COPYDATASTRUCT data{kLineCopyData, static_cast<DWORD>(line.size()),
-                      const_cast<char*>(line.data())};
-  DWORD_PTR answer = 0;
-  return ::SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                               SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer) != 0 &&
-         answer == TRUE;
+  return delivered;
 }
 
 std::unique_ptr<WindowEndpoint> WindowEndpoint::Create(const std::string& title,

@@ -1,0 +1,298 @@
+// The tray on a real X display: Xvfb with trayer as the notification area,
+// xdotool as the user's mouse and keyboard, ImageMagick for pictures and
+// xclip for the about box's text. The menu is told apart by what its items
+// do when picked by position. Screenshots go to build/tests/artifacts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/window_endpoint.h"
+#include "support/child_process.h"
+#include "support/peerserver_fixture.h"
+#include "support/work_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+constexpr int kWidth = 1024;
+constexpr int kHeight = 768;
+
+struct Point {
+  int x = 0;
+  int y = 0;
+};
+
+// An X server of its own on a display number nobody holds, and trayer.
+class TrayDisplay {
+ public:
+  TrayDisplay() : dir_(MakeTempDir("tray-display")) {
+    static int next = 40 + getpid() % 400;  // a display is not reused within a run
+    for (int tries = 0; tries < 20 && name_.empty(); ++tries) {
+      const int n = next++;
+      if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+      const std::string name = ":" + std::to_string(n);
+      xvfb_ = ChildProcess::Start(
+          FindProgram({"/usr/bin/Xvfb"}),
+          {name, "-screen", "0", std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
+           "-nolisten", "tcp", "-noreset"},
+          dir_ / "xvfb.log");
+      if (xvfb_ && WaitUntil([&] { return X(name, {"xdotool", "getdisplaygeometry"}) == 0 ||
+                                          !xvfb_->Running(); },
+                             kWait) &&
+          xvfb_->Running()) {
+        name_ = name;
+      }
+    }
+    if (name_.empty()) return;
+    trayer_ = ChildProcess::Start(
+        "/usr/bin/env", {"DISPLAY=" + name_, "trayer", "--edge", "top", "--align", "right",
+                         "--widthtype", "pixel", "--width", "120", "--heighttype", "pixel",
+                         "--height", "32"},
+        dir_ / "trayer.log");
+    WaitUntil([&] { return Run({"xdotool", "search", "--class", "trayer"}) == 0; }, kWait);
+  }
+  ~TrayDisplay() {
+    trayer_.reset();
+    xvfb_.reset();
+    fs::remove_all(dir_);
+  }
+
+  const std::string& name() const { return name_; }
+  std::string Logs() const {
+    return "trayer " + std::string(trayer_ && trayer_->Running() ? "runs" : "ended") + ": " +
+           ReadText(dir_ / "trayer.log") + "\nXvfb: " + ReadText(dir_ / "xvfb.log");
+  }
+
+  int Run(const std::vector<std::string>& args, std::string* output = nullptr) const {
+    return X(name_, args, output);
+  }
+
+  // The screen as RGB bytes, row by row.
+  std::string Pixels() const {
+    const fs::path raw = dir_ / "screen.rgb";
+    Run({"import", "-window", "root", "-depth", "8", "rgb:" + raw.string()});
+    return ReadText(raw);
+  }
+  // The middle of the pixels of one colour within the top bar, if any.
+  std::optional<Point> FindColour(unsigned char r, unsigned char g, unsigned char b) const {
+    const std::string pixels = Pixels();
+    if (pixels.size() < static_cast<size_t>(kWidth * kHeight * 3)) return std::nullopt;
+    long sum_x = 0, sum_y = 0, count = 0;
+    for (int y = 0; y < 40; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const auto* p = reinterpret_cast<const unsigned char*>(&pixels[(y * kWidth + x) * 3]);
+        if (p[0] == r && p[1] == g && p[2] == b) sum_x += x, sum_y += y, ++count;
+      }
+    }
+    if (count < 20) return std::nullopt;
+    return Point{static_cast<int>(sum_x / count), static_cast<int>(sum_y / count)};
+  }
+  bool Dark(Point at) const {
+    const std::string pixels = Pixels();
+    const size_t offset = (static_cast<size_t>(at.y) * kWidth + at.x) * 3;
+    if (pixels.size() < offset + 3) return true;
+    return pixels[offset] == 0 && pixels[offset + 1] == 0 && pixels[offset + 2] == 0;
+  }
+
+  void Keep(const std::string& name) const {
+    const fs::path folder = fs::current_path() / "artifacts";
+    fs::create_directories(folder);
+    Run({"import", "-window", "root", (folder / name).string()});
+  }
+
+ private:
+  static int X(const std::string& display, const std::vector<std::string>& args,
+               std::string* output = nullptr) {
+    std::vector<std::string> argv = {"/usr/bin/env", "DISPLAY=" + display};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCommand(argv, kWait, output);
+  }
+
+  fs::path dir_;
+  std::string name_;
+  std::unique_ptr<ChildProcess> xvfb_;
+  std::unique_ptr<ChildProcess> trayer_;
+};
+
+// What a companion program's window is sent.
+struct Companion {
+  explicit Companion(const fs::path& session, const std::string& title = "Yxshare") {
+    ScopedEnvironment in_session({{"XDG_RUNTIME_DIR", session.string()}});
+    window = platform::WindowEndpoint::Create(title, [this](std::string line) {
+      std::lock_guard<std::mutex> hold(lock);
+      lines.push_back(std::move(line));
+    });
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> hold(lock);
+    return lines;
+  }
+  std::mutex lock;
+  std::vector<std::string> lines;
+  std::unique_ptr<platform::WindowEndpoint> window;
+};
+
+std::vector<std::string> MissingTools() {
+  std::vector<std::string> missing;
+  for (const char* tool : {"trayer", "xdotool", "import", "xclip"}) {
+    if (FindProgram({std::string("/usr/bin/") + tool}).empty()) missing.push_back(tool);
+  }
+  return missing;
+}
+
+class TrayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (FindProgram({"/usr/bin/Xvfb"}).empty()) GTEST_SKIP() << "Xvfb is not installed";
+    const std::vector<std::string> missing = MissingTools();
+    ASSERT_TRUE(missing.empty()) << "missing: " << missing.front();
+    display_ = std::make_unique<TrayDisplay>();
+    ASSERT_FALSE(display_->name().empty()) << "Xvfb did not start";
+  }
+
+  std::unique_ptr<PeerServer> Start(const std::string& tray_limited) {
+    PeerServerOptions options;
+    options.settings = {{"TrayLimited", tray_limited}};
+    options.environment = {{"DISPLAY", display_->name()}};
+    auto server = std::make_unique<PeerServer>(options);
+    server_ = server.get();
+    return server;
+  }
+
+  // The icon's blue, found in the tray; where to click.
+  Point Icon() {
+    std::optional<Point> icon;
+    WaitUntil([&] { return (icon = display_->FindColour(0x15, 0x65, 0xc0)).has_value(); }, kWait);
+    if (!icon) {
+      std::string tree;
+      display_->Run({"xwininfo", "-root", "-tree"}, &tree);
+      display_->Keep("tray-no-icon.png");
+      ADD_FAILURE() << "no tray icon\n" << tree << display_->Logs();
+    }
+    return icon.value_or(Point{});
+  }
+
+  // Opens the menu and picks its item at position (from 1) by keyboard.
+  void Pick(int position, const std::string& screenshot = "") {
+    const Point icon = Icon();
+    const Point below{icon.x - 40, icon.y + 50};
+    display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y),
+                   "click", "3"});
+    ASSERT_TRUE(WaitUntil([&] { return !display_->Dark(below); }, kWait)) << "no menu" << server_->Output();
+    if (!screenshot.empty()) display_->Keep(screenshot);
+    std::vector<std::string> keys = {"xdotool", "key"};
+    for (int i = 0; i < position; ++i) keys.push_back("Down");
+    keys.push_back("Return");
+    display_->Run(keys);
+    ASSERT_TRUE(WaitUntil([&] { return display_->Dark(below); }, kWait)) << "menu stays";
+  }
+
+  bool Shown(const std::string& caption) const {
+    return display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^" + caption + "$"}) ==
+           0;
+  }
+  bool AboutOpen() const { return Shown("About"); }
+  // Without a window manager the keyboard goes where the pointer is: the
+  // dialog is given the focus first, as a window manager would.
+  void Close(const std::string& caption) const {
+    display_->Run({"xdotool", "search", "--onlyvisible", "--name", "^" + caption + "$",
+                   "windowfocus", "--sync", "key", "Escape"});
+    EXPECT_TRUE(WaitUntil([&] { return !Shown(caption); }, kWait));
+  }
+  void CloseAbout() const { Close("About"); }
+  std::string AboutText() const {
+    std::string text;
+    display_->Run({"xclip", "-o", "-selection", "primary"}, &text);
+    return text;
+  }
+
+  std::unique_ptr<TrayDisplay> display_;
+  PeerServer* server_ = nullptr;
+};
+
+bool Logged(const std::string& log, const std::string& message) {
+  return log.find("): " + message + "\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
+  std::unique_ptr<PeerServer> server = Start("0");
+  ASSERT_TRUE(server->ok()) << server->failure();
+  Companion yxshare(server->session());
+  ASSERT_TRUE(yxshare.window);
+  display_->Keep("tray-icon.png");
+
+  ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-full.png"));  // Launch Yxshare
+  EXPECT_TRUE(WaitUntil([&] { return !yxshare.Lines().empty(); }, kWait));
+  EXPECT_EQ(yxshare.Lines(), std::vector<std::string>{"SHOW"});
+
+  ASSERT_NO_FATAL_FAILURE(Pick(3));  // About...
+  ASSERT_TRUE(WaitUntil([&] { return AboutOpen(); }, kWait));
+  display_->Keep("tray-about.png");
+  EXPECT_NE(AboutText().find("\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\n"), std::string::npos)
+      << AboutText();
+  CloseAbout();
+
+  ASSERT_NO_FATAL_FAILURE(Pick(4));  // Exit
+  EXPECT_EQ(server->WaitExit(std::chrono::seconds(60)), 0);
+  EXPECT_TRUE(WaitUntil([&] { return yxshare.Lines().size() == 2; }, kWait));
+  EXPECT_EQ(yxshare.Lines().back(), "WM_CLOSE");
+  const std::string log = ReadText(server->work() / "QvDebuglog.bak");
+  EXPECT_LT(log.find("): MainWndProc Getting WM_DESTROY\n"), log.find("): ShutdownServer()\n"));
+  EXPECT_TRUE(Logged(log, "Exiting QvServer"));
+}
+
+TEST_F(TrayTest, TheLimitedMenuHasNoYxshareAndADoubleClickOnlyLogs) {
+  std::unique_ptr<PeerServer> server = Start("1");
+  ASSERT_TRUE(server->ok()) << server->failure();
+  Companion yxshare(server->session());
+  const Point icon = Icon();
+  display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y), "click",
+                 "--repeat", "2", "--delay", "80", "1"});
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Logged(server->Log(), "OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK"); },
+      kWait));
+
+  ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-limited.png"));  // About... here
+  EXPECT_TRUE(WaitUntil([&] { return AboutOpen(); }, kWait));
+  CloseAbout();
+
+  ASSERT_NO_FATAL_FAILURE(Pick(3));  // Exit
+  EXPECT_EQ(server->WaitExit(std::chrono::seconds(60)), 0);
+  EXPECT_EQ(yxshare.Lines(), std::vector<std::string>{"WM_CLOSE"});
+}
+
+// The upgrade's quit waits for its notice (here closed by the user before
+// its eight seconds), then closes the companion window.
+TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.settings = {{"HeartbeatSleep", "10000"}};
+  options.environment = {{"DISPLAY", display_->name()}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  Companion companion(server.session(), "Yxnetwork");
+  ASSERT_TRUE(companion.window);
+  server.broker()->Admin("/admin/message?messageType%3DQuitWithInst%26messageSID%3Dq3");
+
+  ASSERT_TRUE(WaitUntil([&] { return Shown("Yxnetwork"); }, kWait)) << server.Log();
+  display_->Keep("tray-upgrade-notice.png");
+  EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(companion.Lines().empty());
+  Close("Yxnetwork");
+  EXPECT_EQ(server.WaitExit(kWait), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !companion.Lines().empty(); }, kWait));
+  EXPECT_EQ(companion.Lines(), std::vector<std::string>{"WM_CLOSE"});
+}
