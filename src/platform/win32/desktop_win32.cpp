@@ -5,6 +5,8 @@
 // 8-second timer 201).
 #include <windows.h>
 #include <shellapi.h>
+// <windows.h> names its own OpenDesktop (a window station call) as a macro.
+#undef OpenDesktop
 
 #include <algorithm>
 #include <mutex>
@@ -224,6 +226,11 @@ class WinDesktop final : public Desktop {
         return 0;
       case WM_COMMAND:
         if (self->icon_.on_pick) self->icon_.on_pick(LOWORD(wparam));
+        return 0;
+      case WM_CLOSE:
+        // Closing is the main window's business (a task manager closes
+        // every window of the process): this one carries the loop's
+        // wake-ups and must live until the loop ends.
         return 0;
       default:
         return ::DefWindowProcA(window, message, wparam, lparam);
