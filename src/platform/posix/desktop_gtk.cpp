@@ -226,27 +226,27 @@ class GtkDesktop final : public Desktop {
     return G_SOURCE_REMOVE;
   }
 
-  void RunDialog(const Dialog& spec) {
+  void RunDialog(const Dialog& request) {
     GtkWidget* dialog =
-        gtk_dialog_new_with_buttons(spec.caption.c_str(), nullptr, GTK_DIALOG_MODAL, "OK",
+        gtk_dialog_new_with_buttons(request.caption.c_str(), nullptr, GTK_DIALOG_MODAL, "OK",
                                     GTK_RESPONSE_OK, nullptr);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
     GtkWidget* text_view = nullptr;
-    if (spec.text_box) {
+    if (request.text_box) {
       // The text comes selected with the focus, as a dialog's first edit
       // control does, so it can be copied at once.
       text_view = gtk_text_view_new();
       gtk_text_view_set_editable(GTK_TEXT_VIEW(text_view), FALSE);
       gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(text_view), GTK_WRAP_WORD_CHAR);
       GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(text_view));
-      gtk_text_buffer_set_text(buffer, spec.text.data(), static_cast<gint>(spec.text.size()));
+      gtk_text_buffer_set_text(buffer, request.text.data(), static_cast<gint>(request.text.size()));
       GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
       gtk_widget_set_size_request(scroller, 380, 220);
       gtk_container_add(GTK_CONTAINER(scroller), text_view);
       gtk_box_pack_start(GTK_BOX(area), scroller, TRUE, TRUE, 6);
     } else {
-      GtkWidget* label = gtk_label_new(spec.text.c_str());
+      GtkWidget* label = gtk_label_new(request.text.c_str());
       gtk_widget_set_margin_start(label, 16);
       gtk_widget_set_margin_end(label, 16);
       gtk_box_pack_start(GTK_BOX(area), label, TRUE, TRUE, 12);
@@ -259,8 +259,8 @@ class GtkDesktop final : public Desktop {
       gtk_text_buffer_get_bounds(buffer, &start, &end);
       gtk_text_buffer_select_range(buffer, &start, &end);
     }
-    guint timer = spec.timeout_ms > 0
-                      ? g_timeout_add(static_cast<guint>(spec.timeout_ms), &CloseByTimer, dialog)
+    guint timer = request.timeout_ms > 0
+                      ? g_timeout_add(static_cast<guint>(request.timeout_ms), &CloseByTimer, dialog)
                       : 0;
     open_dialogs_.push_back(dialog);
     if (!quit_) gtk_dialog_run(GTK_DIALOG(dialog));

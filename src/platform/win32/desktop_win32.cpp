@@ -77,7 +77,7 @@ class DialogTemplate {
 };
 
 struct OpenDialog {
-  const Dialog* spec;
+  const Dialog* request;
   HWND window = nullptr;
 };
 
@@ -242,9 +242,9 @@ class WinDesktop final : public Desktop {
       case WM_INITDIALOG: {
         auto* open = reinterpret_cast<OpenDialog*>(lparam);
         open->window = dialog;
-        if (open->spec->text_box) ::SetDlgItemTextA(dialog, kTextControl, open->spec->text.c_str());
-        if (open->spec->timeout_ms > 0) {
-          ::SetTimer(dialog, kCloseTimer, static_cast<UINT>(open->spec->timeout_ms), nullptr);
+        if (open->request->text_box) ::SetDlgItemTextA(dialog, kTextControl, open->request->text.c_str());
+        if (open->request->timeout_ms > 0) {
+          ::SetTimer(dialog, kCloseTimer, static_cast<UINT>(open->request->timeout_ms), nullptr);
         }
         if (g_desktop != nullptr) {
           std::lock_guard<std::mutex> hold(g_desktop->dialogs_lock_);
