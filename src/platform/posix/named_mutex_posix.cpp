@@ -7,7 +7,8 @@ namespace platform {
 
 NamedMutex::NamedMutex(const std::string& name) : shared_(name + ".lock") {}
 
-NamedMutex::~NamedMutex() = default;
+// The lock file is the whole cross-process part here: no system mutex.
+NamedMutex::~NamedMutex() { static_cast<void>(native_); }
 
 WaitResult NamedMutex::Lock(uint32_t timeout_ms) {
   const std::thread::id self = std::this_thread::get_id();
