@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "platform/win32/command_line.h"
 #include "platform/win32/win_files.h"
 
 namespace platform {
@@ -27,8 +28,9 @@ HANDLE TakeChild(int pid) {
   return handle;
 }
 
-// One argument as the C runtime's command-line parser reads it back.
-void AppendQuoted(std::string& line, const std::string& argument) {
+}  // namespace
+
+void AppendQuotedArgument(std::string& line, const std::string& argument) {
   if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
     line += argument;
     return;
@@ -51,16 +53,14 @@ void AppendQuoted(std::string& line, const std::string& argument) {
   line += '"';
 }
 
-}  // namespace
-
 SysResult<std::optional<Process>> Process::Start(const std::string& program,
                                                  const std::vector<std::string>& args,
                                                  const std::string& argv0) {
   std::string line;
-  AppendQuoted(line, argv0.empty() ? program : argv0);
+  AppendQuotedArgument(line, argv0.empty() ? program : argv0);
   for (const std::string& arg : args) {
     line += ' ';
-    AppendQuoted(line, arg);
+    AppendQuotedArgument(line, arg);
   }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

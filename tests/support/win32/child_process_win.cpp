@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/socket.h"
+#include "platform/win32/command_line.h"
 #include "support/child_process.h"
 
 static_assert(sizeof(HANDLE) <= sizeof(int), "the header keeps the process handle in an int");
@@ -14,26 +15,6 @@ static_assert(sizeof(HANDLE) <= sizeof(int), "the header keeps the process handl
 namespace {
 
 HANDLE Handle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
-
-void AppendQuoted(std::string& line, const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
-    line += argument;
-    return;
-  }
-  line += '"';
-  size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, '\\');
-  line += '"';
-}
 
 // Every child joins one job that is killed when its last handle (ours)
 // closes, so a test that dies leaves no peers running.
@@ -65,10 +46,10 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program,
     return nullptr;
   }
   std::string line;
-  AppendQuoted(line, program);
+  platform::AppendQuotedArgument(line, program);
   for (const std::string& arg : args) {
     line += ' ';
-    AppendQuoted(line, arg);
+    platform::AppendQuotedArgument(line, arg);
   }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
