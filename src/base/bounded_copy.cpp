@@ -1,4 +1,4 @@
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,4 +23,11 @@ bool AppendBounded(char* dest, size_t size, std::string_view text) {
   if (used >= size) return false;
   size_t copied = CopyBounded(dest + used, size - used, text);
   return copied == text.size();
+}
+
+char* QvNewText(const char* text, size_t length) {
+  char* copy = new char[length + 1];
+  if (length != 0) std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
 }

@@ -28,3 +28,7 @@ std::string_view FieldText(const char (&field)[N]) {
   while (length < N && field[length] != '\0') ++length;
   return {field, length};
 }
+
+// A new[] copy of length bytes of text, terminated (free it with delete[]).
+// Modules return their answers this way.
+char* QvNewText(const char* text, size_t length);

@@ -1,9 +1,9 @@
-#include "common/guarded_text.h"
+#include "base/guarded_text.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "common/ini_file.h"
+#include "base/ini_file.h"
 
 #include <vector>
 
-#include "common/ascii.h"
+#include "base/ascii.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "common/log.h"
+#include "base/log.h"
 
 #include <cstdio>
 #include <exception>
@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "common/settings.h"
+#include "base/settings.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"

@@ -1,10 +1,10 @@
-#include "common/lookup_table.h"
+#include "base/lookup_table.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 namespace {
 

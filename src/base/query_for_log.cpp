@@ -1,4 +1,4 @@
-#include "common/query_for_log.h"
+#include "base/query_for_log.h"
 
 std::string QueryForLog(std::string_view query) {
   constexpr std::string_view kCreds = "creds=";

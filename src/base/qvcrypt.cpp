@@ -1,4 +1,4 @@
-#include "crypto/qvcrypt.h"
+#include "base/qvcrypt.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 #include "platform/file.h"
 #include "platform/path.h"
 

@@ -1,4 +1,4 @@
-#include "common/revision.h"
+#include "base/revision.h"
 
 std::string RevisionNumber(std::string_view keyword) {
   size_t colon = keyword.find(':');

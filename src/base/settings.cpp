@@ -1,4 +1,4 @@
-#include "common/settings.h"
+#include "base/settings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,10 +8,10 @@
 #include <limits>
 #include <memory>
 
-#include "common/bounded_copy.h"
-#include "common/ini_file.h"
-#include "common/log.h"
-#include "crypto/qvcrypt.h"
+#include "base/bounded_copy.h"
+#include "base/ini_file.h"
+#include "base/log.h"
+#include "base/qvcrypt.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"

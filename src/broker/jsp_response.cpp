@@ -1,9 +1,9 @@
-#include "session/jsp_response.h"
+#include "broker/jsp_response.h"
 
 #include <cstring>
 #include <string>
 
-#include "common/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "session/record_http_proxy.h"
+#include "broker/record_http_proxy.h"
 
 #include <string_view>
 
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/run_jsp.h"
 #include "net/proxy_report.h"
 #include "net/url_escape.h"
-#include "session/jsp_response.h"
-#include "session/run_jsp.h"
 
 namespace {
 

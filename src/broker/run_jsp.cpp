@@ -1,10 +1,10 @@
-#include "session/run_jsp.h"
+#include "broker/run_jsp.h"
 
 #include <string>
 
-#include "common/log.h"
+#include "base/log.h"
+#include "broker/jsp_response.h"
 #include "net/net_util.h"
-#include "session/jsp_response.h"
 
 int RunJsp(const char* host, int port, const char* uri, QvJspResponse* response, bool secure) {
   QvNetUtil util;

@@ -1,11 +1,11 @@
-#include "session/broker_endpoint.h"
+#include "device/broker_endpoint.h"
 
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "common/guarded_text.h"
-#include "common/settings.h"
+#include "base/guarded_text.h"
+#include "base/settings.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
-#include "common/device.h"
+#include "device/device.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "common/QvPeerModule.h"
-#include "common/ascii.h"
-#include "common/bounded_copy.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
-#include "common/module_entry.h"
-#include "common/revision.h"
-#include "common/settings.h"
-#include "identity/device_identity.h"
-#include "net/proxy_settings.h"
-#include "session/broker_endpoint.h"
+#include "base/ascii.h"
+#include "base/bounded_copy.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "base/revision.h"
+#include "base/settings.h"
+#include "device/broker_endpoint.h"
+#include "device/device_identity.h"
+#include "device/module_entry.h"
+#include "device/proxy_settings.h"
+#include "device/user.h"
 
 namespace {
 

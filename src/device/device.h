@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common/device_status.h"
-#include "net/proxy_vars.h"
+#include "device/device_status.h"
+#include "device/proxy_vars.h"
 
 class QvBrokerEndpoint;
 class QvModule;

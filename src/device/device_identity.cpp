@@ -1,12 +1,12 @@
-#include "identity/device_identity.h"
+#include "device/device_identity.h"
 
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <mutex>
 
-#include "common/guarded_text.h"
-#include "common/log.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
 #include "platform/autostart.h"
 #include "platform/directory.h"
 #include "platform/file.h"

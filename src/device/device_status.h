@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 class QvDeviceStatus {
  public:

@@ -1,8 +1,12 @@
-#include "common/module_entry.h"
+#include "device/module_entry.h"
 
-#include "common/QvPeerModule.h"
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/shared_library.h"
+
+namespace {
+// The module's GetModuleVersion export, as the module contract declares it.
+using GetModuleVersionFn = void (*)(char*);
+}  // namespace
 
 QvModule::QvModule(const char* name) : m_szName(name != nullptr ? name : "") {
   QvLog* log = QvLog::GetInstance();

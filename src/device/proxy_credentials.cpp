@@ -1,4 +1,4 @@
-#include "net/proxy_credentials.h"
+#include "device/proxy_credentials.h"
 
 #include <openssl/evp.h>
 
@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "common/guarded_text.h"
-#include "common/log.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "net/proxy_vars.h"
+#include "device/proxy_vars.h"
 
 // Stores text (when not empty) as the plain credentials and its Base64 as
 // the encoded ones. Credentials whose Base64 does not fit the 128-byte field

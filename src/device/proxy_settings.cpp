@@ -1,10 +1,10 @@
-#include "net/proxy_settings.h"
+#include "device/proxy_settings.h"
 
-#include "common/ascii.h"
-#include "common/bounded_copy.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/ascii.h"
+#include "base/bounded_copy.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "platform/environment.h"
 #include "platform/system_proxy.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/proxy_vars.h"
+#include "device/proxy_vars.h"
 
 // The proxy variables as curl gives them precedence: http_proxy in lower
 // case only; https_proxy and all_proxy in lower case, else upper case. An

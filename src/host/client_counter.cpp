@@ -1,4 +1,4 @@
-#include "server/client_counter.h"
+#include "host/client_counter.h"
 
 #include <atomic>
 

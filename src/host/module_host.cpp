@@ -1,4 +1,4 @@
-#include "server/module_host.h"
+#include "host/module_host.h"
 
 #include <cstring>
 #include <exception>
@@ -6,16 +6,16 @@
 #include <optional>
 #include <thread>
 
-#include "common/ascii.h"
-#include "common/device.h"
-#include "common/log.h"
-#include "common/module_entry.h"
+#include "base/ascii.h"
+#include "base/log.h"
+#include "device/device.h"
+#include "device/module_entry.h"
+#include "host/answer_send.h"
+#include "host/client_counter.h"
+#include "host/host_state.h"
 #include "platform/clock.h"
 #include "platform/shared_library.h"
 #include "platform/socket.h"
-#include "server/client_counter.h"
-#include "server/file_server.h"
-#include "server/server_state.h"
 
 namespace {
 
@@ -166,7 +166,7 @@ void RunForMessage(const ExtensionCall& call, QvDevice* device, platform::Shared
   auto request = std::make_unique<tagREQUEST>();
   *request = tagREQUEST{};
   request->pDevice = device;
-  request->pLock = TheServerState().pLock;
+  request->pLock = TheHostState().pLock;
   QvPeerModule* module = nullptr;
   char* response = nullptr;
   try {
@@ -199,7 +199,7 @@ void SetMainWindowPoster(std::function<void(int, std::string)> poster) {
 
 void WebCall(tagREQUEST* request) {
   QvLog* log = QvLog::GetInstance();
-  QvDevice* device = TheServerState().pDevice;
+  QvDevice* device = TheHostState().pDevice;
   QvModule* entry = device != nullptr ? device->FindModule(request->szUri) : nullptr;
   if (entry == nullptr) {
     log->WriteString("Attempt to access Unknown dll ", request->szUri, 1);
@@ -221,7 +221,7 @@ void WebCall(tagREQUEST* request) {
 void CallExtensionDll(ExtensionCall* call) {
   std::unique_ptr<ExtensionCall> owned(call);
   QvLog* log = QvLog::GetInstance();
-  ServerState& state = TheServerState();
+  HostState& state = TheHostState();
   QvDevice* device = state.pDevice;
   while (device == nullptr || !device->IsLoaded()) {
     platform::SleepMs(kDeviceLoadPollMs);

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 // Finds the module entry by szUri, loads the library from szFilePath (the
 // web root) and calls it with szQueryString.

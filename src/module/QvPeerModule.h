@@ -7,7 +7,9 @@
 // pointer, so field order and text widths are fixed; pointers and handles
 // take the platform's width. The host owns the request and the device; the
 // module owns its object and the answer text it returns (freed through its
-// own DeallocMem).
+// own DeallocMem). The records it shares live on lower floors and come in
+// with it: tagREQUEST (net/request_record.h), QvUser and QvDomain
+// (device/user.h).
 #pragma once
 
 #include <cstddef>
@@ -15,11 +17,13 @@
 #include <ctime>
 #include <new>
 
+#include "base/bounded_copy.h"
+#include "device/user.h"
 #include "net/net_util.h"
+#include "net/request_record.h"
 #include "platform/native_types.h"
 
 class QvBrokerEndpoint;
-class QvDevice;
 class QvJspResponse;
 class QvLookupTable;
 
@@ -28,85 +32,6 @@ class QvLookupTable;
 #else
 #define QV_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
-
-// One browser request (or one device-message call, which has no socket).
-// Owned by the host thread that serves it. A module may read every field,
-// may set dwBytesSent and szUploadFile, and may send on hSocket itself.
-struct tagREQUEST {
-  void* hStopEvent;                    // the server's stop event
-  platform::SocketDescriptor hSocket;  // 0 in a message call
-  char* szMethod;                      // the method token, in the receive buffer
-  uint32_t dwStartTick;                // tick count at acceptance
-  uint32_t dwBytesReceived;
-  uint32_t dwBytesSent;                // a module's non-zero value is its answer's length
-  void* hFile;                         // the file being served
-  char* szQueryString;                 // the text after the first '?', or null
-  char szEnvBlock[4096];               // "QUERY_STRING=<query>\0\0"
-  char szFilePath[260];                // web root plus request path
-  char szUri[260];                     // request path without its leading '/'
-  QvDevice* pDevice;                   // the host's device, set before each module call
-  char* szUploadFile;                  // a file for ConnectRequest to upload
-  char szRemoteAddr[16];               // the caller's dotted IPv4 address
-  void* hWndOwner;                     // the host's main window
-  platform::ProcessLock* pLock;        // guards the record files
-};
-using REQUEST = tagREQUEST;
-using LPREQUEST = tagREQUEST*;
-
-// The device's domain: three identifiers from the settings (each may be
-// missing).
-class QvDomain {
- public:
-  QvDomain() = default;
-  QvDomain(const QvDomain&) = delete;
-  QvDomain& operator=(const QvDomain&) = delete;
-  ~QvDomain();
-
-  // Reads DomainSID, VendorSID and BrokerSID; 0 when all three are set.
-  int Load();
-
-  char* m_szDomainSID = nullptr;
-  char* m_szBrokerSID = nullptr;
-  char* m_szVendorSID = nullptr;
-};
-
-// One entry of a user's list: texts of at most 127, 127 and 31 characters.
-struct QvUserEntry {
-  char szName[128];
-  char szValue[128];
-  char szType[32];
-  int32_t nValues[6];
-};
-
-// One user record, 132 bytes copied as they are.
-struct QvUserRecord {
-  unsigned char bytes[132];
-};
-
-// The signed-in user. A login module returns one in this layout through
-// GetUserObject; the host keeps a copy (QvDevice::SetUser).
-class QvUser {
- public:
-  QvUser() = default;
-  // A deep copy of another user object (the host's hand-over).
-  explicit QvUser(const QvUser* other);
-  QvUser(const QvUser&) = delete;
-  QvUser& operator=(const QvUser&) = delete;
-  ~QvUser();
-
-  // Reads UserUID and UserSID from the settings.
-  void Load();
-  // Keep a copy and write the setting back.
-  void SetUserUID(const char* uid);
-  void SetUserSID(const char* sid);
-
-  char* m_szUserUID = nullptr;
-  char* m_szUserSID = nullptr;
-  int32_t m_nEntries = 0;
-  int32_t m_nRecords = 0;
-  QvUserEntry* m_pEntries = nullptr;
-  QvUserRecord* m_pRecords = nullptr;
-};
 
 // The base of every module class. Execute is the module's work; the rest
 // are helpers for parsing the query, answering the browser and reading the
@@ -209,8 +134,8 @@ QV_EXPORT void GetModuleVersion(char* version);
 // Optional, login modules only.
 QV_EXPORT QvUser* GetUserObject(QvPeerModule* module);
 
-// A module text the host frees through the module's DeallocMem.
-char* QvNewText(const char* text, size_t length);
+// A module's answer text is made with QvNewText (base/bounded_copy.h), which
+// its DeallocMem frees.
 
 // 32-bit Windows builds unwind with tables each library keeps to itself (a
 // static runtime): an exception cannot leave a DLL. There a module also

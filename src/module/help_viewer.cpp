@@ -1,6 +1,6 @@
-#include "common/help_viewer.h"
+#include "module/help_viewer.h"
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/path.h"

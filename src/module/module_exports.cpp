@@ -1,17 +1,10 @@
 // What QV_DEFINE_MODULE's exports need from the runtime.
 #include <cstring>
 
-#include "common/QvPeerModule.h"
-#include "common/bounded_copy.h"
-#include "common/revision.h"
+#include "base/bounded_copy.h"
+#include "base/revision.h"
+#include "module/QvPeerModule.h"
 
 void QvCopyRevision(char* dest, size_t size, const char* keyword) {
   CopyBounded(dest, size, RevisionNumber(keyword != nullptr ? keyword : ""));
-}
-
-char* QvNewText(const char* text, size_t length) {
-  char* copy = new char[length + 1];
-  if (length != 0) std::memcpy(copy, text, length);
-  copy[length] = '\0';
-  return copy;
 }

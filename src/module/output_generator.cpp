@@ -1,12 +1,12 @@
-#include "common/output_generator.h"
+#include "module/output_generator.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "common/QvPeerModule.h"
-#include "common/bounded_copy.h"
-#include "common/lookup_table.h"
+#include "base/bounded_copy.h"
+#include "base/lookup_table.h"
+#include "module/QvPeerModule.h"
 #include "platform/path.h"
 
 namespace {

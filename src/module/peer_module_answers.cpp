@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "common/QvPeerModule.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "module/QvPeerModule.h"
 #include "platform/socket.h"
-#include "session/jsp_response.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "common/QvPeerModule.h"
-#include "common/log.h"
-#include "crypto/qvcrypt.h"
+#include "base/log.h"
+#include "base/qvcrypt.h"
+#include "module/QvPeerModule.h"
 #include "platform/file_info.h"
 #include "platform/path.h"
 

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <string_view>
 
-#include "common/QvPeerModule.h"
-#include "common/bounded_copy.h"
-#include "common/device.h"
-#include "common/guarded_text.h"
+#include "base/bounded_copy.h"
+#include "base/guarded_text.h"
+#include "broker/record_http_proxy.h"
+#include "device/device.h"
+#include "module/QvPeerModule.h"
 #include "net/outbound_state.h"
-#include "session/record_http_proxy.h"
 
 namespace {
 

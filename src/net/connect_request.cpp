@@ -7,17 +7,18 @@
 #include <optional>
 #include <string>
 
-#include "common/QvPeerModule.h"
-#include "common/bounded_copy.h"
-#include "common/log.h"
+#include "base/bounded_copy.h"
+#include "base/log.h"
+#include "base/url_decode.h"
 #include "net/answer_chunks.h"
-#include "net/hide_credentials.h"
 #include "net/header_line.h"
+#include "net/hide_credentials.h"
 #include "net/link_report.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
 #include "net/proxy_report.h"
 #include "net/request_deadline.h"
+#include "net/request_record.h"
 #include "net/request_templates.h"
 #include "net/tls_client.h"
 #include "net/upload_files.h"
@@ -235,7 +236,7 @@ class OutboundRequest {
     log->Write("ConnectRequest-- Formatting HTTP request for file upload.", 3);
     std::string name;
     if (request_ != nullptr && request_->szUploadFile != nullptr) {
-      std::unique_ptr<char[]> decoded(QvPeerModule::URLDecode(request_->szUploadFile, false));
+      std::unique_ptr<char[]> decoded(URLDecode(request_->szUploadFile, false));
       if (decoded) name = decoded.get();
     }
     std::optional<UploadFiles> files = UploadFiles::Open(name);

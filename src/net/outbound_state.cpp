@@ -7,9 +7,9 @@
 #include <new>
 #include <vector>
 
-#include "common/bounded_copy.h"
-#include "common/device.h"
-#include "common/guarded_text.h"
+#include "base/bounded_copy.h"
+#include "base/guarded_text.h"
+#include "device/device.h"
 
 namespace {
 

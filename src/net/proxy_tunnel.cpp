@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "net/answer_chunks.h"
 #include "net/header_line.h"
 #include "net/hide_credentials.h"

@@ -1,5 +1,5 @@
 // SendRecvBuffer: the one send-and-receive exchange of a SOCKS negotiation.
-#include "common/log.h"
+#include "base/log.h"
 #include "net/answer_chunks.h"
 #include "net/hide_credentials.h"
 #include "net/net_util.h"

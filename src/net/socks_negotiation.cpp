@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "net/answer_chunks.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"

@@ -6,8 +6,8 @@
 
 #include <climits>
 
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "net/link_report.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"

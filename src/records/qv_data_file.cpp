@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/file.h"
 #include "records/record_lock.h"
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "records/record_lock.h"
 #include "records/transfer_rules.h"
 

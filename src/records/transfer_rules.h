@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 #include "records/record_layout.h"
 
 namespace records {

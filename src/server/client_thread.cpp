@@ -4,17 +4,17 @@
 #include <memory>
 #include <string>
 
-#include "common/log.h"
-#include "common/query_for_log.h"
+#include "base/log.h"
+#include "base/query_for_log.h"
+#include "host/client_counter.h"
+#include "host/server_notify.h"
 #include "platform/host_identity.h"
 #include "platform/socket.h"
-#include "server/client_counter.h"
 #include "server/dispatch.h"
 #include "server/file_server.h"
 #include "server/listener.h"
 #include "server/request_origin.h"
 #include "server/request_parser.h"
-#include "server/server_notify.h"
 #include "server/status_line.h"
 
 namespace {

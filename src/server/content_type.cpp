@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/ascii.h"
+#include "base/ascii.h"
 
 std::string_view ContentTypeFor(std::string_view path) {
   struct Type {

@@ -5,19 +5,21 @@
 #include <string>
 #include <string_view>
 
-#include "common/ascii.h"
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
-#include "common/settings.h"
-#include "identity/device_identity.h"
-#include "net/proxy_credentials.h"
-#include "session/record_http_proxy.h"
+#include "base/ascii.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/record_http_proxy.h"
+#include "device/device.h"
+#include "device/device_identity.h"
+#include "device/proxy_credentials.h"
+#include "host/answer_send.h"
+#include "host/host_state.h"
+#include "host/module_host.h"
 #include "platform/clock.h"
 #include "platform/named_event.h"
 #include "platform/socket.h"
 #include "server/file_server.h"
-#include "server/module_host.h"
 #include "server/server_state.h"
 #include "session/device_login.h"
 #include "session/heartbeat.h"
@@ -228,7 +230,7 @@ bool isDLL(const char* path) {
     log->WriteString("DLL name malformed: missing leading slash?", path, 3);
     return false;
   }
-  QvDevice* device = TheServerState().pDevice;
+  QvDevice* device = TheHostState().pDevice;
   std::string name(text.substr(slash + 1));
   if (device != nullptr && device->FindModule(name.c_str()) != nullptr) return true;
   log->WriteString("isDLL: not in module list:", path, 3);
@@ -262,7 +264,7 @@ platform::WaitResult WaitForSslConnection(uint32_t timeout_ms) {
 void RunDll(tagREQUEST* request) {
   QvLog::GetInstance()->WriteString("RunDll: ", request->szFilePath, 3);
   if (WaitForSslConnection(kSslWaitMs) != platform::WaitResult::kAcquired) return;
-  QvDevice* device = TheServerState().pDevice;
+  QvDevice* device = TheHostState().pDevice;
   if (device == nullptr) return;
   Route(request, *device).Run();
 }

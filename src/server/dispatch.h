@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "platform/named_mutex.h"
 
 // True when path (szFilePath) ends in ".dll" and its file name is a module

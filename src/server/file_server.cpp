@@ -3,12 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "common/device.h"
-#include "common/log.h"
+#include "base/log.h"
+#include "device/device.h"
+#include "host/answer_send.h"
+#include "host/host_state.h"
+#include "host/server_notify.h"
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "server/content_type.h"
-#include "server/server_notify.h"
 #include "server/server_state.h"
 #include "server/status_line.h"
 
@@ -35,34 +37,11 @@ bool Admitted(tagREQUEST* request, QvDevice* device) {
   return true;
 }
 
-// The log lines after a send, whichever way the bytes went: 1 when all went.
-int ReportSend(tagREQUEST* request, int error, long sent) {
-  QvLog* log = QvLog::GetInstance();
-  if (error != 0) {
-    // A peer that takes nothing would hold the closing thread for the whole
-    // linger time: drop it at once instead.
-    platform::SetLinger(request->hSocket, true, 0);
-    log->WriteNumber("SendFile SOCKET_ERROR: ", error, 1);
-    log->WriteNumber("-------- BytesSent   : ", sent, 3);
-    return 0;
-  }
-  log->WriteNumber("<===SendBuffer: Total sent: ", sent, 4);
-  return 1;
-}
-
-int SendPart(tagREQUEST* request, const char* data, size_t length, bool more_follows) {
-  QvLog::GetInstance()->WriteString("SendBuffer====>:", request->szFilePath, 4);
-  platform::ClearLastSocketError();
-  auto sent = platform::Send(request->hSocket, std::string_view(data, length), more_follows,
-                             kSendStallMs);
-  return ReportSend(request, sent.error, sent.value);
-}
-
 }  // namespace
 
 bool IsCallerAdmitted(tagREQUEST* request, bool local_browser_too) {
   QvLog* log = QvLog::GetInstance();
-  QvDevice* device = TheServerState().pDevice;
+  QvDevice* device = TheHostState().pDevice;
   if (device == nullptr) return false;
   if (!device->IsLoaded() && device->LoadConfiguration() != 0) {
     log->Write("Cannot init Device", 1);
@@ -86,7 +65,7 @@ bool IsCallerAdmitted(tagREQUEST* request, bool local_browser_too) {
 void SendFile(tagREQUEST* request) {
   QvLog* log = QvLog::GetInstance();
   ServerState& state = TheServerState();
-  QvDevice* device = state.pDevice;
+  QvDevice* device = TheHostState().pDevice;
   if (device == nullptr || !Admitted(request, device)) return;
 
   auto [file, error] = platform::File::Open(request->szFilePath, platform::OpenMode::kRead);
@@ -119,8 +98,4 @@ void SendFile(tagREQUEST* request) {
   }
   file.Close();
   request->hFile = reinterpret_cast<void*>(~uintptr_t{0});
-}
-
-int SendBuffer(tagREQUEST* request, const char* data, size_t length) {
-  return SendPart(request, data, length, false);
 }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 void SendFile(tagREQUEST* request);
 
@@ -14,9 +14,3 @@ void SendFile(tagREQUEST* request);
 // must be one of the allowed hosts (with local_browser_too, 127.0.0.1 is
 // always admitted). Loads the device configuration when needed.
 bool IsCallerAdmitted(tagREQUEST* request, bool local_browser_too);
-
-// A peer that acknowledges no byte for this long loses its answer.
-inline constexpr uint32_t kSendStallMs = 30000;
-
-// Sends all of data on the request's socket: 1, or 0 on a socket error.
-int SendBuffer(tagREQUEST* request, const char* data, size_t length);

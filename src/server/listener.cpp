@@ -6,17 +6,18 @@
 #include <system_error>
 #include <thread>
 
-#include "common/bounded_copy.h"
-#include "common/device.h"
-#include "common/log.h"
-#include "common/lookup_table.h"
-#include "common/output_generator.h"
-#include "common/settings.h"
+#include "base/bounded_copy.h"
+#include "base/log.h"
+#include "base/lookup_table.h"
+#include "base/settings.h"
+#include "device/device.h"
+#include "host/client_counter.h"
+#include "host/host_state.h"
+#include "host/server_notify.h"
+#include "module/output_generator.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
-#include "server/client_counter.h"
-#include "server/server_notify.h"
 
 namespace {
 
@@ -105,13 +106,14 @@ int StartHTTP(const ServerStartParams& params) {
   ServerState& state = TheServerState();
   state.hOwner = params.hOwner;
   state.nNotifyMessage = params.nNotifyMessage;
-  state.pLock = params.pLock;
+  HostState& host = TheHostState();
+  host.pLock = params.pLock;
   if (!SetWebRoot(params.szWebRoot != nullptr ? params.szWebRoot : "")) {
     log->WriteString("Web root too long", params.szWebRoot, 1);
     return 0;
   }
   // Last: threads that wait for the device read the fields above after it.
-  state.pDevice = params.pDevice;
+  host.pDevice = params.pDevice;
   state.hStopEvent = std::make_unique<platform::Event>(true, false);
   state.hListenDone = std::make_unique<platform::Event>(true, false);
   // Files go out in one system call that cannot be told to spare the signal.
@@ -230,7 +232,7 @@ std::unique_ptr<tagREQUEST> NewRequest(platform::SocketDescriptor socket, const 
   request->hFile = reinterpret_cast<void*>(~uintptr_t{0});
   CopyBounded(request->szRemoteAddr, peer);
   request->hWndOwner = state.hOwner;
-  request->pLock = state.pLock;
+  request->pLock = TheHostState().pLock;
   return request;
 }
 

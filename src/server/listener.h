@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "server/server_state.h"
 
 // 1 when the listener runs, 0 otherwise.

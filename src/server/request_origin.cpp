@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "common/ascii.h"
+#include "base/ascii.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/ascii.h"
-#include "common/bounded_copy.h"
-#include "common/log.h"
+#include "base/ascii.h"
+#include "base/bounded_copy.h"
+#include "base/log.h"
 #include "server/server_state.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 // What ParseRequest decided; the connection thread acts on it.
 enum ParseStatus {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/socket.h"
 #include "server/request_parser.h"
 

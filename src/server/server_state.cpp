@@ -1,6 +1,6 @@
 #include "server/server_state.h"
 
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 ServerState& TheServerState() {
   // Never destroyed: detached connection threads read it until the process is gone.

@@ -26,9 +26,6 @@ struct ServerState {
   void* hOwner = nullptr;
   uint32_t nNotifyMessage = 0;
   char szWebRoot[260] = {};
-  // Threads that start before the server (device messages) wait for it.
-  std::atomic<QvDevice*> pDevice{nullptr};
-  platform::ProcessLock* pLock = nullptr;
   platform::SocketDescriptor hListenSocket = platform::kInvalidSocket;
   std::unique_ptr<platform::Event> hStopEvent;
   std::unique_ptr<platform::Event> hListenDone;  // set when ListenThread ends

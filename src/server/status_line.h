@@ -1,7 +1,7 @@
 // The answers the server writes itself when a request fails.
 #pragma once
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 inline constexpr int kStatusLineCount = 15;
 

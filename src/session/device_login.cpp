@@ -4,15 +4,15 @@
 #include <memory>
 #include <optional>
 
-#include "common/QvPeerModule.h"
-#include "common/device.h"
-#include "common/log.h"
-#include "common/module_entry.h"
-#include "common/settings.h"
-#include "identity/device_identity.h"
-#include "session/broker_endpoint.h"
-#include "session/jsp_response.h"
-#include "session/run_jsp.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/run_jsp.h"
+#include "device/broker_endpoint.h"
+#include "device/device.h"
+#include "device/device_identity.h"
+#include "device/module_entry.h"
+#include "module/QvPeerModule.h"
 
 namespace {
 

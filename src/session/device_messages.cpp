@@ -10,21 +10,21 @@
 #include <system_error>
 #include <thread>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
-#include "common/query_for_log.h"
-#include "common/settings.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "base/query_for_log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/record_http_proxy.h"
+#include "broker/run_jsp.h"
+#include "device/device.h"
+#include "host/module_host.h"
+#include "host/server_notify.h"
 #include "net/outbound_state.h"
 #include "records/startup_passes.h"
-#include "server/module_host.h"
-#include "server/server_notify.h"
 #include "session/device_message.h"
 #include "session/exit_with_instructions.h"
 #include "session/heartbeat.h"
-#include "session/jsp_response.h"
-#include "session/record_http_proxy.h"
-#include "session/run_jsp.h"
 
 namespace {
 

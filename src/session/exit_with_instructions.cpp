@@ -3,9 +3,9 @@
 #include <mutex>
 #include <optional>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/module_entry.h"
+#include "base/log.h"
+#include "device/device.h"
+#include "device/module_entry.h"
 #include "net/outbound_state.h"
 #include "platform/clock.h"
 #include "platform/file.h"

@@ -8,15 +8,15 @@
 #include <system_error>
 #include <thread>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/run_jsp.h"
+#include "device/device.h"
 #include "net/link_report.h"
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
-#include "session/jsp_response.h"
-#include "session/run_jsp.h"
 
 namespace {
 

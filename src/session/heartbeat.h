@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 
-#include "session/broker_endpoint.h"
+#include "device/broker_endpoint.h"
 
 class QvDevice;
 namespace platform {

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/window_endpoint.h"

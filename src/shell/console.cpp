@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "device/device.h"
 #include "net/outbound_state.h"
 #include "platform/directory.h"
 #include "platform/file.h"

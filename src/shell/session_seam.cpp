@@ -2,16 +2,16 @@
 
 #include <ctime>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/record_http_proxy.h"
+#include "device/device.h"
+#include "device/proxy_settings.h"
 #include "net/link_report.h"
 #include "net/outbound_state.h"
-#include "net/proxy_settings.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
 #include "session/heartbeat.h"
-#include "session/record_http_proxy.h"
 #include "shell/shell.h"
 
 namespace shell {

@@ -3,17 +3,17 @@
 #include <string>
 #include <string_view>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/settings.h"
-#include "identity/device_identity.h"
-#include "net/proxy_settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "device/device.h"
+#include "device/device_identity.h"
+#include "device/proxy_settings.h"
+#include "host/module_host.h"
 #include "platform/process.h"
 #include "platform/process_lock.h"
 #include "platform/socket.h"
 #include "records/startup_passes.h"
 #include "server/listener.h"
-#include "server/module_host.h"
 #include "session/device_messages.h"
 #include "session/exit_with_instructions.h"
 #include "shell/console.h"

@@ -1,9 +1,9 @@
 #include "shell/tray.h"
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/module_entry.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "device/device.h"
+#include "device/module_entry.h"
 #include "shell/shell.h"
 
 namespace shell {

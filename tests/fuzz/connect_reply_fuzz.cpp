@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
+#include "base/guarded_text.h"
+#include "device/device.h"
 #include "fuzz_peer.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"

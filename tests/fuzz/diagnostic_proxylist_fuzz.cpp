@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "broker/jsp_response.h"
 #include "modules/diagnostic/diagnostic_text.cpp"
-#include "session/jsp_response.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body(reinterpret_cast<const char*>(data), size);

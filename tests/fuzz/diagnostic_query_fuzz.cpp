@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "modules/diagnostic/diagnostic_text.cpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ini_file.h"
+#include "base/ini_file.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "session/jsp_response.h"
+#include "broker/jsp_response.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view body(reinterpret_cast<const char*>(data), size);

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/QvPeerModule.h"
-#include "common/lookup_table.h"
+#include "base/lookup_table.h"
+#include "module/QvPeerModule.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string answer(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/proxy_settings.h"
+#include "device/proxy_settings.h"
 
 namespace {
 

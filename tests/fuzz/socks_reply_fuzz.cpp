@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
+#include "base/guarded_text.h"
+#include "device/device.h"
+#include "device/proxy_credentials.h"
 #include "fuzz_peer.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/proxy_credentials.h"
 #include "net/socks5.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

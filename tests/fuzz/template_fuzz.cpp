@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/lookup_table.h"
-#include "common/output_generator.h"
+#include "base/lookup_table.h"
+#include "module/output_generator.h"
 #include "platform/file.h"
 
 namespace {

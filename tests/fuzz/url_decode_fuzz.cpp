@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/environment.h"
 #include "platform/window_endpoint.h"
 #include "session/heartbeat.h"

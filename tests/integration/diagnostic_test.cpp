@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/QvPeerModule.h"
-#include "common/device.h"
+#include "device/device.h"
+#include "module/QvPeerModule.h"
 #include "platform/shared_library.h"
 #include "support/child_process.h"
 #include "support/http_client.h"

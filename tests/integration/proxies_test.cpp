@@ -7,15 +7,15 @@
 #include <chrono>
 #include <string>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/settings.h"
+#include "base/guarded_text.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/run_jsp.h"
+#include "device/device.h"
+#include "device/proxy_credentials.h"
+#include "device/proxy_settings.h"
 #include "net/net_util.h"
-#include "net/proxy_credentials.h"
-#include "net/proxy_settings.h"
 #include "session/device_login.h"
-#include "session/jsp_response.h"
-#include "session/run_jsp.h"
 #include "support/child_process.h"
 #include "support/net_environment.h"
 #include "support/outbound_device.h"

@@ -1,5 +1,5 @@
 // Declares a shorter answer through dwBytesSent than the text it returns.
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 namespace {
 

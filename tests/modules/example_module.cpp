@@ -2,7 +2,7 @@
 // and shows the contract a module author follows.
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // modules to see what reaches them.
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "platform/file.h"
 
 namespace {

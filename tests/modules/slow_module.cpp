@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 

@@ -1,7 +1,7 @@
 // Throws from Execute, as a broken module may.
 #include <stdexcept>
 
-#include "common/QvPeerModule.h"
+#include "module/QvPeerModule.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>

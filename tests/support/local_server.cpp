@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/module_entry.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "device/device.h"
+#include "device/module_entry.h"
 #include "platform/process_lock.h"
 #include "server/listener.h"
 #include "support/child_process.h"

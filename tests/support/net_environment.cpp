@@ -5,7 +5,7 @@
 #include <regex>
 #include <sstream>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "support/qvbroker_fixture.h"
 #include "support/work_dir.h"
 

@@ -1,10 +1,10 @@
 #include "support/outbound_device.h"
 
-#include "common/device.h"
-#include "common/guarded_text.h"
+#include "base/guarded_text.h"
+#include "broker/record_http_proxy.h"
+#include "device/device.h"
+#include "device/proxy_credentials.h"
 #include "net/outbound_state.h"
-#include "net/proxy_credentials.h"
-#include "session/record_http_proxy.h"
 
 QvDevice& TestOutboundDevice() {
   static QvDevice* device = [] {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "common/ini_file.h"
+#include "base/ini_file.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 
 namespace {
 

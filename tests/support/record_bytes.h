@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/process_lock.h"
 #include "records/qv_data_manager.h"
 #include "support/work_dir.h"

@@ -6,7 +6,7 @@
 #include <random>
 #include <sstream>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/environment.h"
 
 namespace fs = std::filesystem;

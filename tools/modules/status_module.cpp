@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/QvPeerModule.h"
-#include "common/device.h"
-#include "common/module_entry.h"
-#include "common/settings.h"
+#include "base/settings.h"
+#include "device/device.h"
+#include "device/module_entry.h"
+#include "module/QvPeerModule.h"
 #include "net/outbound_state.h"
 #include "platform/local_time.h"
 

@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "broker/jsp_response.h"
+#include "broker/record_http_proxy.h"
+#include "broker/run_jsp.h"
+#include "device/broker_endpoint.h"
+#include "device/device.h"
+#include "device/proxy_credentials.h"
 #include "diagnostic_module.h"
-#include "net/proxy_credentials.h"
-#include "session/broker_endpoint.h"
-#include "session/jsp_response.h"
-#include "session/record_http_proxy.h"
-#include "session/run_jsp.h"
 
 namespace {
 

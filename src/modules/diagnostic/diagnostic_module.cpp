@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/device.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "device/device.h"
 #include "net/outbound_state.h"
 
 namespace {

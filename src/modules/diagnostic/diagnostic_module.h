@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "common/QvPeerModule.h"
-#include "common/lookup_table.h"
-#include "common/output_generator.h"
+#include "base/lookup_table.h"
 #include "diagnostic_text.h"
+#include "module/QvPeerModule.h"
+#include "module/output_generator.h"
 
 class QvDiagnosticModule : public QvPeerModule {
  public:

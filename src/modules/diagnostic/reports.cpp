@@ -7,16 +7,16 @@
 #include <iterator>
 #include <string>
 
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/log.h"
-#include "common/settings.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "broker/run_jsp.h"
+#include "device/broker_endpoint.h"
+#include "device/device.h"
 #include "diagnostic_module.h"
 #include "net/upload_files.h"
 #include "net/url_escape.h"
-#include "session/broker_endpoint.h"
-#include "session/jsp_response.h"
-#include "session/run_jsp.h"
 
 namespace {
 

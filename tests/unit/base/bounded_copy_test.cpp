@@ -1,4 +1,4 @@
-#include "common/bounded_copy.h"
+#include "base/bounded_copy.h"
 
 #include <gtest/gtest.h>
 

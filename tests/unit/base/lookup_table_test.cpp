@@ -1,4 +1,4 @@
-#include "common/lookup_table.h"
+#include "base/lookup_table.h"
 
 #include <gtest/gtest.h>
 

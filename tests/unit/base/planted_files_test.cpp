@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "common/log.h"
-#include "common/lookup_table.h"
-#include "common/output_generator.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/lookup_table.h"
+#include "base/settings.h"
+#include "module/output_generator.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "crypto/qvcrypt.h"
+#include "base/qvcrypt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "common/settings.h"
+#include "base/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/ini_file.h"
+#include "base/ini_file.h"
 #include "support/child_process.h"
 #include "support/work_dir.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "common/ini_file.h"
-#include "session/broker_endpoint.h"
-#include "session/jsp_response.h"
+#include "base/ini_file.h"
+#include "broker/jsp_response.h"
+#include "device/broker_endpoint.h"
 #include "support/net_environment.h"
 #include "support/work_dir.h"
 

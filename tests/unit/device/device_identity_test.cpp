@@ -1,11 +1,11 @@
-#include "identity/device_identity.h"
+#include "device/device_identity.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
 
-#include "common/log.h"
+#include "base/log.h"
 #include "platform/environment.h"
 #include "platform/host_identity.h"
 #include "support/work_dir.h"

@@ -1,4 +1,4 @@
-#include "common/device.h"
+#include "device/device.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "common/ini_file.h"
-#include "common/log.h"
-#include "common/module_entry.h"
+#include "base/ini_file.h"
+#include "base/log.h"
+#include "device/module_entry.h"
 #include "support/work_dir.h"
 
 namespace {

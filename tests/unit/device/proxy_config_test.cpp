@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "common/guarded_text.h"
-#include "common/log.h"
+#include "base/guarded_text.h"
+#include "base/log.h"
+#include "device/proxy_credentials.h"
+#include "device/proxy_settings.h"
 #include "net/header_line.h"
-#include "net/proxy_credentials.h"
-#include "net/proxy_settings.h"
 #include "platform/environment.h"
 #include "support/net_environment.h"
 #include "support/work_dir.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "common/QvPeerModule.h"
-#include "common/module_entry.h"
+#include "device/module_entry.h"
+#include "module/QvPeerModule.h"
 #include "platform/shared_library.h"
 
 TEST(ModuleContract, CalledThroughItsExportsOnly) {

@@ -1,11 +1,11 @@
-#include "common/output_generator.h"
+#include "module/output_generator.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "common/lookup_table.h"
+#include "base/lookup_table.h"
 #include "platform/socket.h"
 #include "support/loopback.h"
 #include "support/work_dir.h"

@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "common/QvPeerModule.h"
-#include "common/help_viewer.h"
-#include "common/log.h"
-#include "common/lookup_table.h"
-#include "common/settings.h"
+#include "base/log.h"
+#include "base/lookup_table.h"
+#include "base/settings.h"
+#include "broker/jsp_response.h"
+#include "module/QvPeerModule.h"
+#include "module/help_viewer.h"
 #include "platform/socket.h"
-#include "session/jsp_response.h"
 #include "support/loopback.h"
 #include "support/net_environment.h"
 #include "support/work_dir.h"

@@ -8,16 +8,16 @@
 #include <utility>
 #include <vector>
 
-#include "common/QvPeerModule.h"
-#include "common/device.h"
-#include "common/guarded_text.h"
-#include "common/settings.h"
+#include "base/guarded_text.h"
+#include "base/settings.h"
+#include "broker/record_http_proxy.h"
+#include "device/device.h"
+#include "device/proxy_credentials.h"
+#include "module/QvPeerModule.h"
 #include "net/answer_chunks.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
-#include "net/proxy_credentials.h"
 #include "net/proxy_tunnel.h"
-#include "session/record_http_proxy.h"
 #include "net/request_templates.h"
 #include "net/socks5.h"
 #include "net/url_escape.h"

@@ -12,8 +12,8 @@
 #include <thread>
 #include <utility>
 
-#include "common/log.h"
-#include "server/module_host.h"
+#include "base/log.h"
+#include "host/module_host.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/net_environment.h"

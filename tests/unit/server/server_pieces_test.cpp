@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/device.h"
+#include "device/device.h"
+#include "host/host_state.h"
 #include "platform/socket.h"
 #include "server/content_type.h"
 #include "server/dispatch.h"
@@ -169,9 +170,9 @@ class IsDllTest : public ::testing::Test {
     WriteSettings({{"Modules", "QvExampleModule.dll;"}});
     ASSERT_EQ(device.LoadConfiguration(), 0);
     device.BuildModuleList("$Revision: 1.160 $");
-    previous = TheServerState().pDevice.exchange(&device);
+    previous = TheHostState().pDevice.exchange(&device);
   }
-  void TearDown() override { TheServerState().pDevice = previous; }
+  void TearDown() override { TheHostState().pDevice = previous; }
 
   ScopedWorkDir dir;
   QvDevice device;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/device.h"
-#include "common/log.h"
+#include "base/log.h"
+#include "device/device.h"
 #include "platform/window_endpoint.h"
 #include "shell/shell.h"
 #include "shell/tray.h"
