@@ -4,6 +4,7 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "broker/run_jsp.h"
 #include "net/proxy_report.h"
@@ -67,9 +68,10 @@ bool RecordHttpProxy(const char* cred_type, const char* proxy_id, const char* re
   const std::string path =
       FormatRecordHttpProxyPath(ReadProxyReportSettings(), cred_type, proxy_id, return_text, socks);
   const std::string host = settings->BrokerIP();
-  const int port = settings->GetSettingInt("BrokerPort", 0, false);
+  const BrokerRoute route = RouteBrokerPage(settings->GetSettingInt("BrokerPort", 0, false),
+                                            settings->GetSettingInt("BrokerSecurePort", 0, false));
   QvJspResponse response;
-  int result = RunJsp(host.c_str(), port, path.c_str(), &response, false);
+  int result = RunJsp(host.c_str(), route.port, path.c_str(), &response, route.secure);
   QvLog* log = QvLog::GetInstance();
   if (result == 0 && response.IsOK()) {
     log->Write("RecordHttpProxy sent", 3);

@@ -250,7 +250,7 @@ class OutboundRequest {
     const std::string header = FormatUploadHeader(route_, page, SelectedAgent(), host_, length);
 
     log->Write("ConnectRequest-- Calling  send", 3);
-    platform::SysResult<long> sent = platform::Send(socket_, header);
+    platform::SysResult<long> sent = WriteOut(header);
     if (!sent.ok()) {
       log->WriteNumber("ConnectRequest-- Error on sending HTTP request for file upload", -1, 3);
       return Sent::kFailed;
@@ -259,29 +259,43 @@ class OutboundRequest {
         "ConnectRequest-- Done Formatting and sending HTTP request for file upload; ready to send "
         "data",
         3);
-    if (!platform::Send(socket_, lead).ok()) {
+    if (!WriteOut(lead).ok()) {
       log->Write("ConnectRequest-- Error on sending HTTP data hdr for file upload", 3);
       return Sent::kFailed;
     }
     Buffer();
-    if (!files->SendTo(socket_, buffer_.get(), kBufferSize)) return Sent::kFailed;
+    auto write = [this](std::string_view bytes) { return WriteOut(bytes).ok(); };
+    if (!files->SendThrough(write, buffer_.get(), kBufferSize)) return Sent::kFailed;
     sent_ = static_cast<int>(sent.value);
     log->WriteString("ConnectRequest() sent", HideCredentials(header), 3);
     log->Write("ConnectRequest-- Done Calling  send", 3);
     return Sent::kOk;
   }
 
+  // Bytes of the request: through the TLS connection when there is one.
+  platform::SysResult<long> WriteOut(std::string_view bytes) {
+    if (!secure_) return platform::Send(socket_, bytes);
+    if (bytes.empty()) return {0, 0};
+    int written = tls_.Write(bytes);
+    if (written < 1) {
+      tls_.LogErrorTexts(written);
+      return {-1, -1};
+    }
+    return {written, 0};
+  }
+
   Sent SendSecure() {
     QvLog* log = QvLog::GetInstance();
     log->Write("ConnectRequest using SSL", 3);
     if (!direct_ && !(socks_ ? Socks() : Tunnel())) return Sent::kFailed;
-    if (!tls_.Connect(socket_, host_)) return Sent::kTlsFailed;
-    log->Write("ConnectRequest--Formatting SSL HTTPS request.", 3);
+    if (!tls_.Connect(socket_, host_, port_)) return Sent::kTlsFailed;
     // The proxy's credentials are for the proxy: inside the tunnel they would
     // reach the broker.
-    RequestRoute inside = route_;
-    inside.credentials.clear();
-    const std::string text = FormatSecureGetRequest(inside, path_, SelectedAgent());
+    route_.credentials.clear();
+    // The broker's pages carry uploads over TLS too, as the plain request would.
+    if (upload_) return SendUpload();
+    log->Write("ConnectRequest--Formatting SSL HTTPS request.", 3);
+    const std::string text = FormatSecureGetRequest(route_, path_, SelectedAgent());
     log->Write("ConnectRequest-- Done Formatting SSL HTTPS request.", 3);
     log->Write("ConnectRequest-- Calling  pfnSSL_write", 3);
     sent_ = tls_.Write(text);

@@ -9,5 +9,6 @@ using ProxyReport = bool (*)(const char* cred_type, const char* proxy_id, const 
 
 void SetProxyReport(ProxyReport report);
 
-// The installed report's result; false when none is installed.
+// The installed report's result; false when none is installed, and for a
+// proxy met by a report's own request (it is the proxy being reported).
 bool ReportProxy(const char* cred_type, const char* proxy_id, const char* return_text, bool socks);

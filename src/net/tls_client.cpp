@@ -9,6 +9,8 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "net/link_report.h"
+#include "net/tls_reuse.h"
+#include "platform/file_info.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"
 
@@ -33,6 +35,17 @@ std::string CaFile() {
   return file == "0" ? std::string() : file;
 }
 
+// Which store a context trusts, as it is now: a CA file that was replaced
+// or mended since gives another key, and so a fresh context.
+std::string TrustKey(const std::string& ca_file) {
+  if (ca_file.empty()) return "system store";
+  platform::SysResult<platform::FileInfo> info =
+      platform::StatFile(platform::NativePath(ca_file));
+  if (!info.ok()) return "CA file " + ca_file;
+  return "CA file " + ca_file + " " + std::to_string(info.value.size) + " " +
+         std::to_string(info.value.modified);
+}
+
 }  // namespace
 
 TlsClient::~TlsClient() { Discard(); }
@@ -44,6 +57,10 @@ bool TlsClient::CreateContext() {
   OPENSSL_init_ssl(
       OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ATEXIT,
       nullptr);
+  const std::string ca_file = CaFile();
+  const std::string trust_key = TrustKey(ca_file);
+  ctx_ = KeptContext(trust_key);
+  if (ctx_ != nullptr) return true;
   const SSL_METHOD* method = TLS_client_method();
   ctx_ = method != nullptr ? SSL_CTX_new(method) : nullptr;
   if (ctx_ == nullptr) {
@@ -55,7 +72,6 @@ bool TlsClient::CreateContext() {
   // A peer that closes without close_notify has still sent its whole answer.
   SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-  const std::string ca_file = CaFile();
   const bool trusted = ca_file.empty()
                            ? SSL_CTX_set_default_verify_paths(ctx_) == 1
                            : SSL_CTX_load_verify_locations(
@@ -67,11 +83,13 @@ bool TlsClient::CreateContext() {
     Discard();
     return false;
   }
+  KeepContext(trust_key, ctx_);
   return true;
 }
 
-bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& host) {
+bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& host, int port) {
   QvLog* log = QvLog::GetInstance();
+  server_ = host + ":" + std::to_string(port);
   ssl_ = SSL_new(ctx_);
   if (ssl_ == nullptr) {
     log->Write("ConnectRequest() SSL establishment fail", 3);
@@ -105,6 +123,10 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
     return false;
   }
 
+  if (SSL_SESSION* kept = KeptSession(server_, ctx_)) {
+    SSL_set_session(ssl_, kept);
+    SSL_SESSION_free(kept);
+  }
   ERR_clear_error();
   int rc = SSL_connect(ssl_);
   log->Write("ConnectRequest--pfnSSL_connect Done", 3);
@@ -120,9 +142,12 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
       NoteTlsOutcome(false, "the TLS handshake failed");
     }
     LogErrorTexts(rc);
+    ForgetSession(server_);
     return false;
   }
   log->Write("ConnectRequest--After pfnSSL_connect if block", 3);
+  if (SSL_session_reused(ssl_) == 1) log->WriteString("ConnectRequest-- TLS session resumed", server_, 4);
+  verified_ = true;
   NoteTlsOutcome(true, {});
   return true;
 }
@@ -157,6 +182,16 @@ void TlsClient::LogErrorTexts(int result) {
 
 void TlsClient::Release() {
   if (ssl_ != nullptr) QvLog::GetInstance()->Write("ConnectRequest --- SSL Cleanup", 3);
+  // The session's tickets arrive after the handshake: kept at the end, it
+  // is the newest one.
+  if (verified_ && TlsSessionsKept()) {
+    SSL_SESSION* session = SSL_get1_session(ssl_);
+    if (session != nullptr && SSL_SESSION_is_resumable(session) == 1) {
+      KeepSession(server_, ctx_, session);
+    } else if (session != nullptr) {
+      SSL_SESSION_free(session);
+    }
+  }
   Discard();
 }
 
@@ -165,4 +200,5 @@ void TlsClient::Discard() {
   if (ctx_ != nullptr) SSL_CTX_free(ctx_);
   ssl_ = nullptr;
   ctx_ = nullptr;
+  verified_ = false;
 }

@@ -23,11 +23,13 @@ class TlsClient {
   // Frees whatever is left without a word.
   ~TlsClient();
 
-  // The context, before any socket exists. False (logged) on failure.
+  // The context, before any socket exists (the program's kept one when
+  // there is one for the trust source of now). False (logged) on failure.
   bool CreateContext();
   // The handshake on socket, checking that the certificate names host (a
-  // name or a dotted address). False (logged) on failure.
-  bool Connect(platform::SocketDescriptor socket, const std::string& host);
+  // name or a dotted address); a session kept for host:port is offered.
+  // False (logged) on failure.
+  bool Connect(platform::SocketDescriptor socket, const std::string& host, int port);
   // SSL_write's result.
   int Write(std::string_view data);
   // Bytes read; 0 when the peer closed; -1 on an error or a time-out (the
@@ -38,7 +40,8 @@ class TlsClient {
   void LogErrorTexts(int result);
 
   bool HasConnection() const { return ssl_ != nullptr; }
-  // Frees the connection (logging it) and the context.
+  // Frees the connection (logging it) and the context; a verified
+  // connection's session is kept first when the program keeps them.
   void Release();
   // Frees everything without logging: for a socket handed to the caller.
   void Discard();
@@ -47,4 +50,6 @@ class TlsClient {
   ssl_ctx_st* ctx_ = nullptr;
   ssl_st* ssl_ = nullptr;
   int last_result_ = 0;
+  bool verified_ = false;
+  std::string server_;  // "host:port"
 };

@@ -34,6 +34,13 @@ std::optional<UploadFiles> UploadFiles::Open(std::string_view name) {
 }
 
 bool UploadFiles::SendTo(platform::SocketDescriptor socket, char* buffer, size_t buffer_size) {
+  return SendThrough(
+      [socket](std::string_view bytes) { return platform::Send(socket, bytes).ok(); }, buffer,
+      buffer_size);
+}
+
+bool UploadFiles::SendThrough(const std::function<bool(std::string_view)>& write, char* buffer,
+                              size_t buffer_size) {
   for (Part& part : parts_) {
     int64_t left = part.size;
     while (left > 0) {
@@ -45,9 +52,7 @@ bool UploadFiles::SendTo(platform::SocketDescriptor socket, char* buffer, size_t
         n = want;
         std::memset(buffer, '\n', static_cast<size_t>(n));
       }
-      if (!platform::Send(socket, std::string_view(buffer, static_cast<size_t>(n))).ok()) {
-        return false;
-      }
+      if (!write(std::string_view(buffer, static_cast<size_t>(n)))) return false;
       left -= n;
     }
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,9 @@ class UploadFiles {
   // that shrank meanwhile is made up with line feeds. False when a send
   // failed.
   bool SendTo(platform::SocketDescriptor socket, char* buffer, size_t buffer_size);
+  // The same through write (a TLS connection's), which says whether all went.
+  bool SendThrough(const std::function<bool(std::string_view)>& write, char* buffer,
+                   size_t buffer_size);
 
  private:
   struct Part {

@@ -14,6 +14,7 @@
 #include "base/log.h"
 #include "base/query_for_log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "broker/record_http_proxy.h"
 #include "broker/run_jsp.h"
@@ -222,8 +223,9 @@ void SendMessageAck(std::string_view message_sid, const char* status) {
     return;
   }
   QvBrokerEndpoint& endpoint = TheHeartbeatState().endpoint;
+  const BrokerRoute route = RouteBrokerPage(&endpoint);
   QvJspResponse response;
-  RunJsp(endpoint.GetBrokerIP().c_str(), endpoint.GetCurrentPort(), path.c_str(), &response, false);
+  RunJsp(endpoint.GetBrokerIP().c_str(), route.port, path.c_str(), &response, route.secure);
 }
 
 void iInvokeExtensionDll(const char* module, const char* text, int length) {

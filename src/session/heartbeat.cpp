@@ -10,6 +10,7 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "broker/run_jsp.h"
 #include "device/device.h"
@@ -56,6 +57,17 @@ void WakeLoop() {
 
 bool Accepted(int result, const QvJspResponse& response) {
   return result == 0 && response.IsOK();
+}
+
+// Why the beat did not reach the broker, in words: the connection's
+// failure, or a certificate that was not verified.
+std::string BeatFailure(const std::string& host, const BrokerRoute& route) {
+  std::string failure = LastLinkFailure();
+  if (failure.empty() && LastTlsState() == QvDeviceStatus::kTlsFailed) {
+    failure = host + ":" + std::to_string(route.port) +
+              ": TLS certificate not verified: " + LastTlsFailure();
+  }
+  return failure;
 }
 
 // Identifier mode names the device by its current identifier and port, so a
@@ -132,14 +144,18 @@ void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_
   if (!state.sid_mode.load()) RefreshUri(state, device);
   const std::string beat = state.Uri();
   auto response = std::make_unique<QvJspResponse>();
-  int result = RunJsp(endpoint.GetBrokerIP().c_str(), endpoint.GetCurrentPort(), beat.c_str(),
-                      response.get(), false);
-  if (!state.reached.load() && !Accepted(result, *response)) {
+  const BrokerRoute route = RouteBrokerPage(&endpoint);
+  ClearTlsOutcome();
+  int result = RunJsp(endpoint.GetBrokerIP().c_str(), route.port, beat.c_str(), response.get(),
+                      route.secure);
+  // Over TLS the port is the login's, which has no alternatives.
+  if (!route.secure && !state.reached.load() && !Accepted(result, *response)) {
     result = TryAlternativePorts(state, beat, result, response);
   }
   const char* beat_status = response->GetStatus();
   device.Status().NoteBeat(std::time(nullptr), result, beat_status != nullptr ? beat_status : "",
-                           LastLinkFailure(), state.interval_ms.load());
+                           BeatFailure(endpoint.GetBrokerIP(), route),
+                           state.interval_ms.load());
 
   if (Accepted(result, *response)) {
     ++good_beats;

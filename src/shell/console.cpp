@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "device/device.h"
 #include "net/outbound_state.h"
 #include "platform/directory.h"
@@ -132,6 +133,10 @@ void SayStarted(const QvDevice& device, std::optional<int> login) {
   std::string broker = "broker " + host + " (port " + settings->BrokerPort() + ", TLS " +
                        settings->BrokerSecurePort() + "): ";
   Say(broker + (login ? LoginOutcome(device, *login) : "not tried (offline)"));
+  if (!SecureBrokerPages()) {
+    Say("broker messages are not authenticated: SecureBrokerPages=0 in vane.ini sends heartbeats "
+        "and reports in plain HTTP");
+  }
 }
 
 }  // namespace shell

@@ -4,11 +4,13 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "broker/record_http_proxy.h"
 #include "device/device.h"
 #include "device/proxy_settings.h"
 #include "net/link_report.h"
 #include "net/outbound_state.h"
+#include "net/tls_reuse.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
 #include "session/heartbeat.h"
@@ -23,6 +25,9 @@ std::optional<int> StartBrokerSession(Shell& shell) {
   SetBrowserAgent(settings->IEAgent() == "1");
   SetOutboundDevice(&device);
   InstallProxyReport();
+  // A heartbeat a minute resumes its TLS session instead of a full handshake.
+  KeepTlsSessions();
+  LogBrokerChannel();
   ConfigureHeartbeat(&device, shell.heartbeat_stop.get());
 
   if (!device.GetOnlineState()) {

@@ -334,7 +334,9 @@ TEST_F(SessionTest, FirstBeatFallsBackToTheSecondAlternativePort) {
   // Nobody listens on these.
   const uint16_t dead = FreeLoopbackPort();
   const uint16_t also_dead = FreeLoopbackPort();
-  Settings({{"BrokerPort", std::to_string(dead)},
+  // Alternative ports are plain ones.
+  Settings({{"SecureBrokerPages", "0"},
+            {"BrokerPort", std::to_string(dead)},
             {"AlternativeBrokerPorts", std::to_string(also_dead) + ";" + std::to_string(working)}});
   QvDevice& device = TestOutboundDevice();
   device.LoadConfiguration();
@@ -365,7 +367,7 @@ TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
   EXPECT_EQ(
       broker->RequestLines(),
       (std::vector<std::string>{
-          "GET /asys/Heartbeat.jsp?deviceSID=" + std::string(kSid) + " HTTP/1.0",
+          "GET /asys/Heartbeat.jsp?deviceSID=" + std::string(kSid) + " SSL/3.1",
           "GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
               "&allowUpgrade=0&port=4080&ip=" + device.GetIP() + "&yxport=0&modules= SSL/3.1"}));
   EXPECT_TRUE(Logged("Device Logged In!!"));
@@ -374,7 +376,8 @@ TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
 
 TEST_F(SessionTest, IdentifierModeUntilTheDeviceGetsASid) {
   StartBroker({"--open"});
-  Settings({{"DeviceSID", "None"}, {"HeartbeatSleep", "10000"}});
+  // Plain pages keep the documented bytes.
+  Settings({{"DeviceSID", "None"}, {"HeartbeatSleep", "10000"}, {"SecureBrokerPages", "0"}});
   QvDevice& device = TestOutboundDevice();
   device.LoadConfiguration();
   ScriptedWaits waits(

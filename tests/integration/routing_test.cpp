@@ -268,7 +268,8 @@ class CredentialsTest : public RoutingTest {
     options.broker_args = std::move(broker_args);
     const std::string proxy = "http://127.0.0.1:" + std::to_string(squid->port());
     options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
-    options.settings = {{"proxyRecorded", proxy_recorded}};
+    // The documented flow: plain beats and reports through the proxy.
+    options.settings = {{"proxyRecorded", proxy_recorded}, {"SecureBrokerPages", "0"}};
     if (!Start(std::move(options))) return false;
     // The login at start met the proxy's 407.
     EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u) << server->Log();

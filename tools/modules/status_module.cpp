@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "device/device.h"
 #include "device/module_entry.h"
 #include "module/QvPeerModule.h"
@@ -86,6 +87,8 @@ struct Picture {
   std::string broker_tls_port;
   QvDeviceStatus::Snapshot status;
   std::string tls;  // "verified", "failed: why", "not tried yet"
+  bool secure_pages = true;
+  std::string channel;  // "TLS, verified" or "plain HTTP, not authenticated"
   std::string port;
   std::string version;
   std::vector<Module> modules;
@@ -134,6 +137,8 @@ Picture Look(QvDevice& device) {
     default:
       picture.tls = "not tried yet";
   }
+  picture.secure_pages = SecureBrokerPages();
+  picture.channel = BrokerChannelText();
   picture.port = device.GetAppPort();
   picture.version = kProductVersion;
   for (int i = 0; i < device.GetModuleCount(); ++i) {
@@ -155,6 +160,8 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"reason\":" + Json(p.reason);
   json += ",\"broker\":{\"host\":" + Json(p.broker_host) + ",\"port\":" + Json(p.broker_port) +
           ",\"tlsPort\":" + Json(p.broker_tls_port) + "}";
+  json += ",\"channel\":{\"authenticated\":" + std::string(p.secure_pages ? "true" : "false") +
+          ",\"text\":" + Json(p.channel) + "}";
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
@@ -185,6 +192,7 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
       {"Device SID", sid},
       {"Broker address",
        p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
+      {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
       {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
       {"Local port", p.port},

@@ -6,6 +6,7 @@
 
 #include "base/guarded_text.h"
 #include "base/log.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "broker/record_http_proxy.h"
 #include "broker/run_jsp.h"
@@ -144,10 +145,9 @@ bool QvDiagnosticModule::TestYxProxy(bool in_conntest) {
   const std::string uri = "/asys/ProxyList.jsp?domainSID=" + Or(domain->m_szDomainSID, "") +
                           "&vendorSID=" + Or(domain->m_szVendorSID, "") +
                           "&brokerSID=" + Or(domain->m_szBrokerSID, "") + "&appSID=3";
-  QvBrokerEndpoint* endpoint = m_pNet->GetEndpoint();
+  const BrokerRoute route = RouteBrokerPage(m_pNet->GetEndpoint());
   QvJspResponse response;
-  const int rc = RunJsp(BrokerHost().c_str(), endpoint != nullptr ? endpoint->GetCurrentPort() : 0,
-                        uri.c_str(), &response, false);
+  const int rc = RunJsp(BrokerHost().c_str(), route.port, uri.c_str(), &response, route.secure);
   if (rc != 0 || !response.IsOK()) {
     PrepareOutput("ConnectionError", std::to_string(rc).c_str(), m_bCallerTemplate);
     return false;

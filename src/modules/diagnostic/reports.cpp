@@ -10,6 +10,7 @@
 #include "base/guarded_text.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "broker/run_jsp.h"
 #include "device/broker_endpoint.h"
@@ -129,9 +130,9 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   m_pRequest->szUploadFile = m_szUploadName.data();
   ForgetErrorLine();
   std::string stream;
-  const int rc = m_netUtil.ConnectRequest(host.c_str(), endpoint ? endpoint->GetCurrentPort() : 0,
-                                          path.c_str(), &stream, m_pRequest, false, false, false, 0,
-                                          true);
+  const BrokerRoute route = RouteBrokerPage(endpoint);
+  const int rc = m_netUtil.ConnectRequest(host.c_str(), route.port, path.c_str(), &stream,
+                                          m_pRequest, route.secure, false, false, 0, true);
   // The record outlives this object: it must not keep pointing into it.
   m_pRequest->szUploadFile = previous;
   m_szTestLine = Or(m_netUtil.GetLastErrorLine());
@@ -157,11 +158,10 @@ int QvDiagnosticModule::ReportDiagnostics(const char* result, const char* operat
   const std::string name = operation != nullptr ? operation : m_szOperation;
   if (!name.empty()) uri += "&operation=" + EscapeUrlValue(name);
 
-  QvBrokerEndpoint* endpoint = m_pNet->GetEndpoint();
+  const BrokerRoute route = RouteBrokerPage(m_pNet->GetEndpoint());
   QvJspResponse response;
   // Its own request: the error line of the test it reports stays.
-  const int rc = RunJsp(BrokerHost().c_str(), endpoint ? endpoint->GetCurrentPort() : 0,
-                        uri.c_str(), &response, false);
+  const int rc = RunJsp(BrokerHost().c_str(), route.port, uri.c_str(), &response, route.secure);
   QvLog* log = QvLog::GetInstance();
   if (rc == 0 && response.IsOK()) {
     log->Write("ReportDiagnostics sent:" + Secret(Or(result)) + " " + m_szOperation, 3);

@@ -50,9 +50,11 @@ class OutboundTest : public ::testing::Test {
     Settings("0", "None");
   }
 
+  // The recording broker is a plain one: the reports' documented bytes.
   void Settings(const std::string& recorded, const std::string& sid) {
     WriteSettings({{"BrokerIP", "127.0.0.1"},
                    {"BrokerPort", std::to_string(broker.port())},
+                   {"SecureBrokerPages", "0"},
                    {"DeviceSID", sid},
                    {"DeviceUID", "10.0.0.5-abc"},
                    {"proxyRecorded", recorded}});
