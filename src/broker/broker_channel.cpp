@@ -9,8 +9,8 @@
 bool SecureBrokerPages() {
   // Only an explicit 0 turns it off: a typo must not open the channel.
   char value[8];
-  int n = QvSettings::GetInstance()->ReadSetting("SecureBrokerPages", "1", value, sizeof value,
-                                                 false);
+  int n =
+      QvSettings::GetInstance()->ReadSetting("SecureBrokerPages", "1", value, sizeof value, false);
   return std::string_view(value, static_cast<size_t>(n)) != "0";
 }
 

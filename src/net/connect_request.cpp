@@ -409,7 +409,7 @@ class OutboundRequest {
     log->Write("ConnectRequest --- Cleanup", 3);
     platform::ShutdownSend(socket_);
     platform::CloseSocket(socket_);
-    tls_.Release();
+    tls_.Release(result_ == 0);
     log->Write("ConnectRequest --- Done Cleanup", 3);
     return result_;
   }

@@ -180,11 +180,14 @@ void TlsClient::LogErrorTexts(int result) {
   ERR_clear_error();
 }
 
-void TlsClient::Release() {
+void TlsClient::Release(bool completed) {
   if (ssl_ != nullptr) QvLog::GetInstance()->Write("ConnectRequest --- SSL Cleanup", 3);
   // The session's tickets arrive after the handshake: kept at the end, it
-  // is the newest one.
-  if (verified_ && TlsSessionsKept()) {
+  // is the newest one. A connection freed without a shutdown marks its
+  // session unusable; one whose answer came whole ends quietly instead,
+  // since the server has already closed.
+  if (completed && verified_ && TlsSessionsKept()) {
+    SSL_set_shutdown(ssl_, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     SSL_SESSION* session = SSL_get1_session(ssl_);
     if (session != nullptr && SSL_SESSION_is_resumable(session) == 1) {
       KeepSession(server_, ctx_, session);

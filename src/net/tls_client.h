@@ -40,9 +40,10 @@ class TlsClient {
   void LogErrorTexts(int result);
 
   bool HasConnection() const { return ssl_ != nullptr; }
-  // Frees the connection (logging it) and the context; a verified
-  // connection's session is kept first when the program keeps them.
-  void Release();
+  // Frees the connection (logging it) and the context. After a completed
+  // exchange on a verified connection its session is kept first, when the
+  // program keeps them.
+  void Release(bool completed);
   // Frees everything without logging: for a socket handed to the caller.
   void Discard();
 

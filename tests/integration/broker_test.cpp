@@ -20,6 +20,7 @@
 #include "module/QvPeerModule.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
+#include "net/tls_reuse.h"
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/heartbeat.h"
@@ -372,6 +373,19 @@ TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
               "&allowUpgrade=0&port=4080&ip=" + device.GetIP() + "&yxport=0&modules= SSL/3.1"}));
   EXPECT_TRUE(Logged("Device Logged In!!"));
   EXPECT_TRUE(device.GetOnlineState());
+}
+
+// A beat a minute resumes the TLS session of the last one instead of a
+// full handshake, as the program asks at start.
+TEST_F(SessionTest, TheSecondBeatResumesTheTlsSession) {
+  KeepTlsSessions();
+  StartBroker({"--device", Device("&loggedIn=1")});
+  QvDevice& device = TestOutboundDevice();
+  device.LoadConfiguration();
+  ScriptedWaits waits({[] {}});
+  EXPECT_EQ(HeartbeatThread(state, device, waits), 0);
+  EXPECT_EQ(LogCount("HeartbeatThread status is OK"), 2u);
+  EXPECT_EQ(broker->Admin("/admin/tls"), "handshakes=2 resumed=1\n");
 }
 
 TEST_F(SessionTest, IdentifierModeUntilTheDeviceGetsASid) {

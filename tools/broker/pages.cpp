@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "answer.h"
+#include "tls.h"
 
 namespace qvbroker {
 namespace {
@@ -189,6 +190,7 @@ Reply Pages::Admin(const HttpRequest& request) {
     return Send(HttpResponse(200, "application/octet-stream", *bytes, "qvbroker-admin"));
   }
   if (path == "/admin/acks") return AdminText(200, state_.ListAcks());
+  if (path == "/admin/tls") return AdminText(200, TlsHandshakeCounts() + "\n");
   if (path == "/admin/fail") {
     if (decoded.empty()) return AdminText(200, state_.ListFailRules());
     if (decoded == "clear") {
@@ -238,7 +240,7 @@ Reply Pages::Admin(const HttpRequest& request) {
   }
   return AdminText(404, "admin pages: message[/DEVICE]?MSG messages device?QUERY devices requests "
                         "request/N acks fail[?RULE|?clear] proxies[?LIST|?none] "
-                        "relays[?MODE,MODE|?none]\n");
+                        "relays[?MODE,MODE|?none] tls\n");
 }
 
 }  // namespace qvbroker

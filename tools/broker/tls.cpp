@@ -8,6 +8,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
+
 #include "sys.h"
 
 namespace qvbroker {
@@ -150,6 +152,16 @@ std::unique_ptr<TlsContext> TlsContext::Create(const std::string& certFile,
 
 TlsContext::~TlsContext() { SSL_CTX_free(ctx_); }
 
+namespace {
+std::atomic<unsigned> g_handshakes{0};
+std::atomic<unsigned> g_resumed{0};
+}  // namespace
+
+std::string TlsHandshakeCounts() {
+  return "handshakes=" + std::to_string(g_handshakes.load()) +
+         " resumed=" + std::to_string(g_resumed.load());
+}
+
 TlsStream::TlsStream(const TlsContext& context, int fd) : ssl_(SSL_new(context.get())) {
   if (ssl_ && SSL_set_fd(ssl_, fd) != 1) {
     SSL_free(ssl_);
@@ -164,6 +176,10 @@ bool TlsStream::Handshake() {
   ERR_clear_error();
   bool ok = SSL_accept(ssl_) == 1;
   ERR_clear_error();
+  if (ok) {
+    ++g_handshakes;
+    if (SSL_session_reused(ssl_) == 1) ++g_resumed;
+  }
   return ok;
 }
 

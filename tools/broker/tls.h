@@ -30,6 +30,10 @@ class TlsContext {
   std::string caPem_;
 };
 
+// Completed handshakes on every TLS port, and how many of them resumed a
+// session: "handshakes=N resumed=M" (the admin page /admin/tls).
+std::string TlsHandshakeCounts();
+
 // One server-side TLS connection over a connected socket it does not own.
 class TlsStream {
  public:
