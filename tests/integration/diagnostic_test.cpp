@@ -267,6 +267,8 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
   const std::string stored = ReadText(broker.store_dir() / "_Yx_Logs.log");
   const std::string request = broker.Requests().back();
   ASSERT_NE(request.find("POST /asys/PostLog.jsp HTTP/1.1\n"), std::string::npos) << request;
+  // Over the login's channel: the broker's TLS port.
+  EXPECT_TRUE(broker.RecordNames().back().ends_with("-tls.req"));
   EXPECT_NE(request.find("name=\"deviceSID\"\r\n\r\ntest-sid-1\r\n"), std::string::npos);
   // Byte for byte: what was sent after the part's head is what is stored.
   const std::string head = "filename=\"_Yx_Logs.log\"\r\nContent-Type: text/plain\r\n\r\n";
