@@ -146,7 +146,9 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
     return false;
   }
   log->Write("ConnectRequest--After pfnSSL_connect if block", 3);
-  if (SSL_session_reused(ssl_) == 1) log->WriteString("ConnectRequest-- TLS session resumed", server_, 4);
+  if (SSL_session_reused(ssl_) == 1) {
+    log->WriteString("ConnectRequest-- TLS session resumed", server_, 4);
+  }
   verified_ = true;
   NoteTlsOutcome(true, {});
   return true;
