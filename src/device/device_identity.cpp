@@ -179,6 +179,11 @@ bool IsAdapterPresent(std::string_view text) {
     return false;
   }
   log->Write("GetAdaptersInfo() success.", 3);
+  return IsAdapterIn(text, adapters);
+}
+
+bool IsAdapterIn(std::string_view text, const std::vector<platform::LinkAdapter>& adapters) {
+  QvLog* log = QvLog::GetInstance();
   bool present = false;
   for (size_t i = 0; i < adapters.size(); ++i) {
     const platform::LinkAdapter& adapter = adapters[i];

@@ -17,6 +17,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/host_identity.h"
 
 // 0 when the working directory holds "vane.ini", or now does after moving
 // to the directory above the "QvServer" directory of the log-on entry's
@@ -47,6 +50,9 @@ bool IsOnline();
 void MoveDebugLog();
 
 // ---- The pure parts, for tests. ----
+
+// IsAdapterPresent over a given adapter list.
+bool IsAdapterIn(std::string_view text, const std::vector<platform::LinkAdapter>& adapters);
 
 // Each address byte as "%.2x", at most the first 8 bytes.
 std::string AdapterAddressText(std::span<const uint8_t> address);

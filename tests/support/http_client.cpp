@@ -1,46 +1,25 @@
-#include "support/http_client.h"
-
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+// The test client over the platform layer's socket calls, for both builds.
 #include <utility>
+
+#include "platform/socket.h"
+#include "support/http_client.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Socket handles are small numbers on 32-bit Windows; the header keeps an int.
 int Connect(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in remote{};
-  remote.sin_family = AF_INET;
-  remote.sin_port = htons(port);
-  remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int rc;
-  do {
-    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    ::close(fd);
+  auto created = platform::CreateTcpSocket();
+  if (!created.ok()) return -1;
+  if (platform::ConnectLoopback(created.value, port) != 0) {
+    platform::CloseSocket(created.value);
     return -1;
   }
-  return fd;
+  return static_cast<int>(created.value);
 }
 
-bool SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
+platform::SocketDescriptor Socket(int fd) { return static_cast<platform::SocketDescriptor>(fd); }
 
 void ReadToClose(int fd, std::chrono::milliseconds timeout, HttpExchange* exchange) {
   const auto deadline = Clock::now() + timeout;
@@ -48,16 +27,12 @@ void ReadToClose(int fd, std::chrono::milliseconds timeout, HttpExchange* exchan
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return;
-    pollfd item{fd, POLLIN, 0};
-    int ready = ::poll(&item, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return;
-    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (!platform::WaitReadable(Socket(fd), static_cast<uint32_t>(left.count()))) return;
+    auto [n, error] = platform::Receive(Socket(fd), chunk, sizeof chunk);
     if (n > 0) {
       exchange->answer.append(chunk, static_cast<size_t>(n));
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
     exchange->closed = true;
     return;
   }
@@ -80,13 +55,15 @@ HttpExchange Get(uint16_t port, std::string_view target) {
 OpenConnection::OpenConnection(uint16_t port) : fd_(Connect(port)) {}
 
 OpenConnection::~OpenConnection() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) platform::CloseSocket(Socket(fd_));
 }
 
 OpenConnection::OpenConnection(OpenConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)) {}
 
-bool OpenConnection::Send(std::string_view data) { return fd_ >= 0 && SendAll(fd_, data); }
+bool OpenConnection::Send(std::string_view data) {
+  return fd_ >= 0 && platform::Send(Socket(fd_), data).ok();
+}
 
 HttpExchange OpenConnection::Finish(std::chrono::milliseconds timeout) {
   HttpExchange exchange;
@@ -96,5 +73,5 @@ HttpExchange OpenConnection::Finish(std::chrono::milliseconds timeout) {
 }
 
 void OpenConnection::ShutdownWrite() {
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+  if (fd_ >= 0) platform::ShutdownSend(Socket(fd_));
 }

@@ -1,6 +1,7 @@
 // A connected pair of TCP sockets on 127.0.0.1, closed on destruction.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/native_types.h"
@@ -14,7 +15,9 @@ class LoopbackPair {
 
   platform::SocketDescriptor client() const { return client_; }
   platform::SocketDescriptor server() const { return server_; }
-  // Everything the other end sends until it closes.
+  static constexpr uint32_t kReadAllTimeoutMs = 20000;
+  // Everything the other end sends until it closes, or until it sends
+  // nothing for kReadAllTimeoutMs.
   std::string ReadAll(platform::SocketDescriptor from);
   void CloseClient();
 

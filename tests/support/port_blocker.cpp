@@ -1,25 +1,51 @@
 #include "support/port_blocker.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <chrono>
 
-PortBlocker::PortBlocker(const std::vector<uint16_t>& ports) {
-  for (uint16_t port : ports) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) continue;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      sockets_.push_back(fd);
-    } else {
-      ::close(fd);
-    }
-  }
+#include "platform/socket.h"
+
+namespace {
+
+constexpr auto kRetryPause = std::chrono::milliseconds(5);
+
+}  // namespace
+
+PortBlocker::PortBlocker(const std::vector<uint16_t>& ports) : missed_(ports) {
+  if (HoldMissed()) return;
+  retry_ = std::thread([this] {
+    while (!stop_.load() && !HoldMissed()) std::this_thread::sleep_for(kRetryPause);
+  });
 }
 
 PortBlocker::~PortBlocker() {
-  for (int fd : sockets_) ::close(fd);
+  StopRetrying();
+  for (intptr_t socket : sockets_) {
+    platform::CloseSocket(static_cast<platform::SocketDescriptor>(socket));
+  }
+}
+
+void PortBlocker::StopRetrying() {
+  stop_.store(true);
+  if (retry_.joinable()) retry_.join();
+}
+
+std::vector<uint16_t> PortBlocker::missed() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return missed_;
+}
+
+bool PortBlocker::HoldMissed() {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<uint16_t> still;
+  for (uint16_t port : missed_) {
+    auto created = platform::CreateTcpSocket();
+    if (created.ok() && platform::BindAny(created.value, port) == 0) {
+      sockets_.push_back(static_cast<intptr_t>(created.value));
+      continue;
+    }
+    if (created.ok()) platform::CloseSocket(created.value);
+    still.push_back(port);
+  }
+  missed_ = std::move(still);
+  return missed_.empty();
 }

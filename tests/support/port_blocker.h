@@ -1,9 +1,15 @@
-// Holds TCP ports on every local address (bound without SO_REUSEADDR, not
-// listening), so that no server can bind them while the object lives.
+// Holds TCP ports on every local address (bound without any address
+// option, not listening), so that no server can bind them while the object
+// lives. A port another process holds for a moment is retried in the
+// background until it is held too or StopRetrying is called, so that a
+// test leaves the program under test no free candidate.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class PortBlocker {
@@ -13,10 +19,18 @@ class PortBlocker {
   PortBlocker(const PortBlocker&) = delete;
   PortBlocker& operator=(const PortBlocker&) = delete;
 
-  // Ports this object holds; the others were in use already (by someone
-  // else, so they are taken as well).
-  size_t held() const { return sockets_.size(); }
+  // Ends the retries (the program has finished starting).
+  void StopRetrying();
+  // The ports not held yet.
+  std::vector<uint16_t> missed() const;
 
  private:
-  std::vector<int> sockets_;
+  // Binds what it can of missed_; true when none is left.
+  bool HoldMissed();
+
+  mutable std::mutex lock_;
+  std::vector<uint16_t> missed_;
+  std::vector<intptr_t> sockets_;
+  std::atomic<bool> stop_{false};
+  std::thread retry_;
 };

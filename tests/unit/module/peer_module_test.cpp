@@ -206,13 +206,15 @@ TEST_F(PeerModuleTest, ContentEntriesListEachNameOnceWithinTheLimit) {
   EXPECT_EQ(settings->GetSetting("photos"), "1.1");
   EXPECT_EQ(settings->GetSetting("mus"), "0.9");
 
-  std::string list = "photos,music";
   for (int i = 0; i < 30; ++i) {
-    std::string name = "content" + std::to_string(i);
-    module.MakeContentEntry(name.c_str(), "1");
-    if (list.size() + 1 + name.size() <= 254) list += "," + name;
+    module.MakeContentEntry(("content" + std::to_string(i)).c_str(), "1");
   }
-  EXPECT_EQ(settings->ContentVersions(), list);
+  // 252 characters: content25 would make 262, past the limit of 254.
+  EXPECT_EQ(settings->ContentVersions(),
+            "photos,music,content0,content1,content2,content3,content4,content5,content6,content7,"
+            "content8,content9,content10,content11,content12,content13,content14,content15,"
+            "content16,content17,content18,content19,content20,content21,content22,content23,"
+            "content24");
   EXPECT_EQ(settings->GetSetting("content29"), "1");
   EXPECT_EQ(LogMessages().back(),
             "MakeContentEntry: ContentVersions is full, not listed: content29");
