@@ -57,6 +57,10 @@ int BadRequest(std::string_view why) {
 }  // namespace
 
 int ParseRequest(tagREQUEST* request, char* text) {
+  return ParseRequest(request, text, TheServerState().szWebRoot);
+}
+
+int ParseRequest(tagREQUEST* request, char* text, std::string_view web_root) {
   QvLog* log = QvLog::GetInstance();
   const size_t length = std::strlen(text);
   // Browsers send several hundred bytes of header lines (cookies among
@@ -95,7 +99,7 @@ int ParseRequest(tagREQUEST* request, char* text) {
                 entry_size - kQueryEntry.size());
   }
 
-  CopyBounded(request->szFilePath, TheServerState().szWebRoot);
+  CopyBounded(request->szFilePath, web_root);
 
   if (std::strncmp(path, kAbsolute.data(), kAbsolute.size()) == 0) {
     char* slash = std::strchr(path + kAbsolute.size(), '/');

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "module/QvPeerModule.h"
 
@@ -31,5 +32,7 @@ inline constexpr size_t kMaxRequestLine = 1024;
 // Parses text in place (the method and target tokens are terminated inside
 // it; szMethod and szQueryString point into it) and fills szEnvBlock,
 // szFilePath and szUri. Never writes past a field: what does not fit is
-// refused with kParseBadRequest.
+// refused with kParseBadRequest. The file path begins with the server's web
+// root, or with web_root where one is given.
 int ParseRequest(tagREQUEST* request, char* text);
+int ParseRequest(tagREQUEST* request, char* text, std::string_view web_root);

@@ -51,8 +51,12 @@ TEST_F(ModuleHostTest, ADeviceMessageRunsItsModuleAndOutlivesAThrow) {
   for (const char* name : {"QvExampleModule.dll", "ThrowingModule.dll"}) {
     fs::copy_file(fs::path(TEST_MODULE_DIR) / name, name, fs::copy_options::overwrite_existing);
   }
-  CallExtensionDll(new ExtensionCall{"m=1", "QvExampleModule.dll"});
-  EXPECT_TRUE(Logged("Response from module: : " + kEchoHead + "m=1\n"));
+  // The server and its log live as long as the process: a query of this
+  // run's own, so that an earlier run's line cannot answer for it.
+  static int run = 0;
+  const std::string query = "m=" + std::to_string(++run);
+  CallExtensionDll(new ExtensionCall{query, "QvExampleModule.dll"});
+  EXPECT_TRUE(Logged("Response from module: : " + kEchoHead + query + "\n"));
   CallExtensionDll(new ExtensionCall{"boom=1", "ThrowingModule.dll"});
   EXPECT_TRUE(Logged("*****************Exception calling module: ThrowingModule.dll"));
   EXPECT_EQ(server.UseCount("ThrowingModule.dll"), 0);
