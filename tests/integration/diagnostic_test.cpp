@@ -21,7 +21,6 @@
 #include "support/qvbroker_fixture.h"
 #include "support/work_dir.h"
 
-#ifdef DIAGNOSTIC_MODULE
 
 namespace {
 
@@ -383,4 +382,3 @@ TEST(Diagnostic, TheBrokersMessageRunsItWithoutABrowser) {
   EXPECT_EQ(server->Terminate(), 0) << server->Output();
 }
 
-#endif  // DIAGNOSTIC_MODULE

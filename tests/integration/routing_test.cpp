@@ -50,10 +50,6 @@ class RoutingTest : public ::testing::Test {
   // list (names differing in case are different files here). False when
   // the test cannot go on.
   bool Start(PeerServerOptions options) {
-#ifndef STATUS_MODULE
-    ADD_FAILURE() << "the status stand-in (tools/modules) is not built";
-    return false;
-#else
     options.modules = {{kEcho, "QVLoginModule.dll"},      {kEcho, "QvLoginModule.dll"},
                        {kEcho, "QvYxModule.dll"},         {kEcho, "QvShareModule.dll"},
                        {kEcho, "QvTransferModule.dll"},   {kEcho, "QvMetaObjectmodule.dll"},
@@ -64,7 +60,6 @@ class RoutingTest : public ::testing::Test {
     server = std::make_unique<PeerServer>(std::move(options));
     EXPECT_TRUE(server->ok()) << server->failure();
     return server->ok();
-#endif
   }
 
   std::string Ask(const std::string& target) { return Get(server->port(), target).answer; }
