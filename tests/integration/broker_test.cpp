@@ -132,6 +132,8 @@ class SessionTest : public ::testing::Test {
 
 }  // namespace
 
+// One page template for every page: plain, TLS, TLS by host name (SNI,
+// checked against the certificate) and a refusal are its outcomes.
 TEST_F(BrokerRequestsTest, PagesGoOutByteForByteOverPlainAndTls) {
   std::vector<std::string> expected;
   auto ask = [&](const std::string& page, bool secure, const char* host = "127.0.0.1") {
@@ -140,32 +142,18 @@ TEST_F(BrokerRequestsTest, PagesGoOutByteForByteOverPlainAndTls) {
     expected.push_back(Sent(page, secure));
     return std::string(response.GetStatus() != nullptr ? response.GetStatus() : "");
   };
-  for (const char* page : {"/asys/Heartbeat.jsp?deviceUID=10.0.0.5-abc&port=82",
-                           "/asys/update.jsp?type=ConfigSetting&status=200&messageSID=7",
-                           "/asys/ProxyList.jsp?deviceSID=S9",
-                           "/asys/ReportDiagnostics.jsp?deviceSID=S9&step=1&result=ok",
-                           "/asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&retcode=OK"
-                           "&credType=diag"}) {
-    EXPECT_NE(ask(page, false), "") << page;
-  }
+  EXPECT_EQ(ask("/asys/update.jsp?type=ConfigSetting&status=200&messageSID=7", false), "200");
   const std::string login =
       "/asys/DeviceLogin.jsp?deviceUID=10.0.0.5-abc&allowUpgrade=0&port=82&ip=10.0.0.5"
       "&yxport=0&modules=QvStatusModule.dll";
-  for (const std::string& page :
-       {login, std::string("/asys/DeviceLogout.jsp?deviceUID=10.0.0.5-abc"),
-        std::string("/asys/UserLogout.jsp?userSID=U&deviceSID=S9&domainSID=D1&vendorSID=V2"
-                    "&brokerSID=B3&appSID=A"),
-        std::string(kCheck)}) {
-    EXPECT_EQ(ask(page, true), "200") << page;
-  }
-  // A host name goes out as SNI and is checked against the certificate.
-  EXPECT_EQ(ask(kCheck, true, "localhost"), "200");
-  // Logged in again, then still logged in.
   EXPECT_EQ(ask(login, true), "200");
+  EXPECT_EQ(ask(kCheck, true, "localhost"), "200");
+  // Still logged in.
   EXPECT_EQ(ask(login, true), "401");
   EXPECT_EQ(broker.Requests(), expected);
-  EXPECT_EQ(broker.RecordNames().front(), "000001-plain.req");
-  EXPECT_EQ(broker.RecordNames().back(), "000012-tls.req");
+  EXPECT_EQ(broker.RecordNames(),
+            (std::vector<std::string>{"000001-plain.req", "000002-tls.req", "000003-tls.req",
+                                      "000004-tls.req"}));
 }
 
 TEST_F(BrokerRequestsTest, UntrustedOrMismatchedCertificatesFail) {

@@ -98,3 +98,10 @@ std::string QvBrokerFixture::Admin(const std::string& path_and_query) const {
   size_t body = answer.find("\r\n\r\n");
   return body == std::string::npos ? std::string() : answer.substr(body + 4);
 }
+
+int QvBrokerFixture::Stop() {
+  if (!process_) return -1;
+  const int status = process_->Stop();
+  process_.reset();
+  return status;
+}

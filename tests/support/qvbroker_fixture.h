@@ -34,6 +34,8 @@ class QvBrokerFixture : public PeerProcess {
   std::vector<std::string> RecordNames() const;
   // An admin page's text (GET on the plain port), empty on failure.
   std::string Admin(const std::string& path_and_query) const;
+  // SIGTERM; the exit status (128+signal when it had to be killed).
+  int Stop();
 
  private:
   uint16_t plain_port_ = 0;

@@ -1,0 +1,82 @@
+// qvbroker as a program, for what its unit checks cannot see: options
+// refused before it listens, the CA it makes trusted by another client, a
+// stalled request that does not hold up its stop, and a request cut short
+// recorded when its client closes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/http_client.h"
+#include "support/qvbroker_fixture.h"
+
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(15);
+
+}  // namespace
+
+// Bad options end with 2, a device it cannot register with 1.
+TEST(QvBroker, BadOptionsAreRefusedBeforeItListens) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {{{"--port", "70000"}, 2},
+               {{"--fail", "Heartbeat=refuse"}, 2},
+               {{"--fail", "status=abc"}, 2},
+               {{"--cert", "x.pem"}, 2},
+               {{"--bogus"}, 2},
+               {{"--device", "fw=1"}, 1}};
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {QVBROKER_PROGRAM};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string output;
+    EXPECT_EQ(RunCommand(argv, kWait, &output), c.status) << c.args[0];
+    EXPECT_EQ(output.find("qvbroker ready"), std::string::npos) << output;
+  }
+}
+
+TEST(QvBroker, CurlTrustsItsCaByAddressAndByName) {
+  QvBrokerFixture broker(QVBROKER_PROGRAM);
+  ASSERT_TRUE(broker.ok()) << broker.failure();
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    std::string output;
+    EXPECT_EQ(RunCommand({"/usr/bin/curl", "-sS", "--cacert", broker.ca_file().string(),
+                          "https://" + std::string(host) + ":" + std::to_string(broker.tls_port()) +
+                              "/asys/CheckConnection.jsp?"},
+                         kWait, &output),
+              0)
+        << output;
+    EXPECT_TRUE(output.starts_with("StatusCode=200\r\n")) << output;
+  }
+}
+
+TEST(QvBroker, AStalledRequestGetsNoAnswerAndTheStopEndsIt) {
+  QvBrokerFixture broker(QVBROKER_PROGRAM, {"--fail", "Heartbeat=stall"});
+  ASSERT_TRUE(broker.ok()) << broker.failure();
+  OpenConnection stalled(broker.plain_port());
+  ASSERT_TRUE(stalled.Send("GET /asys/Heartbeat.jsp?deviceSID=1 HTTP/1.0\n\n"));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return broker.Admin("/admin/requests").find(" stall GET /asys/Heartbeat.jsp") !=
+               std::string::npos;
+      },
+      kWait));
+  EXPECT_EQ(broker.Stop(), 0);
+  const HttpExchange answer = stalled.Finish(kWait);
+  EXPECT_TRUE(answer.closed);
+  EXPECT_EQ(answer.answer, "");
+}
+
+TEST(QvBroker, ARequestCutShortIsRecordedWhenItsClientCloses) {
+  QvBrokerFixture broker(QVBROKER_PROGRAM);
+  ASSERT_TRUE(broker.ok()) << broker.failure();
+  OpenConnection probe(broker.plain_port());
+  ASSERT_TRUE(probe.Send(std::string("\x0c\0\0\x02\0\x02\0\0\0\0\0\0", 12)));
+  probe.ShutdownWrite();
+  EXPECT_TRUE(probe.Finish(kWait).closed);
+  EXPECT_NE(broker.Admin("/admin/requests").find(" 12 incomplete "), std::string::npos)
+      << broker.Admin("/admin/requests");
+}
