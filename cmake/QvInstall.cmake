@@ -43,7 +43,8 @@ install(CODE "
   set(dest \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
   set(ini \"\$ENV{DESTDIR}\${home}/work/vane.ini\")
   if(NOT EXISTS \"\${ini}\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/vane.ini.in\" \"\${ini}\" @ONLY)
+    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/vane.ini.in\" \"\${ini}\" @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
   endif()
   configure_file(\"${CMAKE_SOURCE_DIR}/packaging/quovane.service.in\"
                  \"\${dest}/share/systemd/user/quovane.service\" @ONLY)

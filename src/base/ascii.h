@@ -33,14 +33,19 @@ inline bool ContainsText(const char* text, const char* part) {
   return text != nullptr && std::strstr(text, part) != nullptr;
 }
 
+// Where part first occurs in text, ignoring ASCII case; npos when nowhere.
+constexpr size_t FindIgnoreCase(std::string_view text, std::string_view part) {
+  if (part.size() > text.size()) return std::string_view::npos;
+  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+    if (EqualsIgnoreCase(text.substr(i, part.size()), part)) return i;
+  }
+  return std::string_view::npos;
+}
+
 // Whether text contains part, ignoring ASCII case: module
 // names in paths, which name the same file whatever their case.
 inline bool ContainsTextIgnoreCase(std::string_view text, std::string_view part) {
-  if (part.size() > text.size()) return false;
-  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (EqualsIgnoreCase(text.substr(i, part.size()), part)) return true;
-  }
-  return false;
+  return FindIgnoreCase(text, part) != std::string_view::npos;
 }
 inline bool ContainsTextIgnoreCase(const char* text, const char* part) {
   return text != nullptr && ContainsTextIgnoreCase(std::string_view(text), std::string_view(part));

@@ -70,6 +70,10 @@ class QvSettings {
   int LogLevel() { return GetSettingInt("LogLevel", 0, false); }
   int LogReset() { return GetSettingInt("LogReset", 0, false); }
   int LogLimit() { return GetSettingInt("LogLimit", 0, false); }
+  // The local server's caps on connections from one other host and in all,
+  // read at its start.
+  int MaxConnectionsPerHost() { return GetSettingInt("MaxConnectionsPerHost", 64, false); }
+  int MaxConnections() { return GetSettingInt("MaxConnections", 2000, false); }
 
   // Milliseconds between heartbeats; def when missing.
   long HeartbeatSleep(long def);

@@ -8,6 +8,7 @@
 
 #include "base/ascii.h"
 #include "base/log.h"
+#include "base/query_for_log.h"
 #include "device/device.h"
 #include "device/module_entry.h"
 #include "host/answer_send.h"
@@ -183,7 +184,7 @@ void RunForMessage(const ExtensionCall& call, QvDevice* device, platform::Shared
   if (response != nullptr) {
     log->WriteString("Response from module: ", response, 3);
   } else {
-    log->WriteString("No response from module", call.query, 3);
+    log->WriteString("No response from module", QueryForLog(call.query), 3);
   }
   request.reset();
   if (exports.dealloc != nullptr) exports.dealloc(response);

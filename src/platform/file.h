@@ -26,6 +26,7 @@ enum class OpenMode {
   kRead,      // existing file, read only
   kAppend,    // write at the end, created when missing
   kTruncate,  // write from an empty file, created when missing
+  kCreateNew,  // write a file made now, owner only; fails when the name exists
 };
 
 // Who may read a file that a replacement creates.
@@ -80,6 +81,11 @@ int RenameFile(const std::string& from, const std::string& to);
 // access. A link at path is replaced, never followed. 0 or the error number.
 int ReplaceFileAtomically(const std::string& path, std::string_view content,
                           NewFileAccess access = NewFileAccess::kReadableByAll);
+
+// Makes the regular file at path readable and writable by its owner alone
+// when others may read or write it; true when it did. A link at path is
+// not followed. Nothing to do where the system keeps no such modes.
+SysResult<bool> RestrictToOwner(const std::string& path);
 
 // The system's text for an error number.
 std::string ErrorText(int error);

@@ -42,7 +42,8 @@ class RandomAccessFile {
 
 // Copies the regular file at from to to, byte for byte in bounded pieces,
 // owner-only; to is replaced in one step, so it is a whole copy or absent.
-// Never follows a link at from. 0 or the error number.
+// Never follows a link at from. Holes of a sparse file stay holes where the
+// system can tell them. 0 or the error number.
 int CopyFileReplacing(const std::string& from, const std::string& to);
 
 }  // namespace platform

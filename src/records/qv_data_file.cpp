@@ -69,6 +69,7 @@ const char* QvDataFile::CheckHeader(int64_t size) const {
   const QvDataFileHeader& h = m_header;
   if (h.nRecSize != m_nExpectedRecSize) return "record size differs";
   if (h.nMaxRows < 0) return "negative row count";
+  if (h.nMaxRows > records::kMaxRows) return "more rows than a record file holds";
   if (h.nLastDel < -1 || h.nLastDel >= h.nMaxRows) return "deleted list head outside the rows";
   if (Offset(h.nMaxRows) > size) return "rows beyond the end of the file";
   return nullptr;

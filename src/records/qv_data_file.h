@@ -8,8 +8,9 @@
 // atomic as a whole.
 //
 // The file is someone else's too, so its header is checked at Open: a header
-// that cannot describe the file (rows beyond its end, a deleted-list head
-// outside the rows, a foreign record size, negative counts) makes the file
+// that cannot describe the file (rows beyond its end or beyond a million, a
+// deleted-list head outside the rows, a foreign record size, negative
+// counts) makes the file
 // damaged: a copy is set aside as "<path>.damaged", a level-1 line is logged,
 // and the file is left alone: reads give nothing, writes are dropped. A
 // non-empty file without the tag is copied aside the same way, then started

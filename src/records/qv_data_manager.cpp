@@ -101,7 +101,7 @@ void QvDataManager::AgePurge(int64_t now) {
   });
 }
 
-int QvDataManager::StartupPasses(int filter, int64_t now) {
+int QvDataManager::StartupPasses(int filter, int64_t now, const std::function<bool()>& stop) {
   // The purges push onto the deleted list: first every filter deletion in
   // slot order, then every age deletion. One read keeps two chains and
   // joins them at the end; the header names the new head last, so a crash
@@ -114,6 +114,10 @@ int QvDataManager::StartupPasses(int filter, int64_t now) {
   int count = 0;
   std::vector<XferRecord> chunk(static_cast<size_t>(std::min(rows, kRowsPerRead)));
   for (int32_t first = 0; first < rows;) {
+    if (stop && stop()) {
+      QvLog::GetInstance()->WriteNumber("Start-up passes stopped at row ", first, 1);
+      break;
+    }
     records::RecordLock lock(m_xferFile.Lock());
     const int32_t wanted = std::min(rows - first, kRowsPerRead);
     for (int32_t i = 0; i < wanted; ++i) records::SetInitialValues(&chunk[i]);

@@ -35,8 +35,9 @@ class QvDataManager {
   int FilterPurge(int filter, int64_t now);
   void AgePurge(int64_t now);
   // The three above in turn, over one read of the file, leaving the same
-  // bytes; the filter purge's count.
-  int StartupPasses(int filter, int64_t now);
+  // bytes; the filter purge's count. stop is asked before each chunk: when
+  // it says so, the passes end there, the file consistent.
+  int StartupPasses(int filter, int64_t now, const std::function<bool()>& stop = {});
 
   QvDataFile& TransferFile() { return m_xferFile; }
 

@@ -17,6 +17,10 @@ namespace records {
 inline constexpr int32_t kFileTag = 2002;
 inline constexpr int32_t kFileVersion = 1;
 inline constexpr int64_t kFileHeaderSize = 24;
+// Far beyond any real use (about 2.3 GB of transfer records). A header that
+// claims more describes a damaged or planted file: over a sparse file it
+// would pass the size check and keep the start-up passes busy for days.
+inline constexpr int32_t kMaxRows = 1'000'000;
 
 }  // namespace records
 

@@ -17,9 +17,10 @@ int64_t SystemNowSeconds() {
 // Both hold the record lock throughout: the heartbeat's resumption may come
 // while the start-up passes run, and each releases and makes the one
 // manager instance the other would be using.
-int RunStartupPasses(platform::ProcessLock* lock, int transaction_filter, int64_t now) {
+int RunStartupPasses(platform::ProcessLock* lock, int transaction_filter, int64_t now,
+                     const std::function<bool()>& stop) {
   RecordLock hold(lock);
-  const int count = QvDataManager::GetInstance(lock)->StartupPasses(transaction_filter, now);
+  const int count = QvDataManager::GetInstance(lock)->StartupPasses(transaction_filter, now, stop);
   QvDataManager::ReleaseInstance();
   return count;
 }

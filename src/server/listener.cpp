@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "server/connection_gate.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ constexpr size_t kClientStackBytes = 1 << 20;
 constexpr uint32_t kAcceptRetryPauseMs = 100;
 
 std::thread g_listen_thread;
+
+// The address this machine's own browser connects from.
+constexpr char kLocalBrowser[] = "127.0.0.1";
 
 void AddRange(std::vector<uint16_t>& ports, int first, int last) {
   for (int port = first; port <= last; ++port) ports.push_back(static_cast<uint16_t>(port));
@@ -159,6 +163,8 @@ int StartHTTP(const ServerStartParams& params) {
   }
   state.nLogLevel = log->GetLevel();
   state.hListenSocket = listener;
+  QvSettings* settings = QvSettings::GetInstance();
+  TheConnectionGate().SetCaps(settings->MaxConnectionsPerHost(), settings->MaxConnections());
   try {
     g_listen_thread = std::thread(ListenThread, state.hStopEvent.get());
   } catch (const std::system_error& e) {
@@ -236,10 +242,51 @@ std::unique_ptr<tagREQUEST> NewRequest(platform::SocketDescriptor socket, const 
   return request;
 }
 
+// May the host read files or call modules? As the client thread decides
+// it, so that nobody served there is turned away here.
+bool IsServedHost(const std::string& peer) {
+  QvDevice* device = TheHostState().pDevice;
+  if (device == nullptr || !device->IsLoaded()) return true;  // the client thread decides
+  return peer == kLocalBrowser || device->IsHostAllowed(peer.c_str());
+}
+
+// Closed at once (reset: no lingering), and logged once per burst of each
+// kind. Listen thread only.
+void RefuseAtAccept(platform::SocketDescriptor socket, const std::string& peer,
+                    ConnectionGate::Verdict verdict) {
+  static BurstNotice not_served, host_full, all_full;
+  platform::SetLinger(socket, true, 0);
+  platform::CloseSocket(socket);
+  const uint32_t now = platform::TickCount();
+  QvLog* log = QvLog::GetInstance();
+  switch (verdict) {
+    case ConnectionGate::Verdict::kNotServed:
+      if (not_served.Starts(now)) {
+        log->WriteString("Connections closed at accept, host neither reads files nor calls modules",
+                         peer, 1);
+      }
+      break;
+    case ConnectionGate::Verdict::kHostFull:
+      if (host_full.Starts(now)) {
+        log->WriteString("Connections closed at accept, MaxConnectionsPerHost reached by", peer, 1);
+      }
+      break;
+    case ConnectionGate::Verdict::kAllFull:
+      if (all_full.Starts(now)) {
+        log->WriteString("Connections closed at accept, MaxConnections reached; first from", peer,
+                         1);
+      }
+      break;
+    case ConnectionGate::Verdict::kAdmit:
+      break;
+  }
+}
+
 void ListenThread(platform::Event* stop_event) {
   QvLog* log = QvLog::GetInstance();
   ServerState& state = TheServerState();
   if (state.nLogLevel == 4) EnableClientCounter(true);
+  ConnectionGate& gate = TheConnectionGate();
 
   for (;;) {
     std::string peer;
@@ -253,6 +300,12 @@ void ListenThread(platform::Event* stop_event) {
       continue;
     }
     platform::SocketDescriptor socket = accepted.value;
+    // Before a thread or a descriptor more is spent on it.
+    if (auto verdict = gate.Admit(peer, IsServedHost(peer));
+        verdict != ConnectionGate::Verdict::kAdmit) {
+      RefuseAtAccept(socket, peer, verdict);
+      continue;
+    }
     ConfigureConnection(socket);
     if (log->GetLevel() >= 3) {  // formatted only when it will be written
       char accepted_text[64];
@@ -267,14 +320,20 @@ void ListenThread(platform::Event* stop_event) {
     } catch (const std::bad_alloc&) {
       log->Write("No memory for client request", 1);
       platform::CloseSocket(socket);
+      gate.Release(peer);
       continue;
     }
     tagREQUEST* owned = request.get();
-    if (platform::StartDetachedThread([owned] { ClientThread(owned); }, kClientStackBytes)) {
+    auto serve = [owned, peer, &gate] {
+      ClientThread(owned);
+      gate.Release(peer);
+    };
+    if (platform::StartDetachedThread(serve, kClientStackBytes)) {
       request.release();  // the client thread owns it now
     } else {
       log->Write("Couldn't start client thread", 1);
       platform::CloseSocket(socket);
+      gate.Release(peer);
     }
   }
 

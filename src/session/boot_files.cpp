@@ -70,16 +70,25 @@ std::string EncodeBootText(std::string_view text, int key) {
   return encoded;
 }
 
-int BootSeqWriter::WriteLine(char type, const char* first, const char* second, char end) {
-  if (first == nullptr) return -1;
+std::string BootText(char type, const char* first, const char* second, char end) {
   std::string text(1, type);
-  text.append(" ").append(first).append(" ");
+  text.append(" ").append(first != nullptr ? first : "").append(" ");
   if (second != nullptr) text.append(second).append(" ");
   text.push_back(end);
-  if (text.size() > kLineMax) text.resize(kLineMax);
+  return text;
+}
+
+bool FitsBootRecord(std::string_view text, int key) {
+  if (text.size() > kLineMax) return false;
+  return EncodeBootText(text, key).find('\0') == std::string::npos;
+}
+
+int BootSeqWriter::WriteLine(char type, const char* first, const char* second, char end) {
+  if (first == nullptr) return -1;
+  const std::string text = BootText(type, first, second, end);
+  if (!FitsBootRecord(text, key_)) return -1;
   std::string record = EncodeBootText(text, key_);
-  // A byte that encodes to zero ends the record there.
-  record.resize(std::string_view(record.c_str()).size() + 1);
+  record.push_back('\0');
   if (!file_.is_open()) return -1;
   auto size = file_.Size();
   if (!size.ok()) return -1;

@@ -50,8 +50,10 @@ class BootSpecReader : public BootFile {
 class BootSeqWriter : public BootFile {
  public:
   void SetKey(int key) { key_ = key; }
+  int Key() const { return key_; }
   // Appends one encoded record; the bytes written (the zero included), or
-  // -1 without a first name. second is used for the types that have one.
+  // -1 without a first name or for a text that FitsBootRecord refuses.
+  // second is used for the types that have one.
   int WriteLine(char type, const char* first, const char* second, char end);
 
  private:
@@ -60,6 +62,14 @@ class BootSeqWriter : public BootFile {
 
 // Adds (key mod 10) + 23 to every byte; the remainder keeps the key's sign.
 std::string EncodeBootText(std::string_view text, int key);
+
+// An instruction's text before encoding: "T first second E" ("T first E"
+// without a second name).
+std::string BootText(char type, const char* first, const char* second, char end);
+// Whether text travels whole in one record: at most 255 characters, and no
+// byte that the key turns into zero, which would end the record there and
+// hand the boot helper a cut instruction.
+bool FitsBootRecord(std::string_view text, int key);
 
 // The size of bootseq.vnb in bytes, or -1 when it cannot be examined.
 int64_t BootSequenceSize();

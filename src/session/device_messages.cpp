@@ -7,8 +7,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "base/guarded_text.h"
 #include "base/log.h"
@@ -19,6 +17,7 @@
 #include "broker/record_http_proxy.h"
 #include "broker/run_jsp.h"
 #include "device/device.h"
+#include "host/message_calls.h"
 #include "host/module_host.h"
 #include "host/server_notify.h"
 #include "net/outbound_state.h"
@@ -236,11 +235,7 @@ void iInvokeExtensionDll(const char* module, const char* text, int length) {
   call->query = MessageQuery(run);
   call->module_name = module;
   log->WriteString("iInvokeExtensionDll: ", QueryForLog(call->query), 3);
-  try {
-    ExtensionCall* handed = call.get();
-    std::thread([handed] { CallExtensionDll(handed); }).detach();
-    call.release();  // the thread owns it now
-  } catch (const std::system_error&) {
+  if (!QueueExtensionCall(std::move(call))) {
     // The message is lost: say so where someone will look.
     log->Write("Couldn't start client thread", 1);
     ServerNotify(NOTIFY_TEXT, "Couldn't start client thread");

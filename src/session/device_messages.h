@@ -16,8 +16,9 @@
 // fields are used.
 int iDeviceMessageHandler(const char* type, const char* message, int length);
 
-// Starts CallExtensionDll for module on a new thread with the message as a
-// query text; the caller does not wait.
+// Hands the message, as a query text, to CallExtensionDll for module on a
+// thread of its own (at most 32 such calls run at once; the rest wait in
+// order); the caller does not wait.
 void iInvokeExtensionDll(const char* module, const char* text, int length);
 
 // One plain page call; the answer is not read.

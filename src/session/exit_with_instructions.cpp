@@ -21,6 +21,9 @@ namespace {
 constexpr char kCompanionTitle[] = "Yxnetwork";
 constexpr int kCompanionBonus = 10000;
 constexpr uint32_t kTakeRetryMs = 10;
+// A module call still running after this is hung, or might as well be: the
+// upgrade and the heartbeat must not wait on it for good.
+constexpr uint32_t kTakeWaitMs = 120000;
 
 std::mutex g_notice_lock;
 std::function<void()> g_notice;
@@ -72,36 +75,59 @@ std::vector<BootInstruction> ParseBootInstructions(std::string_view list) {
   return entries;
 }
 
-int WriteBootInstructions(std::string_view message) {
+BootWriteResult WriteBootInstructions(std::string_view message) {
   QvLog* log = QvLog::GetInstance();
   const std::optional<std::string_view> list = InstructionsField(message);
-  if (!list) return 0;
+  if (!list) return {};
   log->Write("GOT INSTRUCTIONS", 3);
   BootSpecReader key_file;
   if (key_file.Open(kBootSpecPath, false) == 0) key_file.Read();
   BootSeqWriter sequence;
   const bool writable = sequence.Open(kBootSeqPath, true) == 0;
   sequence.SetKey(key_file.Key());
+  BootWriteResult result;
   for (const BootInstruction& entry : ParseBootInstructions(*list)) {
     log->WriteString("Adding filename 1: ", entry.first, 3);
     log->WriteString("Adding filename 2: ", entry.second, 3);
+    const char* second = entry.has_second ? entry.second.c_str() : nullptr;
+    // Cut short, the boot helper would act on another instruction.
+    if (!FitsBootRecord(BootText(entry.type, entry.first.c_str(), second, entry.end),
+                        sequence.Key())) {
+      log->WriteString("ExitWithInstructions: instruction not written, it cannot be encoded whole",
+                       entry.first, 1);
+      result.refused = true;
+      continue;
+    }
     if (!writable) continue;
-    sequence.WriteLine(entry.type, entry.first.c_str(),
-                       entry.has_second ? entry.second.c_str() : nullptr, entry.end);
+    sequence.WriteLine(entry.type, entry.first.c_str(), second, entry.end);
   }
   key_file.Close();
   sequence.Close();
-  return writable ? static_cast<int>(BootSequenceSize()) : -1;
+  result.exit_code = writable ? static_cast<int>(BootSequenceSize()) : -1;
+  return result;
 }
 
-void TakeAllModules(QvDevice& device) {
+bool TakeAllModules(QvDevice& device, uint32_t wait_ms) {
+  QvLog* log = QvLog::GetInstance();
+  const uint32_t start = platform::TickCount();
+  bool all_taken = true;
   for (int i = 0; i < device.GetModuleCount(); ++i) {
     QvModule* module = device.GetModule(i);
     if (module == nullptr) continue;
-    // A module call may run for long: wait for it, without spinning.
-    while (!module->TryTakeModule()) platform::SleepMs(kTakeRetryMs);
+    // A module call may run for long: wait for it, without spinning, but
+    // not beyond the one bound for all.
+    while (!module->TryTakeModule()) {
+      if (platform::TickCount() - start >= wait_ms) {
+        log->WriteString("ExitWithInstructions: module still busy, not waited for",
+                         module->GetName(), 1);
+        all_taken = false;
+        break;
+      }
+      platform::SleepMs(kTakeRetryMs);
+    }
   }
-  QvLog::GetInstance()->Write("ExitWithInstructions: every module taken", 3);
+  if (all_taken) log->Write("ExitWithInstructions: every module taken", 3);
+  return all_taken;
 }
 
 void SetUpgradeNotice(std::function<void()> notice) {
@@ -112,9 +138,10 @@ void SetUpgradeNotice(std::function<void()> notice) {
 void ExitWithInstructions(const char* message, int length) {
   const std::string_view run = MessageRun(message, length);
   QvLog::GetInstance()->WriteString("ExitWithInstructions device message ", FirstToken(run), 3);
-  int code = WriteBootInstructions(run);
-  SendMessageAck(GetMessageSID(run).value_or(""), "3");
-  if (QvDevice* device = OutboundDevice()) TakeAllModules(*device);
+  const BootWriteResult written = WriteBootInstructions(run);
+  int code = written.exit_code;
+  SendMessageAck(GetMessageSID(run).value_or(""), written.refused ? "4" : "3");
+  if (QvDevice* device = OutboundDevice()) TakeAllModules(*device, kTakeWaitMs);
   if (platform::WindowExists(kCompanionTitle)) {
     if (code != 0) code += kCompanionBonus;
     std::function<void()> notice;

@@ -1,7 +1,10 @@
+#include <optional>
+#include <string>
+
 #include "base/log.h"
-#include "base/lookup_table.h"
 #include "module/QvPeerModule.h"
 #include "records/startup_passes.h"
+#include "shell/help_request.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
 #include "shell/tray.h"
@@ -36,12 +39,13 @@ void OnCommand(int command, const std::string& payload) {
     case kCommandUserLogout:
       UserLogoutOnExit(TheShell());
       break;
-    case kCommandDisplayHelp: {
-      QvLookupTable table;
-      QvPeerModule::ParseResponse(payload.c_str(), &table);
-      QvPeerModule::LaunchHelp(table.GetValue("file"), table.GetValue("page"));
+    case kCommandDisplayHelp:
+      if (std::optional<std::string> page = HelpPage(payload)) {
+        QvPeerModule::LaunchHelp(kHelpFile, page->c_str());
+      } else {
+        QvLog::GetInstance()->Write("Help refused: the answer names another file or page", 1);
+      }
       break;
-    }
     default:
       break;
   }

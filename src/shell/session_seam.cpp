@@ -12,7 +12,6 @@
 #include "net/outbound_state.h"
 #include "net/tls_reuse.h"
 #include "session/device_login.h"
-#include "session/device_messages.h"
 #include "session/heartbeat.h"
 #include "shell/shell.h"
 
@@ -50,7 +49,6 @@ std::optional<int> StartBrokerSession(Shell& shell) {
     log->WriteString("Afer DeviceLogin BrokerKey is ", device.GetBrokerKey(), 3);
   }
   BeginHeartbeatThread();
-  if (settings->XferRetryInterval() != 0) ResumeXfer();
   return result;
 }
 

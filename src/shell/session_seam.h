@@ -10,7 +10,8 @@ namespace shell {
 struct Shell;
 
 // After the device is loaded and its online state set. DeviceLogin's
-// result, or none when the device was offline and did not try.
+// result, or none when the device was offline and did not try. Interrupted
+// transfers are resumed by the caller once its web server runs.
 std::optional<int> StartBrokerSession(Shell& shell);
 // StartHTTP failed: the device logs out whatever its state.
 void LogoutAfterFailedStart(Shell& shell);

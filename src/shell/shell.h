@@ -59,6 +59,8 @@ struct Shell {
   std::unique_ptr<platform::Desktop> desktop;
   std::optional<std::vector<platform::MenuItem>> tray_menu;  // main thread only
   std::atomic<bool> shut_down{false};
+  // A termination signal came: long start-up work ends early.
+  std::atomic<bool> stop_requested{false};
 };
 
 Shell& TheShell();

@@ -9,6 +9,7 @@
 #include "device/device_identity.h"
 #include "device/proxy_settings.h"
 #include "host/module_host.h"
+#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/process_lock.h"
 #include "platform/socket.h"
@@ -36,6 +37,16 @@ void LogBanner(const char* text) {
   log->Write(kBanner, 3);
   log->Write(text, 3);
   log->Write(kBanner, 3);
+}
+
+// vane.ini holds the device key and proxy credentials: a copy made
+// readable by others (an install, a script) is closed once here, and every
+// later write keeps the mode it finds.
+void ProtectSettingsFile() {
+  auto restricted = platform::RestrictToOwner("vane.ini");
+  if (restricted.value) {
+    QvLog::GetInstance()->Write("vane.ini was readable by others: now by its owner only", 1);
+  }
 }
 
 bool StartWebServer(Shell& shell) {
@@ -90,6 +101,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   platform::RaiseDescriptorLimit();
 
   CheckStartup();
+  ProtectSettingsFile();
   shell.device = std::make_unique<QvDevice>();
   shell.device->LoadConfiguration();
   shell.device->BuildModuleList(kServerRevision);
@@ -105,10 +117,15 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
     return Start::kFailed;
   }
   SayStarted(*shell.device, login);
+  // Both read the whole transfer file: after the web server is up, so that
+  // a large or damaged file never keeps the pages from the user.
+  if (login && QvSettings::GetInstance()->XferRetryInterval() != 0) ResumeXfer();
   // The record lock keeps these passes and a resumption the heartbeat may
-  // already have started from meeting inside the files.
+  // already have started from meeting inside the files. A stop request
+  // ends them between chunks.
   records::RunStartupPasses(&shell.lock, QvSettings::GetInstance()->TransactionFilter(),
-                            records::SystemNowSeconds());
+                            records::SystemNowSeconds(),
+                            [&shell] { return shell.stop_requested.load(); });
   AddTrayIcon(kTrayTip);
   if (argc == 3 && std::string_view(argv[2]) == "-pla") BringYxshareForwardOrStart();
   return Start::kRunning;
@@ -141,7 +158,10 @@ int PeerServerMain(int argc, char** argv) {
   // Before the log starts: it takes its level from the settings there.
   SettleWorkingDirectory();
   // Before any thread starts, so the signals reach only their own thread.
-  platform::OnTerminationRequest([] { PostMessage(WM_CLOSE); });
+  platform::OnTerminationRequest([] {
+    TheShell().stop_requested.store(true);
+    PostMessage(WM_CLOSE);
+  });
   // A broker or proxy that hangs up while the login's TLS record goes out
   // must not end the program (TLS writes cannot be told to spare the signal).
   platform::IgnoreBrokenPipes();

@@ -154,6 +154,42 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
       1u);
 }
 
+// 500 module-bound messages in one answer: at most 32 calls run at once
+// (threads counted in /proc), yet every message reaches its module and each
+// is acknowledged.
+TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
+  constexpr int kMessages = 500;
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.settings = {{"HeartbeatSleep", "10000"}};
+  options.modules = ModuleNames(kSlow, {"QvDiagnosticModule.dll"});
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const long idle = server.ThreadCount();
+  std::vector<std::string> sent;
+  std::string acks;
+  for (int i = 0; i < kMessages; ++i) {
+    sent.push_back("messageType=Diagnostic&hold=200&messageSID=" + std::to_string(i));
+    server.broker()->Admin("/admin/message?" + sent.back());
+    acks += "type=1&status=3&messageSID=" + std::to_string(i) + "\n";
+  }
+  long peak = idle;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        peak = std::max(peak, server.ThreadCount());
+        return Lines(ReadText(server.work() / "slow-entered")).size() == sent.size();
+      },
+      std::chrono::seconds(90)));
+  // Besides the calls: the heartbeat's page calls (beat, acknowledgements)
+  // watch their deadlines on a thread each.
+  EXPECT_LE(peak, idle + 32 + 2) << "idle " << idle;
+  std::vector<std::string> reached = Lines(ReadText(server.work() / "slow-entered"));
+  std::sort(reached.begin(), reached.end());
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(reached, sent);
+  EXPECT_TRUE(WaitUntil([&] { return server.broker()->Admin("/admin/acks") == acks; }, kWait));
+}
+
 // Interrupted incoming transfers in the record file are resumed at start:
 // the transfer module gets one call per record to resume.
 TEST(DeviceMessages, TransfersAreResumedAtStart) {
@@ -190,7 +226,10 @@ TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
   options.wait_ready = false;  // the first beat may end it before it listens
   options.work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"}};
   options.broker_args = {
-      "--message", "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N&messageSID=q1"};
+      "--message",
+      // The last entry holds a byte this key turns into the record's end:
+      // left out, and the acknowledgement says so.
+      "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N|D?\xE4^N&messageSID=q1"};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::optional<int> status = server.WaitExit(kWait);
@@ -201,7 +240,7 @@ TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
                         "\x60\x3C\x8A\x7D\x89\x81\x3C\x6A\0",
                         21));
   EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "21\n");
-  EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=3&messageSID=q1\n");
+  EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=4&messageSID=q1\n");
   EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
   EXPECT_EQ(server.Log().find("ShutdownServer()"), std::string::npos);
 }

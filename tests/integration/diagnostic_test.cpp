@@ -261,8 +261,16 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
   const std::string broker_key = devices.substr(key_at, devices.find('&', key_at) - key_at);
   ASSERT_FALSE(broker_key.empty()) << devices;
 
+  // A password named in capitals is read all the same, so it is blanked too.
+  Ask(*server, "operation=proxyinfo&CREDS=alice:S3cretCaps");
+  // Links planted where the copies that leave are made are not written through.
+  WriteText(server->work() / "victim", "precious\n");
+  for (const char* copy : {"QvDiagUpload1.tmp", "QvDiagUpload2.tmp", "QvDiagUpload3.tmp"}) {
+    fs::create_symlink(server->work() / "victim", server->work() / copy);
+  }
   std::string page = Ask(*server, "operation=postfile");
   EXPECT_NE(page.find("qvstatus=200&amp;postfile=200"), std::string::npos) << page;
+  EXPECT_EQ(ReadText(server->work() / "victim"), "precious\n");
   const std::string stored = ReadText(broker.store_dir() / "_Yx_Logs.log");
   const std::string request = broker.Requests().back();
   ASSERT_NE(request.find("POST /asys/PostLog.jsp HTTP/1.1\n"), std::string::npos) << request;
@@ -278,6 +286,8 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
   EXPECT_TRUE(stored.starts_with(ini)) << stored.substr(0, 600);
   EXPECT_NE(stored.find("CALLING with BrokerKEY : *"), std::string::npos);
   EXPECT_EQ(stored.find(broker_key), std::string::npos);
+  EXPECT_NE(stored.find("CREDS=alice"), std::string::npos);
+  EXPECT_EQ(stored.find("S3cretCaps"), std::string::npos);
 
   const size_t posts = broker.PageRequests("PostLog");
   for (const char* name : {"/etc/passwd", "..%2Fdoc%2Fport.js", "..\\vane.ini", "C:vane.ini"}) {
@@ -310,6 +320,9 @@ TEST(Diagnostic, OperationListAndTemplates) {
       {"operation=http&template=..%2F..%2Fvane.ini&" + site, "qvstatus=200&amp;http=200",
        "QvDiagnosticModule: template refused: ..%2F..%2Fvane.ini"},
       {"operation=http&template=proxyinfo.htx&" + site, "<h1>Proxy information</h1>", ""},
+      // A missing page is said in words, not with an empty answer.
+      {"operation=http&template=gone.htx&" + site, "the template vclient\\gone.htx is missing",
+       "QvDiagnosticModule: no template "},
       {"operation=proxyinfo", "<strong>None</strong>", ""},
       {"operation=displayhelp&page=start.htm",
        "qvstatus=200&file=..\\doc\\troubleshoot.chm&page=start.htm\n\n", ""},

@@ -3,6 +3,7 @@
 // delays service, hostile byte streams and clients that hang up or stop
 // reading leave it serving.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -70,7 +71,75 @@ void WriteBigFile(const fs::path& path, int mebibytes = 32) {
   for (int i = 0; i < mebibytes; ++i) big << block;
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Connections opened from source (another loopback address stands in for
+// another host) and left silent; closed when the object goes.
+class Flood {
+ public:
+  Flood(const char* source, uint16_t port, int count) {
+    for (int i = 0; i < count; ++i) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in from{}, to{};
+      from.sin_family = to.sin_family = AF_INET;
+      ::inet_pton(AF_INET, source, &from.sin_addr);
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      to.sin_port = htons(port);
+      if (fd < 0) continue;
+      fds_.push_back(fd);
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+          ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        ++connected_;
+      }
+    }
+  }
+  ~Flood() {
+    for (int fd : fds_) ::close(fd);
+  }
+  int connected() const { return connected_; }
+
+ private:
+  std::vector<int> fds_;
+  int connected_ = 0;
+};
+
 }  // namespace
+
+// With room for 256 descriptors: a host that may neither read files nor
+// call modules is closed at accept, one in AllowHosts is held to
+// MaxConnectionsPerHost; under either flood this machine's browser is
+// served at once, and each flood is logged once.
+TEST(PeerServerLoad, FloodsFromOtherHostsLeaveThisMachinesBrowserServed) {
+  constexpr int kFlood = 600;
+  ASSERT_GT(platform::RaiseDescriptorLimit(), kFlood + 200);
+  PeerServerOptions options;
+  options.settings = {{"AllowHosts", "127.0.0.1;127.0.0.3"}, {"MaxConnectionsPerHost", "16"}};
+  options.launcher = {"/usr/bin/prlimit", "--nofile=256:256"};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  const std::string index = IndexAnswer(server);
+  const long threads = server.ThreadCount();
+  for (const char* host : {"127.0.0.2", "127.0.0.3"}) {
+    SCOPED_TRACE(host);
+    Flood flood(host, server.port(), kFlood);
+    EXPECT_EQ(flood.connected(), kFlood);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LE(server.ThreadCount(), threads + 16 + 1);
+  }
+  const std::string log = server.Log();
+  for (const std::string line :
+       {"host neither reads files nor calls modules: 127.0.0.2\n",
+        "MaxConnectionsPerHost reached by: 127.0.0.3\n"}) {
+    EXPECT_EQ(Count(log, line), 1u) << line;
+  }
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}
 
 TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   PeerServer server;

@@ -4,9 +4,11 @@
 // transfer module gets about ten seconds).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,6 +19,7 @@
 #include "support/http_client.h"
 #include "support/peerserver_fixture.h"
 #include "support/port_blocker.h"
+#include "support/record_bytes.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -172,6 +175,36 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   EXPECT_EQ(requests.back(), std::string("GET /asys/DeviceLogout.jsp?deviceUID=") +
                                  kPeerServerDeviceUid + " SSL/3.1");
   EXPECT_EQ(server.broker()->PageRequests("Heartbeat"), 1u);
+}
+
+// A transfer file whose header claims 2^31-1 rows over a sparse file of
+// 5 TB (which costs no disk) is damage: set aside at once, holes kept; the
+// pages are served and SIGTERM ends the program in time.
+TEST(PeerServerStart, ARecordFileClaimingBillionsOfRowsIsSetAsideAtOnce) {
+  constexpr int64_t kClaimed = 24 + int64_t{INT32_MAX} * 2364;
+  PeerServerOptions options;
+  options.work_files = {{"qvxfer.dat", record_bytes::Header(2002, 2364, INT32_MAX, -1)}};
+  options.launcher = {"/bin/sh", "-c",
+                      "truncate -s " + std::to_string(kClaimed) + " qvxfer.dat && exec \"$@\"",
+                      "sh"};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return server.Log().find("): QvDataFile damaged (more rows than a record file holds)") !=
+               std::string::npos;
+      },
+      std::chrono::seconds(5)))
+      << server.Log().substr(0, 4000);
+  EXPECT_NE(Get(server.port(), "/index.html").answer.find("Yxnetwork"), std::string::npos);
+  for (const char* name : {"qvxfer.dat", "qvxfer.dat.damaged"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((server.work() / name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_size, kClaimed) << name;
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << name;  // still sparse
+  }
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitExit(std::chrono::seconds(5)), 0);
 }
 
 // Either way its window is gone for the next start.

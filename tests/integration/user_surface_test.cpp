@@ -210,6 +210,10 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
     ini.replace(at, ini.find('\n', at) - at, key + value);
   }
   WriteText(work / "vane.ini", ini);
+  // Installed for its owner's eyes; one that others can read is closed at start.
+  constexpr fs::perms kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(fs::status(work / "vane.ini").permissions(), kOwnerOnly);
+  fs::permissions(work / "vane.ini", kOwnerOnly | fs::perms::group_read | fs::perms::others_read);
 
   const char* tsan = std::getenv("TSAN_OPTIONS");
   std::unique_ptr<ChildProcess> program =
@@ -230,6 +234,9 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
   EXPECT_NE(ReadText(log).find("): Working path set from registry to : " + work.string()),
             std::string::npos);
   EXPECT_TRUE(fs::is_empty(dir.path() / "elsewhere"));
+  EXPECT_EQ(fs::status(work / "vane.ini").permissions(), kOwnerOnly);
+  EXPECT_NE(ReadText(log).find("): vane.ini was readable by others: now by its owner only\n"),
+            std::string::npos);
   EXPECT_NE(Get(static_cast<uint16_t>(std::stoi(port)), "/index.html").answer.find("Yxnetwork"),
             std::string::npos);
   EXPECT_EQ(program->Stop(kWait), 0);

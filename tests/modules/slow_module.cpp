@@ -1,5 +1,6 @@
-// Stays in Execute until the file "release-slow" appears in the working
-// directory (at most a minute), so that a test can see the module busy.
+// Appends its query to "slow-entered" and stays in Execute until the file
+// "release-slow" appears in the working directory (at most a minute), so
+// that a test can see the module busy.
 // With "hold=MS" in the query it stays MS milliseconds instead, whatever
 // the file: busy for longer than a caller waits.
 #include <cstdlib>
@@ -17,7 +18,9 @@ class SlowModule : public QvPeerModule {
   char* Execute(const char* query, void* pExtra) override {
     m_pRequest = static_cast<tagREQUEST*>(pExtra);
     if (m_pRequest == nullptr) return nullptr;
-    platform::File::Open("slow-entered", platform::OpenMode::kAppend);
+    // One line per call, written at once: calls on several threads never mix.
+    auto entered = platform::File::Open("slow-entered", platform::OpenMode::kAppend);
+    if (entered.value.is_open()) entered.value.Write(std::string(query ? query : "") + "\n");
     // Read by hand: a call still busy when the host exits must not use the
     // module's log, which the exit tears down.
     if (const char* hold = query != nullptr ? std::strstr(query, "hold=") : nullptr) {

@@ -46,6 +46,19 @@ class PageOutput : public OutputGenerator {
   }
 };
 
+// Instead of an empty answer: which file is missing, in words, so the user
+// can say what to put back.
+void SendMissingTemplatePage(platform::SocketDescriptor& socket, const std::string& name) {
+  const std::string page =
+      "HTTP/1.0 500 Internal Server Error\nContent-Type: text/html\r\n\r\n"
+      "<html><head><title>Diagnostic page missing</title></head><body>\n"
+      "<p>The diagnostic ran, but its page cannot be shown: the template " +
+      HtmlEscape(name) +
+      " is missing from the web root or cannot be read. Reinstalling puts it back.</p>\n"
+      "</body></html>\n";
+  QvPeerModule::SendBuffer(page.data(), static_cast<int>(page.size()), socket);
+}
+
 bool HasSocket(const tagREQUEST* request) {
   return request->hSocket != 0 && request->hSocket != platform::kInvalidSocket;
 }
@@ -85,7 +98,8 @@ int QvDiagnosticModule::GetOp(const char* name) {
 void QvDiagnosticModule::UseTemplate(const char* name) {
   std::string root = QvSettings::GetInstance()->AppPath();
   std::string path = root.empty() || root == "0" ? std::string() : root + "\\";
-  m_output->setTemplate((path + "vclient\\" + name).c_str());
+  m_szTemplateName = std::string("vclient\\") + name;
+  m_output->setTemplate((path + m_szTemplateName).c_str());
 }
 
 void QvDiagnosticModule::PointOutput(const char* default_template) {
@@ -118,6 +132,7 @@ void QvDiagnosticModule::SendOutput() {
   if (!m_output->ConstructOutputFromTemplate()) {
     const char* path = m_output->getTemplate();
     QvLog::GetInstance()->Write(std::string("QvDiagnosticModule: no template ") + (path ? path : ""), 1);
+    SendMissingTemplatePage(m_pRequest->hSocket, m_szTemplateName);
   }
 }
 

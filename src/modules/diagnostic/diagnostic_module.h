@@ -71,6 +71,7 @@ class QvDiagnosticModule : public QvPeerModule {
   bool m_bCredsSubmitted = false;  // in this call, through the creds parameter
   std::string m_szTestLine;        // the last test's error line, empty when none
   std::string m_szUploadName;      // what szUploadFile points at during an upload
+  std::string m_szTemplateName;    // the page's template below the web root
   std::unique_ptr<OutputGenerator> m_output;
   QvLookupTable m_table;
 };

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include "base/guarded_text.h"
 #include "base/log.h"
@@ -18,6 +19,7 @@
 #include "diagnostic_module.h"
 #include "net/upload_files.h"
 #include "net/url_escape.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -36,6 +38,15 @@ bool ReadFile(const std::string& name, std::string* bytes) {
   content.resize(static_cast<size_t>(file.gcount()));
   bytes->append(content);
   return true;
+}
+
+// The copy that leaves is made new for this upload and is the owner's
+// alone: whatever stands at its name (a link planted there, a copy a crash
+// left) is cleared first, never written through.
+bool WriteUploadCopy(const std::string& name, std::string_view bytes) {
+  platform::RemoveFile(name);
+  auto created = platform::File::Open(name, platform::OpenMode::kCreateNew);
+  return created.ok() && created.value.Write(bytes).ok();
 }
 
 // The password half of "user:password" is a secret of its own: a log may
@@ -96,15 +107,10 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   // '+', which the upload decodes.
   static std::atomic<unsigned> uploads{0};
   const std::string copy = "QvDiagUpload" + std::to_string(++uploads) + ".tmp";
-  {
-    std::ofstream out(copy, std::ios::binary | std::ios::trunc);
-    const std::string redacted = Redact(std::move(bytes), Secrets());
-    out.write(redacted.data(), static_cast<std::streamsize>(redacted.size()));
-    if (!out.flush()) {
-      log->Write(std::string("QvDiagnosticModule: cannot write ") + copy, 1);
-      std::remove(copy.c_str());
-      return "-1";
-    }
+  if (!WriteUploadCopy(copy, Redact(std::move(bytes), Secrets()))) {
+    log->Write(std::string("QvDiagnosticModule: cannot write ") + copy, 1);
+    platform::RemoveFile(copy);
+    return "-1";
   }
 
   QvDomain* domain = GetDomain();

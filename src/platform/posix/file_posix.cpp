@@ -39,6 +39,9 @@ SysResult<File> File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::kTruncate:
       flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
+    case OpenMode::kCreateNew:
+      flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
   }
   int fd = ::open(path.c_str(), flags, 0600);
   if (fd < 0) return {File(), errno};
@@ -183,6 +186,23 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content,
   if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) ::unlink(temp.c_str());
   return error;
+}
+
+SysResult<bool> RestrictToOwner(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {false, errno};
+  struct stat st {};
+  int error = ::fstat(fd, &st) != 0 ? errno : 0;
+  bool changed = false;
+  if (error == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
+    if (::fchmod(fd, st.st_mode & 0700) == 0) {
+      changed = true;
+    } else {
+      error = errno;
+    }
+  }
+  ::close(fd);
+  return {changed, error};
 }
 
 std::string ErrorText(int error) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/random_access_file.h"
@@ -95,6 +96,52 @@ void RandomAccessFile::Close() {
   fd_ = -1;
 }
 
+namespace {
+
+// Copies the bytes from offset to end of in to the same offsets of out.
+int CopyRange(int in, int out, off_t offset, off_t end) {
+  char chunk[65536];
+  while (offset < end) {
+    const size_t want = static_cast<size_t>(std::min<off_t>(end - offset, sizeof chunk));
+    ssize_t n = ::pread(in, chunk, want, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    for (ssize_t written = 0; written < n;) {
+      ssize_t w = ::pwrite(out, chunk + written, static_cast<size_t>(n - written), offset + written);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      written += w;
+    }
+    offset += n;
+  }
+  return 0;
+}
+
+// The holes of a sparse file stay holes in the copy: such a file may claim
+// terabytes that it never wrote, and they must not land on the disk.
+int CopyData(int in, int out) {
+  struct stat st {};
+  if (::fstat(in, &st) != 0) return errno;
+  const off_t size = st.st_size;
+  for (off_t at = 0; at < size;) {
+    off_t start = ::lseek(in, at, SEEK_DATA);
+    if (start < 0 && errno == ENXIO) break;  // nothing but a hole to the end
+    off_t end = start < 0 ? size : ::lseek(in, start, SEEK_HOLE);
+    if (start < 0) start = at;  // a file system that cannot tell: all data
+    if (end < 0 || end > size) end = size;
+    if (int error = CopyRange(in, out, start, end); error != 0) return error;
+    at = end;
+  }
+  return ::ftruncate(out, size) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 int CopyFileReplacing(const std::string& from, const std::string& to) {
   int in = OpenRegular(from, O_RDONLY);
   if (in < 0) return -in;
@@ -105,24 +152,7 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
     ::close(in);
     return error;
   }
-  int error = 0;
-  char chunk[65536];
-  while (error == 0) {
-    ssize_t n = ::read(in, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno != EINTR) error = errno;
-      continue;
-    }
-    if (n == 0) break;
-    for (ssize_t written = 0; error == 0 && written < n;) {
-      ssize_t w = ::write(out, chunk + written, static_cast<size_t>(n - written));
-      if (w < 0) {
-        if (errno != EINTR) error = errno;
-        continue;
-      }
-      written += w;
-    }
-  }
+  int error = CopyData(in, out);
   ::close(in);
   if (error == 0 && ::fdatasync(out) != 0) error = errno;
   if (::close(out) != 0 && error == 0) error = errno;

@@ -30,6 +30,7 @@ SysResult<File> File::Open(const std::string& path, OpenMode mode) {
   ShareOpen how = ShareOpen::kRead;
   if (mode == OpenMode::kAppend) how = ShareOpen::kAppend;
   if (mode == OpenMode::kTruncate) how = ShareOpen::kTruncate;
+  if (mode == OpenMode::kCreateNew) how = ShareOpen::kCreateNew;
   int fd = OpenShared(path, how);
   if (fd < 0) return {File(), -fd};
   return {File(fd), 0};
@@ -128,6 +129,10 @@ int RemoveFile(const std::string& path) {
 }
 
 int RenameFile(const std::string& from, const std::string& to) { return MoveReplacing(from, to); }
+
+// Access is the folder's inherited list, the user's own in the program's
+// folder: there are no modes for others to take away.
+SysResult<bool> RestrictToOwner(const std::string& /*path*/) { return {false, 0}; }
 
 // Windows keeps no POSIX modes: a new file gets the folder's inherited
 // access, which is the user's own in the program's folder.

@@ -89,10 +89,13 @@ TEST_F(PeerModuleTest, LogsTheQueryButNeverAPassword) {
   UseSettings(3);
   module.ParseString("operation=proxy&creds=bob:s3cret&x=1");
   module.ParseString("operation=proxy&creds=bobs3cret");
+  module.ParseString("operation=proxyinfo&CREDS=carol:S3cret");  // read in any case
   module.ParseString("creds=alice:pw2&a=b:c");
   EXPECT_EQ(LogMessages(), (Lines{"ParseString: : operation=proxy&creds=bob", "Done ParseString",
                                   "ParseString: : operation=proxy&creds=", "Done ParseString",
-                                  "ParseString: : creds=alice", "Done ParseString"}));
+                                  "ParseString: : operation=proxyinfo&CREDS=carol",
+                                  "Done ParseString", "ParseString: : creds=alice",
+                                  "Done ParseString"}));
   EXPECT_STREQ(module.GetCgiValue("creds"), "alice:pw2");
 }
 

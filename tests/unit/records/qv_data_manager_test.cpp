@@ -115,3 +115,18 @@ TEST_F(RecordTest, UpdateReportsACorruptedPathAndStillWrites) {
   EXPECT_NE(log.find("): RecNo = 0\n", corrupted), std::string::npos) << log;
   EXPECT_EQ(Text(Record(0), 12, 256), ":bad");
 }
+
+// A stop request ends the passes between chunks of 32 rows: what was done
+// stays whole, the rest is left for the next start.
+TEST_F(RecordTest, AStopRequestEndsThePassesBetweenChunks) {
+  WriteText("qvxfer.dat", XferFile(std::vector<Xfer>(100, Xfer{.time = DaysAgo(1), .status = 4})));
+  int asked = 0;
+  EXPECT_EQ(records::RunStartupPasses(&lock, -2, kNow, [&] { return ++asked > 1; }), 0);
+  EXPECT_EQ(asked, 2);
+  const std::string bytes = ReadText("qvxfer.dat");
+  for (int32_t slot : {0, 31, 32, 99}) {
+    EXPECT_EQ(Get32(bytes, RecordAt(slot) + 2352), slot < 32 ? 2 : 4) << slot;
+  }
+  EXPECT_NE(ReadText("QvDebug.log").find("): Start-up passes stopped at row 32\n"),
+            std::string::npos);
+}

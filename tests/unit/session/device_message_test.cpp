@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "device/device.h"
+#include "device/module_entry.h"
 #include "session/boot_files.h"
 #include "session/exit_with_instructions.h"
 #include "support/work_dir.h"
@@ -87,22 +90,53 @@ TEST(BootInstructions, TheSequenceFileGrowsByEncodedRecords) {
   WriteText("boot/bootspec.vnb", "0123456789abc7 rest\nsecond line\n");
   const std::string message =
       ZeroRun("messageType=QuitWithInst&instructions=D?n^N|M?a^b^Y&messageSID=1");
-  EXPECT_EQ(WriteBootInstructions(message), 14);
+  EXPECT_EQ(WriteBootInstructions(message).exit_code, 14);
   // "D n N" and "M a b Y", each byte plus 28.
   EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("`<\x8A<j\0i<}<~<u\0", 14));
-  EXPECT_EQ(WriteBootInstructions(message), 28);  // appended, never replaced
+  EXPECT_EQ(WriteBootInstructions(message).exit_code, 28);  // appended, never replaced
 
   WriteText("boot/bootspec.vnb", "short line\n");
   std::filesystem::remove("boot/bootseq.vnb");
-  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&instructions=D?n^N")), 6);
+  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&instructions=D?n^N")).exit_code,
+            6);
   EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("d@\x8E@n\0", 6));
+  // With that key 0xE0 (a lead byte of UTF-8) encodes to the record's end,
+  // and a record holds 255 characters: such entries are left out, whole.
+  const BootWriteResult cut = WriteBootInstructions(ZeroRun(
+      "messageType=QuitWithInst&instructions=D?caf\xE0^N|D?" + std::string(252, 'x') +
+      "^N|D?m^N"));
+  EXPECT_TRUE(cut.refused);
+  EXPECT_EQ(cut.exit_code, 12);
+  EXPECT_EQ(ReadText("boot/bootseq.vnb"), std::string("d@\x8E@n\0d@\x8D@n\0", 12));
 
-  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&messageSID=2")), 0);
+  EXPECT_EQ(WriteBootInstructions(ZeroRun("messageType=QuitWithInst&messageSID=2")).exit_code, 0);
   std::filesystem::remove_all("boot");
-  EXPECT_EQ(WriteBootInstructions(message), -1);  // no boot folder
+  EXPECT_EQ(WriteBootInstructions(message).exit_code, -1);  // no boot folder
   std::filesystem::create_directory("boot");
   WriteText("elsewhere", "kept");
   std::filesystem::create_symlink("../elsewhere", "boot/bootseq.vnb");
-  EXPECT_EQ(WriteBootInstructions(message), -1);  // a planted link is not followed
+  EXPECT_EQ(WriteBootInstructions(message).exit_code, -1);  // a planted link is not followed
   EXPECT_EQ(ReadText("elsewhere"), "kept");
+}
+
+// The quit takes every module before it ends the program; a call that never
+// returns is waited for only so long, and named.
+TEST(BootInstructions, AModuleThatNeverReturnsIsWaitedForOnlySoLong) {
+  ScopedWorkDir dir;
+  WriteText("vane.ini", IniText({{"LogLevel", "1"}, {"Modules", "QvHungModule.dll"}}));
+  QvLog::ReleaseInstance();
+  QvDevice device;
+  device.BuildModuleList("$Revision: 1.0 $");
+  QvModule* hung = device.FindModule("QvHungModule.dll");
+  ASSERT_NE(hung, nullptr);
+  hung->AcquireModule();  // its call never ends
+  EXPECT_FALSE(TakeAllModules(device, 50));
+  for (int i = 0; i < device.GetModuleCount(); ++i) {
+    EXPECT_EQ(device.GetModule(i)->IsTaken(), device.GetModule(i) != hung) << i;
+  }
+  EXPECT_NE(ReadText("QvDebug.log")
+                .find("ExitWithInstructions: module still busy, not waited for: QvHungModule.dll\n"),
+            std::string::npos);
+  hung->ReleaseModule();
+  QvLog::ReleaseInstance();
 }
