@@ -118,6 +118,17 @@ struct Expected {
   std::vector<std::string> json;    // parts of the JSON answer
 };
 
+// A JSON answer's body against the documented schema.
+void ExpectMatchesSchema(const PeerServer& server, const std::string& json, const std::string& name) {
+  const std::filesystem::path file = server.work() / (name + ".json");
+  WriteText(file, json);
+  std::string output;
+  EXPECT_EQ(RunCommand({JSON_PYTHON, JSON_SCHEMA_CHECK, DIAGNOSTIC_SCHEMA, file.string()},
+                       std::chrono::seconds(60), &output),
+            0)
+      << output << json;
+}
+
 // The page in Chromium (and a picture of it), then the JSON of the same
 // query against its schema.
 void CheckSituation(const PeerServer& server, const std::string& query, const std::string& picture,
@@ -142,13 +153,7 @@ void CheckSituation(const PeerServer& server, const std::string& query, const st
     EXPECT_NE(json.find(part), std::string::npos) << part << " in\n" << json;
   }
   EXPECT_EQ(json.find("<font"), std::string::npos) << json;
-  const std::filesystem::path file = server.work() / (picture + ".json");
-  WriteText(file, json);
-  std::string output;
-  EXPECT_EQ(RunCommand({JSON_PYTHON, JSON_SCHEMA_CHECK, DIAGNOSTIC_SCHEMA, file.string()},
-                       std::chrono::seconds(60), &output),
-            0)
-      << output << json;
+  ExpectMatchesSchema(server, json, picture);
 }
 
 }  // namespace
@@ -544,6 +549,11 @@ TEST(DiagnosticPage, TheRerunLinkKeepsTheQueryAndTextsStayText) {
   EXPECT_NE(page.find("<a id=\"rerun\" href=\"" + escaped + "\">"), std::string::npos) << page;
   page = Get(server->port(), rerun).answer;
   EXPECT_NE(page.find("<td>" + Site(*server) + "</td>"), std::string::npos) << page;
+  // Single operations answer in the same shape, without a verdict.
+  page = Ask(*server, "operation=brkhttps,postfile&format=json");
+  EXPECT_NE(page.find("\"verdict\": null,"), std::string::npos) << page;
+  EXPECT_NE(page.find("{\"name\": \"postfile\", \"label\": \"log upload\""), std::string::npos);
+  ExpectMatchesSchema(*server, page.substr(page.find("\n\n") + 2), "single-operations");
 
   page = Ask(*server, "operation=conntest&server=127.0.0.1:" + std::to_string(site.port()));
   EXPECT_EQ(page.find("<font color=red>x"), std::string::npos) << page;
