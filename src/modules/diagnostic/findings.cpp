@@ -87,6 +87,8 @@ std::string Headline(const Findings& findings) {
   std::string text;
   if (items.size() == 1) {
     text = "The check failed.";
+  } else if (answered.empty() && items.size() == 2) {
+    text = "Both checks failed.";
   } else if (answered.empty()) {
     text = "All " + std::to_string(items.size()) + " checks failed.";
   } else {

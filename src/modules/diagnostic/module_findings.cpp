@@ -2,6 +2,7 @@
 // evidence gathered right after its request, the words and tags of the
 // connectivity test's page, and the JSON answer.
 #include <string>
+#include <utility>
 
 #include "base/guarded_text.h"
 #include "base/revision.h"

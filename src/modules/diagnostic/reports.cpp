@@ -142,8 +142,7 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   // The record outlives this object: it must not keep pointing into it.
   m_pRequest->szUploadFile = previous;
   m_szTestLine = Or(m_netUtil.GetLastErrorLine());
-  const Evidence evidence =
-      Gather(host + ":" + std::to_string(endpoint ? endpoint->GetCurrentPort() : 0), false, start);
+  const Evidence evidence = Gather(host + ":" + std::to_string(route.port), route.secure, start);
   std::remove(copy.c_str());
   QvJspResponse scratch;
   (void)scratch.BuildResponse(stream.c_str());

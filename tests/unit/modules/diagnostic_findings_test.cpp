@@ -137,7 +137,7 @@ TEST(DiagnosticWords, TheHeadlineSumsUpEveryRow) {
        "over HTTPS. Answered: relay list."},
       {{Failed("http", FailureKind::kProxyRefused), Failed("brkhttp", FailureKind::kProxyRefused)},
        {}, "refused",
-       "All 2 checks failed. Proxy refused: web site and broker over HTTP. The proxy did not accept "
+       "Both checks failed. Proxy refused: web site and broker over HTTP. The proxy did not accept "
        "the user name and password given."},
       {{Failed("postfile", FailureKind::kRefused)}, {}, "not required",
        "The check failed. Connection refused: log upload."},
