@@ -34,6 +34,15 @@ constexpr size_t kBufferSize = 64000;
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 constexpr int kLingerSeconds = 30;
 
+LinkFailureKind LinkKind(int connect_error) {
+  switch (platform::ClassifyConnectError(connect_error)) {
+    case platform::ConnectError::kRefused: return LinkFailureKind::kRefused;
+    case platform::ConnectError::kTimedOut: return LinkFailureKind::kTimedOut;
+    case platform::ConnectError::kOther: break;
+  }
+  return LinkFailureKind::kOther;
+}
+
 // How the sending stage ended.
 enum class Sent {
   kOk,         // go on: hand over, read or finish with the send result
@@ -133,7 +142,8 @@ class OutboundRequest {
       platform::SysResult<platform::Ipv4Address> resolved = platform::ResolveIPv4(target_host_);
       if (!resolved.ok()) {
         log->WriteNumber("gethostbyname error: ", resolved.error, 1);
-        NoteLinkFailure(target_host_, target_port_, "the name does not resolve");
+        NoteLinkFailure(target_host_, target_port_, "the name does not resolve",
+                        LinkFailureKind::kNameLookup);
         return false;
       }
       log->Write("ConnectRequest--done gethostbyname", 3);
@@ -160,7 +170,7 @@ class OutboundRequest {
     if (error != 0) {
       log->Write("ConnectRequest(): connect error", 1);
       log->WriteNumber("WSALastError", error, 3);
-      NoteLinkFailure(target_host_, target_port_, platform::ErrorText(error));
+      NoteLinkFailure(target_host_, target_port_, platform::ErrorText(error), LinkKind(error));
       platform::CloseSocket(socket_);
       return false;
     }

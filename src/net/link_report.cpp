@@ -3,7 +3,7 @@
 namespace {
 
 struct LinkReport {
-  std::string failure;
+  LinkFailure failure;
   int32_t tls = 0;
   std::string tls_failure;
 };
@@ -15,15 +15,20 @@ LinkReport& ThisThread() {
 
 }  // namespace
 
-void NoteLinkFailure(std::string_view host, int port, std::string_view reason) {
-  std::string& failure = ThisThread().failure;
-  failure.assign(host);
-  failure.append(":").append(std::to_string(port)).append(": ").append(reason);
+void NoteLinkFailure(std::string_view host, int port, std::string_view reason,
+                     LinkFailureKind kind) {
+  ThisThread().failure = LinkFailure{kind, std::string(host), port, std::string(reason)};
 }
 
-void NoteLinkReached() { ThisThread().failure.clear(); }
+void NoteLinkReached() { ThisThread().failure = LinkFailure{}; }
 
-std::string LastLinkFailure() { return ThisThread().failure; }
+std::string LastLinkFailure() {
+  const LinkFailure& failure = ThisThread().failure;
+  if (failure.kind == LinkFailureKind::kNone) return {};
+  return failure.host + ":" + std::to_string(failure.port) + ": " + failure.reason;
+}
+
+LinkFailure LastLinkFailureDetail() { return ThisThread().failure; }
 
 void NoteTlsOutcome(bool verified, std::string_view failure) {
   ThisThread().tls = verified ? 1 : 2;

@@ -8,10 +8,26 @@
 #include <string>
 #include <string_view>
 
-void NoteLinkFailure(std::string_view host, int port, std::string_view reason);
+// What stopped the connection, for callers that explain it in their own words.
+enum class LinkFailureKind { kNone, kNameLookup, kRefused, kTimedOut, kOther };
+
+struct LinkFailure {
+  LinkFailureKind kind = LinkFailureKind::kNone;
+  std::string host;    // the host the connection was for (a proxy's, through one)
+  int port = 0;
+  std::string reason;  // the system's words
+};
+
+void NoteLinkFailure(std::string_view host, int port, std::string_view reason,
+                     LinkFailureKind kind);
 void NoteLinkReached();
 // Empty when the last request reached its server.
 std::string LastLinkFailure();
+// The same, taken apart; kind kNone when the last request reached its server.
+LinkFailure LastLinkFailureDetail();
+
+// The reason of a handshake that failed for another cause than the certificate.
+inline constexpr char kTlsHandshakeFailed[] = "the TLS handshake failed";
 
 // verified false with the verifier's reason, or true.
 void NoteTlsOutcome(bool verified, std::string_view failure);

@@ -139,7 +139,7 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
                        X509_verify_cert_error_string(verified), 1);
       NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
     } else {
-      NoteTlsOutcome(false, "the TLS handshake failed");
+      NoteTlsOutcome(false, kTlsHandshakeFailed);
     }
     LogErrorTexts(rc);
     ForgetSession(server_);

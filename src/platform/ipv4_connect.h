@@ -28,4 +28,9 @@ SysResult<Ipv4Address> ResolveIPv4(const std::string& host);
 // error number (ETIMEDOUT's number on a time-out). The socket stays blocking.
 int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms);
 
+// What a ConnectIPv4 error tells a person: nothing listens there, nothing
+// answered in time, or something else (the error's own text says what).
+enum class ConnectError { kRefused, kTimedOut, kOther };
+ConnectError ClassifyConnectError(int error);
+
 }  // namespace platform

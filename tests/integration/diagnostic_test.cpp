@@ -3,9 +3,12 @@
 // way, Chromium shows the page; and a device-message call without a socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "support/peerserver_fixture.h"
 #include "support/proxy_fixtures.h"
 #include "support/qvbroker_fixture.h"
+#include "support/scripted_peer.h"
 #include "support/work_dir.h"
 
 
@@ -82,6 +86,76 @@ std::string Site(const PeerServer& server) {
 
 constexpr char kPageHead[] = "HTTP/1.0 200 OK\nContent-Type: text/html\r\n\r\n";
 
+// The text from the end of `from` up to `to`, or empty.
+std::string Between(const std::string& text, const std::string& from, const std::string& to) {
+  const size_t start = text.find(from);
+  if (start == std::string::npos) return {};
+  const size_t end = text.find(to, start + from.size());
+  return text.substr(start + from.size(), end == std::string::npos ? end : end - start - from.size());
+}
+
+// A row of the page as Chromium left it: its class and its explanation.
+struct Row {
+  std::string state;
+  std::string note;
+  bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  return out << row.state << ": " << row.note;
+}
+
+Row RowOf(const std::string& dom, const std::string& id) {
+  const std::string row = Between(dom, "<tr id=\"" + id + "\" class=\"", "</tr>");
+  return {row.substr(0, row.find('"')), Between(row, "<td class=\"note\">", "</td>")};
+}
+
+// What a person and a program read in one situation.
+struct Expected {
+  int verdict;
+  std::string headline;
+  std::map<std::string, Row> rows;  // by the row's id
+  std::vector<std::string> json;    // parts of the JSON answer
+};
+
+// A JSON answer's body against the documented schema.
+void ExpectMatchesSchema(const PeerServer& server, const std::string& json, const std::string& name) {
+  const std::filesystem::path file = server.work() / (name + ".json");
+  WriteText(file, json);
+  std::string output;
+  EXPECT_EQ(RunCommand({JSON_PYTHON, JSON_SCHEMA_CHECK, DIAGNOSTIC_SCHEMA, file.string()},
+                       std::chrono::seconds(60), &output),
+            0)
+      << output << json;
+}
+
+// The page in Chromium (and a picture of it), then the JSON of the same
+// query against its schema.
+void CheckSituation(const PeerServer& server, const std::string& query, const std::string& picture,
+                    const Expected& expected) {
+  SCOPED_TRACE(picture);
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) +
+                          "/QvDiagnosticModule.dll?" + query;
+  const std::string dom = DumpDom(url);
+  const std::string headline = Between(dom, "<p id=\"headline\" class=\"", "</p>");
+  const bool passed = std::all_of(expected.rows.begin(), expected.rows.end(),
+                                  [](const auto& row) { return row.second.state == "ok"; });
+  EXPECT_EQ(headline, std::string(passed ? "ok" : "bad") + "\">" + expected.headline) << dom;
+  EXPECT_NE(dom.find(Verdict(expected.verdict, Site(server))), std::string::npos) << dom;
+  for (const auto& [id, row] : expected.rows) EXPECT_EQ(RowOf(dom, id), row) << id;
+  EXPECT_EQ(dom.find("&lt;font"), std::string::npos) << dom;
+  const std::filesystem::path shot = PageScreenshot(url, picture, 1100, 1000);
+  EXPECT_GT(shot.empty() ? 0 : std::filesystem::file_size(shot), 10000u) << picture;
+
+  const std::string answer = Ask(server, query + "&format=json");
+  const std::string json = answer.substr(answer.find("\n\n") + 2);
+  for (const std::string& part : expected.json) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << " in\n" << json;
+  }
+  EXPECT_EQ(json.find("<font"), std::string::npos) << json;
+  ExpectMatchesSchema(server, json, picture);
+}
+
 }  // namespace
 
 // Each verdict from what answers: the site (up or refused), the broker's
@@ -120,39 +194,8 @@ TEST(Diagnostic, EveryVerdictNamesWhatFailed) {
   }
 }
 
-// Chromium renders the verdict as words; the screenshot stays beside the
-// test for a person to look at.
-TEST(Diagnostic, ChromiumShowsTheVerdictAndTheRelays) {
-  if (ChromiumProgram().empty()) GTEST_SKIP() << "chromium is not installed";
-  auto server = StartServer();
-  if (!server) return;
-  const std::string relays = server->broker()->Admin("/admin/relays?accept,refuse");
-  const std::string url = "http://127.0.0.1:" + std::to_string(server->port()) +
-                          "/QvDiagnosticModule.dll?operation=conntest&server=" + Site(*server);
-  const std::string dom = DumpDom(url);
-  EXPECT_NE(dom.find(Verdict(7, Site(*server))), std::string::npos) << dom;
-  EXPECT_NE(dom.find("<td class=\"ok\">Successful</td>"), std::string::npos) << dom;
-  // The script turned "&host:port=" into the relay's name.
-  const std::string accepting = relays.substr(0, relays.find(' '));
-  EXPECT_NE(dom.find("<td>" + accepting + "</td><td>HTTP and Yxprotocol both Succeeded</td>"),
-            std::string::npos)
-      << dom;
-  EXPECT_NE(dom.find("HTTP and Yxprotocol both FAILED"), std::string::npos) << dom;
-
-  const fs::path shot = fs::current_path() / "diagnostic-conntest.png";
-  fs::remove(shot);
-  const fs::path profile = server->work() / "chromium-profile";
-  RunCommand({ChromiumProgram(), "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-              "--no-first-run", "--disable-background-networking", "--disable-component-update",
-              "--disable-sync", "--user-data-dir=" + profile.string(), "--hide-scrollbars",
-              "--window-size=1024,1100", "--virtual-time-budget=3000",
-              "--screenshot=" + shot.string(), url},
-             std::chrono::seconds(60));
-  EXPECT_GT(fs::exists(shot) ? fs::file_size(shot) : 0, 10000u) << shot;
-  EXPECT_EQ(server->Terminate(), 0) << server->Output();
-}
-
-// Every relay outcome, with the probes as the relay received them, as JSON.
+// Every relay outcome, with the probes as the relay received them: in the
+// JSON with its cause in words, and in the page's own tags.
 TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
   auto server = StartServer();
   if (!server) return;
@@ -164,28 +207,39 @@ TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
   }
   ASSERT_EQ(relays.size(), 4u) << list;
 
-  const std::string answer = Ask(*server, "operation=conntest&format=json&server=" + Site(*server));
-  EXPECT_TRUE(answer.starts_with("HTTP/1.0 200 OK\nContent-Type: application/json\n\n")) << answer;
-  const char* outcomes[4][2] = {{"true", "true"}, {"false", "false"}, {"false", "false"},
-                                {"true", "false"}};
-  const char* verdicts[4] = {"HTTP and Yxprotocol both Succeeded", "HTTP and Yxprotocol both FAILED",
-                             "HTTP and Yxprotocol both FAILED", "HTTP Succeeded but Yxprotocol FAILED"};
+  const std::string json = Ask(*server, "operation=conntest&format=json&server=" + Site(*server));
+  EXPECT_TRUE(json.starts_with("HTTP/1.0 200 OK\nContent-Type: application/json\n\n")) << json;
+  const char* outcomes[4] = {
+      "\"ok\", \"http\": true, \"protocol\": true, \"text\": \"HTTP and Yxprotocol both Succeeded\", "
+      "\"failure\": null, \"error\": null}",
+      "\"failed\", \"http\": false, \"protocol\": false, \"text\": \"HTTP and Yxprotocol both FAILED\", "
+      "\"failure\": \"connection-refused\", \"error\": \"Connection refused: nothing accepts "
+      "connections at ",
+      "\"failed\", \"http\": false, \"protocol\": false, \"text\": \"HTTP and Yxprotocol both FAILED\", "
+      "\"failure\": \"time-out\", \"error\": \"Time-out: ",
+      "\"failed\", \"http\": true, \"protocol\": false, \"text\": \"HTTP Succeeded but Yxprotocol "
+      "FAILED\", \"failure\": \"time-out\", \"error\": \"Time-out: "};
   std::string success;
   for (int i = 0; i < 4; ++i) {
-    success += relays[i] + "|~" + outcomes[i][0] + "|~" + outcomes[i][1] + "|^";
-    const std::string n = std::to_string(i + 2);
-    EXPECT_NE(answer.find("\"diagtag" + n + "\": \"&" + relays[i] + "=\",\n  \"value" + n +
-                          "\": \"" + verdicts[i] + "\""),
+    EXPECT_NE(json.find("{\"address\": \"" + relays[i] + "\", \"outcome\": " + outcomes[i]),
               std::string::npos)
-        << answer;
+        << json;
+    // The relay that lets one connection in has none left for a second call.
+    success += relays[i] + (i == 0 ? "|~true|~true|^" : "|~false|~false|^");
   }
-  EXPECT_NE(answer.find("\"PROXY_SUCCESS\": \"" + success + "\""), std::string::npos) << answer;
-  EXPECT_NE(answer.find("\"diagtag1\": \"Number of Yxproxies tested\",\n  \"value1\": \"4\""),
-            std::string::npos);
-  EXPECT_NE(answer.find("\"verdict\": \"7\""), std::string::npos) << answer;
+
+  // The tags as the system names them, through a template of the caller's.
+  WriteText(server->root() / "vclient" / "tags.htx",
+            "[%PROXY_SUCCESS%]\n[%diagtag1%]=[%value1%]\n[%diagtag3%][%value3%]\n");
+  const std::string page =
+      Ask(*server, "operation=conntest&template=tags.htx&server=" + Site(*server));
+  EXPECT_NE(page.find("\r\n\r\n" + success + "\nNumber of Yxproxies tested=4\n&amp;" + relays[1] +
+                      "=HTTP and Yxprotocol both FAILED\n"),
+            std::string::npos)
+      << page;
   // The accepting relay got the HTTP probe and the 12-byte protocol probe.
   EXPECT_NE(broker.Admin("/admin/relays").find(
-                relays[0] + " accept connections=2\n"
+                relays[0] + " accept connections=4\n"
                 "  GET /testproxy HTTP/1.0\\x0aUser-Agent: YxnetAsys/3.6.1\\x0a \\x0a\\x0a\n"
                 "  \\x0c\\x00\\x00\\x02\\x00\\x02\\x00\\x00\\x00\\x00\\x00\\x00\n"),
             std::string::npos)
@@ -217,7 +271,8 @@ TEST(Diagnostic, BehindSquidThePageSaysWhatTheProxyWants) {
     SCOPED_TRACE(c.creds);
     const std::string page =
         Ask(*server, "operation=conntest&notifybroker=1&server=" + Site(*server) + c.creds);
-    EXPECT_NE(page.find("<td id=\"creds\">" + std::string(c.status) + "</td>"), std::string::npos)
+    EXPECT_NE(page.find("<td id=\"creds\" class=\"result\">" + std::string(c.status) + "</td>"),
+              std::string::npos)
         << page;
     EXPECT_NE(page.find(std::string("<td class=\"result\">") + c.site + "</td>"), std::string::npos);
     EXPECT_NE(page.find(Verdict(c.verdict, Site(*server))), std::string::npos) << page;
@@ -393,5 +448,169 @@ TEST(Diagnostic, TheBrokersMessageRunsItWithoutABrowser) {
   EXPECT_TRUE(fs::exists(broker.store_dir() / "_Yx_Logs.log"));
   EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
   EXPECT_EQ(server->Terminate(), 0) << server->Output();
+}
+
+// What a user reads when all is well, when the broker refuses connections
+// and when a proxy asks for credentials: Chromium's headline and rows agree
+// and name the failing step's cause; the JSON of each holds to its schema.
+TEST(DiagnosticPage, ThreeSituationsAsAPersonAndAProgramReadThem) {
+  if (ChromiumProgram().empty()) GTEST_SKIP() << "chromium is not installed";
+  const std::string refused = std::to_string(FreeLoopbackPort());
+  const Row web_site{"ok", "The web site answered."};
+  const Row broker{"ok", "The broker answered."};
+  {
+    auto server = StartServer();
+    if (!server) return;
+    const std::string relays = server->broker()->Admin("/admin/relays?accept,accept");
+    const std::string relay1 = relays.substr(0, relays.find(' '));
+    const std::string relay2 = Between(relays, "\n", " ");
+    const std::string tls = std::to_string(server->broker()->tls_port());
+    CheckSituation(
+        *server, "operation=conntest&server=" + Site(*server), "diagnostic-all-good.png",
+        {7,
+         "Everything answered: web site, broker over HTTP, broker over HTTPS, relay list, relay "
+         "proxy " + relay1 + " and relay proxy " + relay2 + ".",
+         {{"step-http", web_site}, {"step-brkhttp", broker}, {"step-brkhttps", broker},
+          {"step-relaylist", {"ok", "The broker listed 2 relay proxies."}},
+          {"step-creds", {"ok", "No proxy is in use."}}},
+         {"\"version\": \"1.21\",\n  \"agentVersion\": \"3.6.1\",\n  \"verdict\": {\"number\": 7, "
+          "\"text\": \"" + std::string(kVerdicts[7]) + "\"},",
+          "\"passed\": true,",
+          "{\"name\": \"brkhttps\", \"label\": \"broker over HTTPS\", \"target\": \"127.0.0.1:" + tls +
+              "\", \"outcome\": \"ok\", \"code\": \"200\", \"failure\": null, \"error\": null, "
+              "\"milliseconds\": ",
+          "\"proxy\": {\"source\": \"none\", \"type\": \"none\", \"host\": null, \"port\": null, "
+          "\"secureHost\": null, \"securePort\": null, \"credentials\": \"not required\", "
+          "\"server\": null}",
+          "{\"address\": \"" + relay2 + "\", \"outcome\": \"ok\""}});
+    EXPECT_EQ(server->Terminate(), 0) << server->Output();
+  }
+  {
+    auto server = StartServer({{"BrokerPort", refused}, {"BrokerSecurePort", refused}});
+    if (!server) return;
+    const std::string words = "Connection refused: nothing accepts connections at 127.0.0.1:" +
+                              refused + ".";
+    CheckSituation(*server, "operation=conntest&server=" + Site(*server),
+                   "diagnostic-broker-refusing.png",
+                   {1,
+                    "3 of 4 checks failed. Connection refused: broker over HTTP, broker over HTTPS "
+                    "and relay list. Answered: web site.",
+                    {{"step-http", web_site}, {"step-brkhttp", {"bad", words}},
+                     {"step-brkhttps", {"bad", words}}, {"step-relaylist", {"bad", words}}},
+                    {"\"verdict\": {\"number\": 1, ", "\"passed\": false,",
+                     "{\"name\": \"brkhttp\", \"label\": \"broker over HTTP\", \"target\": "
+                     "\"127.0.0.1:" + refused + "\", \"outcome\": \"failed\", \"code\": \"-1\", "
+                     "\"failure\": \"connection-refused\", \"error\": \"" + words + "\", "}});
+    EXPECT_EQ(server->Terminate(), 0) << server->Output();
+  }
+  if (std::string(SQUID_PROGRAM).empty()) {
+    ADD_FAILURE() << "squid is not installed (scripts/bootstrap installs it)";
+    return;
+  }
+  SquidFixture squid(SQUID_PROGRAM, {{"alice", "s3cret"}});
+  ASSERT_TRUE(squid.ok()) << squid.failure();
+  const std::string address = "127.0.0.1:" + std::to_string(squid.port());
+  auto server =
+      StartServer({}, {{"http_proxy", "http://" + address}, {"https_proxy", "http://" + address}});
+  if (!server) return;
+  const Row refused_by_proxy{"bad", "Proxy refused: the proxy at " + address +
+                                        " asks for a user name and password (HTTP/1.1 407 Proxy "
+                                        "Authentication Required)."};
+  CheckSituation(
+      *server, "operation=conntest&server=" + Site(*server), "diagnostic-proxy-credentials.png",
+      {0,
+       "All 4 checks failed. Proxy refused: web site, broker over HTTP, broker over HTTPS and relay "
+       "list. The proxy asks for a user name and password.",
+       {{"step-http", refused_by_proxy}, {"step-brkhttp", refused_by_proxy},
+        {"step-brkhttps", refused_by_proxy}, {"step-relaylist", refused_by_proxy},
+        {"step-creds", {"bad", "The proxy asks for a user name and password: enter them above and "
+                               "run the test again."}}},
+       {"\"proxy\": {\"source\": \"environment\", \"type\": \"http\", \"host\": \"127.0.0.1\", "
+        "\"port\": " + std::to_string(squid.port()) + ", \"secureHost\": \"127.0.0.1\", "
+        "\"securePort\": " + std::to_string(squid.port()) + ", \"credentials\": \"required\", ",
+        "\"failure\": \"proxy-refused\", "}});
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
+}
+
+// "Run the test again" asks the same again, but never keeps credentials;
+// texts from a site are shown as text; every JSON answer (and the README's
+// example) holds to the schema.
+TEST(DiagnosticPage, TheRerunLinkKeepsTheQueryAndTextsStayText) {
+  RecordingPeer site("HTTP/1.0 403 <font color=red>x</font>\r\n\r\n");
+  auto server = StartServer();
+  if (!server) return;
+  const std::string query = "operation=conntest&server=" + Site(*server) +
+                            "&notifybroker=0&CREDS=alice:s3cret&querySID=7";
+  std::string page = Ask(*server, query);
+  const std::string rerun = "/QvDiagnosticModule.dll?operation=conntest&server=" + Site(*server) +
+                            "&notifybroker=0&querySID=7";
+  std::string escaped = rerun;
+  for (size_t at = escaped.find('&'); at != std::string::npos; at = escaped.find('&', at + 1)) {
+    escaped.replace(at, 1, "&amp;");
+  }
+  EXPECT_NE(page.find("<a id=\"rerun\" href=\"" + escaped + "\">"), std::string::npos) << page;
+  page = Get(server->port(), rerun).answer;
+  EXPECT_NE(page.find("<td>" + Site(*server) + "</td>"), std::string::npos) << page;
+  // Single operations answer in the same shape, without a verdict.
+  page = Ask(*server, "operation=brkhttps,postfile&format=json");
+  EXPECT_NE(page.find("\"verdict\": null,"), std::string::npos) << page;
+  EXPECT_NE(page.find("{\"name\": \"postfile\", \"label\": \"log upload\""), std::string::npos);
+  ExpectMatchesSchema(*server, page.substr(page.find("\n\n") + 2), "single-operations");
+  // The README's example holds to the schema too.
+  const std::string readme = ReadText(fs::path(WEBROOT_DIR).parent_path() / "README.md");
+  ExpectMatchesSchema(*server, Between(readme, "```json\n", "```"), "readme-example");
+
+  page = Ask(*server, "operation=conntest&server=127.0.0.1:" + std::to_string(site.port()));
+  EXPECT_EQ(page.find("<font color=red>x"), std::string::npos) << page;
+  EXPECT_NE(page.find("<td class=\"note\">127.0.0.1:" + std::to_string(site.port()) +
+                      " refused the request: HTTP/1.0 403 &lt;font color=red&gt;x&lt;/font&gt;.</td>"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(server->Terminate(), 0) << server->Output();
+}
+
+// Every link and script on the shipped pages answers: the start page, the
+// device pages, and the diagnostic's pages as it renders them.
+TEST(DiagnosticPage, EveryLinkOnTheShippedPagesAnswers) {
+  PeerServerOptions options;
+  options.with_broker = true;
+  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
+  options.modules.push_back({STATUS_MODULE, "QvStatusModule.dll"});
+  options.settings = {{"DiagnosticTimeout", "1000"}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  std::vector<std::string> pages = {"/index.html",
+                                    "/QvDiagnosticModule.dll?operation=conntest&server=" + Site(server),
+                                    "/QvDiagnosticModule.dll?operation=http&server=" + Site(server),
+                                    "/QvDiagnosticModule.dll?operation=proxyinfo"};
+  for (const auto& entry : fs::directory_iterator(fs::path(WEBROOT_DIR) / "vclient")) {
+    if (entry.path().extension() == ".html") pages.push_back("/vclient/" + entry.path().filename().string());
+  }
+  std::set<std::string> links;
+  for (const std::string& page : pages) {
+    SCOPED_TRACE(page);
+    const std::string answer = Get(server.port(), page).answer;
+    EXPECT_NE(answer.substr(0, answer.find('\n')).find(" 200 "), std::string::npos) << answer;
+    for (const char* attribute : {" href=\"", " src=\""}) {
+      for (size_t at = answer.find(attribute); at != std::string::npos;
+           at = answer.find(attribute, at + 1)) {
+        std::string link = Between(answer.substr(at), attribute, "\"");
+        for (size_t amp = link.find("&amp;"); amp != std::string::npos; amp = link.find("&amp;")) {
+          link.replace(amp, 5, "&");
+        }
+        EXPECT_TRUE(link.starts_with("/")) << link;
+        links.insert(link);
+      }
+    }
+  }
+  EXPECT_TRUE(links.contains("/QvDiagnosticModule.dll?operation=conntest")) << "the start page's";
+  for (const std::string& link : links) {
+    SCOPED_TRACE(link);
+    const std::string answer = Get(server.port(), link).answer;
+    const std::string status = answer.substr(0, answer.find('\n'));
+    EXPECT_NE(status.find(" 200 "), std::string::npos) << answer;
+    EXPECT_GT(answer.size(), status.size() + 40) << answer;
+  }
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 

@@ -209,3 +209,24 @@ std::string DumpDom(const std::string& url) {
   fs::remove_all(profile, ignored);
   return status == 0 ? output : std::string();
 }
+
+std::filesystem::path PageScreenshot(const std::string& url, const std::string& name, int width,
+                                     int height) {
+  const std::string program = ChromiumProgram();
+  if (program.empty()) return {};
+  const fs::path folder = fs::current_path() / "artifacts";
+  fs::create_directories(folder);
+  const fs::path file = folder / name;
+  fs::remove(file);
+  const fs::path profile = MakeTempDir("chromium-");
+  RunCommand({program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+              "--no-first-run", "--disable-background-networking", "--disable-component-update",
+              "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile.string(),
+              "--virtual-time-budget=3000",
+              "--window-size=" + std::to_string(width) + "," + std::to_string(height),
+              "--screenshot=" + file.string(), url},
+             std::chrono::seconds(60));
+  std::error_code ignored;
+  fs::remove_all(profile, ignored);
+  return fs::exists(file) ? file : fs::path();
+}

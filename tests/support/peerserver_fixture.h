@@ -114,3 +114,8 @@ std::string ChromiumProgram();
 // The page as Chromium's DOM after scripts ran (headless, bounded in time);
 // empty when Chromium failed.
 std::string DumpDom(const std::string& url);
+// A picture of the page as a person sees it, in artifacts/ beside the
+// test's working directory (build/tests/artifacts), for a person to look
+// at; its path, or empty when Chromium failed.
+std::filesystem::path PageScreenshot(const std::string& url, const std::string& name,
+                                     int width = 1024, int height = 768);

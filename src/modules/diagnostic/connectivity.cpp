@@ -1,6 +1,7 @@
 // The tests: the public site and the broker over HTTP and HTTPS, the proxy
 // information, the broker's relay proxies, and the connectivity test that
 // runs them all and gives the verdict.
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -70,15 +71,17 @@ std::string QvDiagnosticModule::TestHttp(const std::string& server, bool secure)
   std::string host;
   int port = 80;
   SplitServer(server, &host, &port);
-  ForgetErrorLine();
+  const uint32_t start = BeginStep();
   std::string stream;
   const int rc = m_netUtil.ConnectRequest(host.c_str(), port, "/.", &stream, nullptr, secure,
                                           false, false, 0, false);
   m_szTestLine = Or(m_netUtil.GetLastErrorLine(), "");
+  const Evidence evidence = Gather(host + ":" + std::to_string(port), secure, start);
   QvJspResponse scratch;
   (void)scratch.BuildResponse(stream.c_str());
   const std::string code = GetRetFromHdr();
   const std::string failure = code.empty() ? "-1" : code;
+  AddStep(secure ? "https" : "http", evidence, rc == 0, rc == 0 ? kOk : failure);
   Report(rc != 0, rc == 0 ? "OK" : failure);
   return rc == 0 ? kOk : failure;
 }
@@ -88,14 +91,19 @@ std::string QvDiagnosticModule::TestHttpBroker(bool secure) {
   const int port = endpoint == nullptr ? 0
                    : secure           ? endpoint->GetSecurePort()
                                       : endpoint->GetCurrentPort();
-  ForgetErrorLine();
+  const uint32_t start = BeginStep();
   QvJspResponse response;
   const int rc = RunJsp(BrokerHost().c_str(), port, "/asys/CheckConnection.jsp?", &response, secure);
   m_szTestLine = Or(m_netUtil.GetLastErrorLine(), "");
+  Evidence evidence = Gather(BrokerHost() + ":" + std::to_string(port), secure, start);
+  evidence.unreadable = rc == kUnreadableAnswer;
   std::string code = GetRetFromHdr();
   if (code.empty() && rc == 0) code = Or(response.GetStatus(), "");
   const std::string failure = code.empty() ? "-1" : code;
   const bool ok = rc == 0 && response.IsOK();
+  // Any broker answer counts: the broker can be reached.
+  AddStep(secure ? "brkhttps" : "brkhttp", evidence, rc == 0, rc == 0 ? kOk : failure,
+          rc == 0 && !ok ? "The broker answered, with status " + code + "." : "");
   Report(!ok, ok ? "OK" : failure);
   return rc == 0 ? kOk : failure;
 }
@@ -107,6 +115,7 @@ bool QvDiagnosticModule::GetProxySettings(bool in_conntest) {
     m_table.Insert("qvstatus", "200");
   }
   QvProxyVars& vars = m_pNet->GetProxyVars();
+  m_table.Insert("proxy_source", ProxySource().c_str());
   if (!vars.bProxyEnabled.load()) {
     m_table.Insert("proxy_server", "None");
     for (const char* tag : {"proxy_http_ip", "proxy_http_port", "proxy_https_ip",
@@ -146,33 +155,56 @@ bool QvDiagnosticModule::TestYxProxy(bool in_conntest) {
                           "&vendorSID=" + Or(domain->m_szVendorSID, "") +
                           "&brokerSID=" + Or(domain->m_szBrokerSID, "") + "&appSID=3";
   const BrokerRoute route = RouteBrokerPage(m_pNet->GetEndpoint());
+  const uint32_t start = BeginStep();
   QvJspResponse response;
   const int rc = RunJsp(BrokerHost().c_str(), route.port, uri.c_str(), &response, route.secure);
+  Evidence evidence = Gather(BrokerHost() + ":" + std::to_string(route.port), route.secure, start);
+  evidence.unreadable = rc == kUnreadableAnswer;
+  if (rc == 0 && !response.IsOK()) evidence.broker_status = Or(response.GetStatus(), "");
   if (rc != 0 || !response.IsOK()) {
+    AddStep("relaylist", evidence, false, std::to_string(rc));
     PrepareOutput("ConnectionError", std::to_string(rc).c_str(), m_bCallerTemplate);
+    NoteRow(StepNote(m_findings.steps.back()), false);
     return false;
   }
   const char* count_text = GetJspDetails(&response, "numyxproxies");
   const int count = count_text != nullptr ? LeadingNumber(count_text) : 0;
+  AddStep("relaylist", evidence, true, kOk,
+          count <= 0 ? "The broker listed no relay proxies."
+                     : "The broker listed " + std::to_string(count) + " relay " +
+                           (count == 1 ? "proxy." : "proxies."));
   if (count <= 0) return false;
   m_table.Insert("NUM_PROXIES", count_text);
   m_proxies = ParseProxyList(Or(GetJspDetails(&response, "yxproxies"), ""),
                              count < kMaxRelays ? count : kMaxRelays);
   PrepareOutput(in_conntest ? "Number of Yxproxies tested" : "numyxproxies", count_text,
                 in_conntest || m_bCallerTemplate);
+  NoteRow("Each relay proxy gets an HTTP probe and a relay protocol probe.", true);
 
   std::string success;
   bool any_failed = false;
   for (RelayProxy& proxy : m_proxies) {
     const int port = std::atoi(proxy.port);
+    const std::string name = std::string(proxy.host) + ":" + proxy.port;
+    RelayFinding finding;
+    finding.address = name;
+    uint32_t start_probe = BeginStep();
     proxy.http_ok = m_netUtil.ConnectRequest(proxy.host, port, "/testproxy", nullptr, nullptr,
                                              false, false, false, 1, false) >= 0;
+    if (!proxy.http_ok) finding.failure = ExplainFailure(GatherDirect(name, start_probe));
+    start_probe = BeginStep();
     proxy.protocol_ok = m_netUtil.ConnectRequest(proxy.host, port, kProbe, nullptr, nullptr, false,
                                                  false, false, 2, false) >= 0;
+    if (!proxy.protocol_ok && proxy.http_ok) {
+      finding.failure = ExplainFailure(GatherDirect(name, start_probe));
+    }
+    finding.http_ok = proxy.http_ok;
+    finding.protocol_ok = proxy.protocol_ok;
     any_failed = any_failed || !proxy.http_ok || !proxy.protocol_ok;
     const char* verdict = RelayVerdict(proxy.http_ok, proxy.protocol_ok);
-    const std::string name = std::string(proxy.host) + ":" + proxy.port;
     PrepareOutput(name.c_str(), verdict, false);
+    NoteRow(RelayNote(finding), proxy.http_ok && proxy.protocol_ok);
+    m_findings.relays.push_back(std::move(finding));
     AppendProxySuccess(success, proxy);
     Report(any_failed, name + ": " + verdict);
   }
@@ -201,14 +233,7 @@ void QvDiagnosticModule::ConnectivityTest() {
   m_table.Insert("http_success", http_ok ? "Successful" : m_szTestLine.c_str());
   m_table.Insert("SERVER", host.c_str());
   m_bOutputReady = true;
-  // Credentials given now and asked for again were refused: saying they
-  // were never given would send the user round in circles.
-  const char* creds_status = vars.bCredsNeeded.load()
-                                 ? (m_bCredsSubmitted ? "submitted but refused"
-                                                      : "required but not submitted")
-                             : !ReadGuarded(vars.szCreds64).empty() ? "submitted & OK"
-                                                                    : "not required";
-  m_table.Insert("proxy_creds_status", creds_status);
+  m_table.Insert("proxy_creds_status", CredentialsStatus());
 
   m_szOperation = "brkhttp";
   const bool broker_ok = TestHttpBroker(false) == kOk;
@@ -225,6 +250,9 @@ void QvDiagnosticModule::ConnectivityTest() {
   const int index = (http_ok ? 1 : 0) + (broker_ok ? 2 : 0) + (secure_ok ? 4 : 0);
   m_table.Insert("diagnosis", Diagnosis(index, HtmlEscape(host)).c_str());
   m_table.Insert("verdict", std::to_string(index).c_str());
+  m_findings.verdict = index;
+  m_findings.verdict_text = VerdictText(index, host);
+  AddPageFindings();
   m_output->m_pTable = &m_table;
   m_output->setSocket(m_pRequest->hSocket);
   m_output->setSendHeaders(true);

@@ -136,23 +136,13 @@ void QvDiagnosticModule::SendOutput() {
   }
 }
 
-char* QvDiagnosticModule::JsonAnswer() const {
-  std::string body = "{";
-  for (int i = 0; i < m_table.GetCount(); ++i) {
-    const QvLookupTable::QvTableEntry* entry = m_table.GetEntry(i);
-    if (i > 0) body += ",";
-    body += "\n  \"" + JsonEscape(entry->GetTag()) + "\": \"" + JsonEscape(entry->GetValue()) + "\"";
-  }
-  body += "\n}\n";
-  std::string answer = "HTTP/1.0 200 OK\nContent-Type: application/json\n\n" + body;
-  return QvNewText(answer.data(), answer.size());
-}
-
 char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
   QvLog* log = QvLog::GetInstance();
   m_nOutputCounter = 1;
   m_bOutputReady = false;
   m_pRequest = static_cast<tagREQUEST*>(pExtra);
+  m_findings = Findings{};
+  m_szQuery = query != nullptr ? query : "";
   if (m_pRequest == nullptr) {
     log->Write("QvDiagnosticModule: no pExtra, returning.", 3);
     return nullptr;
@@ -219,6 +209,9 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
     if (!m_bOutputReady) {
       PrepareOutput(name.c_str(), m_bCallerTemplate ? m_szTestLine.c_str() : outcome.c_str(),
                     m_bCallerTemplate);
+      if (!m_findings.steps.empty() && m_findings.steps.back().name == name) {
+        NoteRow(StepNote(m_findings.steps.back()), m_findings.steps.back().ok);
+      }
     }
   }
 
@@ -230,4 +223,4 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
   return result;
 }
 
-QV_DEFINE_MODULE(QvDiagnosticModule, "$Revision: 1.21 $")
+QV_DEFINE_MODULE(QvDiagnosticModule, kDiagnosticRevision)

@@ -3,20 +3,26 @@
 // single HTTP and HTTPS tests, proxy information, relay proxy test, log
 // upload, help), collects their results in a tag table and answers with a
 // page built from a template under the web root, or with a help redirect.
-// Results can be reported to the broker one by one (notifybroker).
+// Results can be reported to the broker one by one (notifybroker). Each
+// test also leaves its findings (findings.h): the page's headline and row
+// explanations, and the JSON answer (format=json), come from them.
 //
 // One object serves one call (the host makes and destroys it); it needs no
 // socket: in a device-message call the page is not sent, only logged.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/lookup_table.h"
 #include "diagnostic_text.h"
+#include "findings.h"
 #include "module/QvPeerModule.h"
 #include "module/output_generator.h"
+
+inline constexpr char kDiagnosticRevision[] = "$Revision: 1.21 $";
 
 class QvDiagnosticModule : public QvPeerModule {
  public:
@@ -56,7 +62,25 @@ class QvDiagnosticModule : public QvPeerModule {
   std::string Secret(const std::string& text) const;
   std::vector<std::string> Secrets() const;
   std::string BrokerHost();
-  char* JsonAnswer() const;
+  char* JsonAnswer();
+
+  // Before a test's request: what earlier requests left behind is forgotten.
+  uint32_t BeginStep();
+  // Right after it, before any report goes out.
+  Evidence Gather(const std::string& target, bool secure, uint32_t start) const;
+  Evidence GatherDirect(const std::string& target, uint32_t start) const;
+  void AddStep(const char* name, const Evidence& evidence, bool ok, const std::string& code,
+               std::string seen = {});
+  // The explanation and state of the output row added last.
+  void NoteRow(const std::string& note, bool ok);
+  // The connectivity test's words: headline, rows, credentials, re-run link.
+  void AddPageFindings();
+  // "required but not submitted", "submitted but refused", "submitted & OK"
+  // or "not required".
+  const char* CredentialsStatus() const;
+  ProxyFacts Proxy() const;
+  // Where the device's proxy setting came from.
+  std::string ProxySource() const;
 
   QvDevice* m_pNet = nullptr;  // the runtime's outbound device, not owned
   std::vector<RelayProxy> m_proxies;
@@ -72,6 +96,8 @@ class QvDiagnosticModule : public QvPeerModule {
   std::string m_szTestLine;        // the last test's error line, empty when none
   std::string m_szUploadName;      // what szUploadFile points at during an upload
   std::string m_szTemplateName;    // the page's template below the web root
+  std::string m_szQuery;           // as the call received it
+  Findings m_findings;             // of this call
   std::unique_ptr<OutputGenerator> m_output;
   QvLookupTable m_table;
 };

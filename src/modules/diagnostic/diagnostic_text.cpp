@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii.h"
+
 namespace {
 
 constexpr size_t kMaxOperationText = 127;
@@ -109,6 +111,20 @@ bool IsUploadableName(std::string_view name) {
   return IsPlainTemplateName(name) && name.find_first_of("%+") == std::string_view::npos;
 }
 
+std::string QueryWithoutCredentials(std::string_view query) {
+  std::string kept;
+  while (!query.empty()) {
+    const size_t end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    const std::string_view key = pair.substr(0, pair.find('='));
+    if (pair.empty() || EqualsIgnoreCase(key, "creds")) continue;
+    if (!kept.empty()) kept += '&';
+    kept.append(pair);
+  }
+  return kept.empty() ? "operation=conntest" : kept;
+}
+
 std::string Redact(std::string text, std::vector<std::string> secrets) {
   std::sort(secrets.begin(), secrets.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
@@ -167,20 +183,19 @@ const char* RelayVerdict(bool http_ok, bool protocol_ok) {
   return "HTTP and Yxprotocol both FAILED";
 }
 
-std::string Diagnosis(int index, std::string_view host) {
+std::string VerdictText(int index, std::string_view host) {
   static constexpr const char* kVerdicts[8] = {
-      "<font color=\"red\">Cannot connect to any sites. Please Check your internet connection.</font>",
-      "<font color=\"red\">Can connect to %s, but cannot connect to the broker.  Your network may "
-      "filter by domain names.  Please ask your network administrator.</font>",
-      "<font color=\"red\">Can connect to broker , but cannot connect to %s.  Unable to make secure "
-      "connection to broker.  Your internet connection may be unstable.  Please run diagnostic "
-      "again.</font>",
-      "<font color=\"red\">Cannot make secure(https) connection to the broker.  Ask your Network "
-      "Administrator if https is blocked.</font>",
-      "<font color=\"red\">Can connect to the broker only through a secure connection(https).  Your "
-      "internet connection may be unstable.  Please run diagnostic again.</font>",
-      "<font color=\"red\">Can connect to the broker only through a secure connection(https).  Your "
-      "internet connection may be unstable.  Please run diagnostic again.</font>",
+      "Cannot connect to any sites. Please Check your internet connection.",
+      "Can connect to %s, but cannot connect to the broker.  Your network may filter by domain "
+      "names.  Please ask your network administrator.",
+      "Can connect to broker , but cannot connect to %s.  Unable to make secure connection to "
+      "broker.  Your internet connection may be unstable.  Please run diagnostic again.",
+      "Cannot make secure(https) connection to the broker.  Ask your Network Administrator if "
+      "https is blocked.",
+      "Can connect to the broker only through a secure connection(https).  Your internet "
+      "connection may be unstable.  Please run diagnostic again.",
+      "Can connect to the broker only through a secure connection(https).  Your internet "
+      "connection may be unstable.  Please run diagnostic again.",
       "Connectivity looks ok to Broker, although not to specified HTTP server.  Restart application "
       "and attempt to register again.",
       "Connectivity looks ok.   If you are still having trouble connecting restart the application.",
@@ -188,6 +203,11 @@ std::string Diagnosis(int index, std::string_view host) {
   std::string text = kVerdicts[index & 7];
   if (size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, host);
   return text;
+}
+
+std::string Diagnosis(int index, std::string_view host) {
+  const std::string text = VerdictText(index, host);
+  return (index & 7) < 6 ? "<font color=\"red\">" + text + "</font>" : text;
 }
 
 void AppendProxySuccess(std::string& value, const RelayProxy& proxy) {

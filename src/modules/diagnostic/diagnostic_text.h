@@ -36,6 +36,11 @@ bool IsPlainTemplateName(std::string_view name);
 // plain file name in the working directory.
 bool IsUploadableName(std::string_view name);
 
+// The query of a link that runs the same call again: every pair as it
+// came, in order, but never the credentials (a link keeps them in the
+// browser's history); "operation=conntest" when nothing is left.
+std::string QueryWithoutCredentials(std::string_view query);
+
 // Every occurrence of every secret (longest first) replaced by "*".
 std::string Redact(std::string text, std::vector<std::string> secrets);
 
@@ -46,6 +51,8 @@ std::string JsonEscape(std::string_view text);
 const char* RelayVerdict(bool http_ok, bool protocol_ok);
 // The verdict sentence for index 0 to 7 (HTTP 1 + broker 2 + secure 4);
 // host goes in where the sentence names the site.
+std::string VerdictText(int index, std::string_view host);
+// The same as the page's "diagnosis" tag: red for the six that mean trouble.
 std::string Diagnosis(int index, std::string_view host);
 
 // Appends "host:port|~http|~protocol|^" to a PROXY_SUCCESS value, which

@@ -134,7 +134,7 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   char* previous = m_pRequest->szUploadFile;
   m_szUploadName = copy;
   m_pRequest->szUploadFile = m_szUploadName.data();
-  ForgetErrorLine();
+  const uint32_t start = BeginStep();
   std::string stream;
   const BrokerRoute route = RouteBrokerPage(endpoint);
   const int rc = m_netUtil.ConnectRequest(host.c_str(), route.port, path.c_str(), &stream,
@@ -142,12 +142,14 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
   // The record outlives this object: it must not keep pointing into it.
   m_pRequest->szUploadFile = previous;
   m_szTestLine = Or(m_netUtil.GetLastErrorLine());
+  const Evidence evidence = Gather(host + ":" + std::to_string(route.port), route.secure, start);
   std::remove(copy.c_str());
   QvJspResponse scratch;
   (void)scratch.BuildResponse(stream.c_str());
-  if (rc == 0) return "200";
   const std::string code = GetRetFromHdr();
-  return code.empty() ? "-1" : code;
+  const std::string result = rc == 0 ? "200" : code.empty() ? "-1" : code;
+  AddStep("postfile", evidence, rc == 0, result);
+  return result;
 }
 
 int QvDiagnosticModule::ReportDiagnostics(const char* result, const char* operation,

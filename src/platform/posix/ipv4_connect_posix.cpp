@@ -79,4 +79,10 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
   return error;
 }
 
+ConnectError ClassifyConnectError(int error) {
+  if (error == ECONNREFUSED) return ConnectError::kRefused;
+  if (error == ETIMEDOUT) return ConnectError::kTimedOut;
+  return ConnectError::kOther;
+}
+
 }  // namespace platform

@@ -82,4 +82,10 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
   return error;
 }
 
+ConnectError ClassifyConnectError(int error) {
+  if (error == WSAECONNREFUSED) return ConnectError::kRefused;
+  if (error == WSAETIMEDOUT) return ConnectError::kTimedOut;
+  return ConnectError::kOther;
+}
+
 }  // namespace platform

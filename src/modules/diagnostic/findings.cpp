@@ -1,0 +1,107 @@
+#include "findings.h"
+
+#include <utility>
+
+namespace {
+
+struct Item {
+  std::string label;
+  FailureKind kind;  // kNone: answered
+};
+
+std::vector<Item> Items(const Findings& findings) {
+  std::vector<Item> items;
+  for (const Step& step : findings.steps) {
+    items.push_back({StepLabel(step.name), step.ok ? FailureKind::kNone : step.failure.kind});
+  }
+  for (const RelayFinding& relay : findings.relays) {
+    const bool ok = relay.http_ok && relay.protocol_ok;
+    items.push_back({"relay proxy " + relay.address, ok ? FailureKind::kNone : relay.failure.kind});
+  }
+  return items;
+}
+
+// "a", "a and b", "a, b and c".
+std::string JoinList(const std::vector<std::string>& parts) {
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += i + 1 == parts.size() ? " and " : ", ";
+    text += parts[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string StepLabel(const std::string& name) {
+  static const std::pair<const char*, const char*> kLabels[] = {
+      {"http", "web site"},           {"https", "web site over HTTPS"},
+      {"brkhttp", "broker over HTTP"}, {"brkhttps", "broker over HTTPS"},
+      {"relaylist", "relay list"},    {"postfile", "log upload"},
+  };
+  for (const auto& [key, label] : kLabels) {
+    if (name == key) return label;
+  }
+  return name;
+}
+
+std::string StepNote(const Step& step) {
+  if (!step.ok) return step.failure.words;
+  if (!step.seen.empty()) return step.seen;
+  if (step.name == "http" || step.name == "https") return "The web site answered.";
+  if (step.name == "postfile") return "The logs were uploaded to the broker.";
+  return "The broker answered.";
+}
+
+std::string RelayNote(const RelayFinding& relay) {
+  if (relay.http_ok && relay.protocol_ok) return "The relay took both probes.";
+  return relay.failure.words;
+}
+
+bool AllPassed(const Findings& findings) {
+  for (const Item& item : Items(findings)) {
+    if (item.kind != FailureKind::kNone) return false;
+  }
+  return true;
+}
+
+std::string Headline(const Findings& findings) {
+  const std::vector<Item> items = Items(findings);
+  if (items.empty()) return "No test ran.";
+  std::vector<std::string> answered;
+  // Causes in the order they first appear, each with the checks it stopped.
+  std::vector<std::pair<FailureKind, std::vector<std::string>>> causes;
+  for (const Item& item : items) {
+    if (item.kind == FailureKind::kNone) {
+      answered.push_back(item.label);
+      continue;
+    }
+    auto cause = causes.begin();
+    while (cause != causes.end() && cause->first != item.kind) ++cause;
+    if (cause == causes.end()) cause = causes.insert(causes.end(), {item.kind, {}});
+    cause->second.push_back(item.label);
+  }
+  if (causes.empty()) return "Everything answered: " + JoinList(answered) + ".";
+
+  const size_t failed = items.size() - answered.size();
+  std::string text;
+  if (items.size() == 1) {
+    text = "The check failed.";
+  } else if (answered.empty() && items.size() == 2) {
+    text = "Both checks failed.";
+  } else if (answered.empty()) {
+    text = "All " + std::to_string(items.size()) + " checks failed.";
+  } else {
+    text = std::to_string(failed) + " of " + std::to_string(items.size()) + " checks failed.";
+  }
+  for (const auto& [kind, labels] : causes) {
+    text += std::string(" ") + FailureName(kind) + ": " + JoinList(labels) + ".";
+  }
+  if (!answered.empty()) text += " Answered: " + JoinList(answered) + ".";
+  if (findings.proxy.credentials == "required") {
+    text += " The proxy asks for a user name and password.";
+  } else if (findings.proxy.credentials == "refused") {
+    text += " The proxy did not accept the user name and password given.";
+  }
+  return text;
+}
