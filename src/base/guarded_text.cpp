@@ -14,6 +14,11 @@ std::mutex& TextLock() {
 
 }  // namespace
 
+const QvTextGuard& ThisRuntimeTextGuard() {
+  static const QvTextGuard guard{[] { TextLock().lock(); }, [] { TextLock().unlock(); }};
+  return guard;
+}
+
 std::unique_lock<std::mutex> LockGuardedTexts() { return std::unique_lock<std::mutex>(TextLock()); }
 
 std::string ReadGuarded(const char* field, size_t size) {

@@ -15,6 +15,19 @@ std::unique_lock<std::mutex> LockGuardedTexts();
 // Bounded and terminated, like CopyBounded.
 void WriteGuarded(char* field, size_t size, std::string_view text);
 
+// That lock as plain functions. Every copy of this runtime (the program,
+// each module) has a lock of its own; a record one copy makes and hands to
+// another (the host's device) carries its maker's guard, so that both sides
+// take the same lock for its texts. Hold it with std::lock_guard.
+struct QvTextGuard {
+  void (*lock_text)();
+  void (*unlock_text)();
+  void lock() const { lock_text(); }
+  void unlock() const { unlock_text(); }
+};
+// The guard of this copy's lock, which ReadGuarded and WriteGuarded take.
+const QvTextGuard& ThisRuntimeTextGuard();
+
 template <size_t N>
 std::string ReadGuarded(const char (&field)[N]) {
   return ReadGuarded(field, N);

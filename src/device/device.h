@@ -6,8 +6,9 @@
 // (tagREQUEST::pDevice), so its field order and widths are shared with
 // modules. Threads read and write single fields while others run: texts go
 // through the guarded-text lock and are returned as copies, numbers and
-// flags are atomics. (A module reads through its own copy of this code, so
-// its reads take its own lock, not the host's.)
+// flags are atomics. The program and every module have their own copy of
+// this code and so their own lock: the record carries its maker's
+// (TextGuard), which a module takes to touch the texts of the host's record.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/guarded_text.h"
 #include "device/device_status.h"
 #include "device/proxy_vars.h"
 
@@ -98,6 +100,9 @@ class QvDevice {
   // The session's last login and heartbeat, for the status page.
   QvDeviceStatus& Status() { return m_status; }
   const QvDeviceStatus& Status() const { return m_status; }
+  // The lock of this record's texts: its maker's. A module that works on
+  // the host's record holds it to read or write the texts in place.
+  const QvTextGuard& TextGuard() const { return *m_pTextGuard; }
 
  private:
   void CutList(char* list, const char** entries, const char* label, bool warn_empty);
@@ -144,4 +149,5 @@ class QvDevice {
   [[maybe_unused]] unsigned char m_reserved[64] = {};  // kept for the layout
   // Appended after the shared fields, so that their offsets stay as they were.
   QvDeviceStatus m_status;
+  const QvTextGuard* m_pTextGuard = &ThisRuntimeTextGuard();
 };

@@ -67,12 +67,16 @@ class QvPeerModule {
   // own runtime, which starts without a device and so would go direct. Call
   // this once in Execute, after m_pRequest is set and before the first
   // request: a device of this runtime (kept until the library unloads) is
-  // loaded from the settings, takes a snapshot of the host's proxy situation
+  // loaded from the settings, takes a copy of the host's proxy situation
   // (m_pRequest->pDevice: proxy fields, credentials and flags) and becomes
   // the device those requests follow; proxies they meet are reported to the
-  // broker as the host's requests report them. Returns it; what they learn
-  // (a proxy's 407, submitted credentials) stays in it, not in the host's.
+  // broker as the host's requests report them. Returns it.
   QvDevice* UseHostNetwork();
+  // Gives the host's device what this call changed in that copy: submitted
+  // credentials, the credentials-needed and tunnel flags, a proxy name the
+  // host did not know. Written under the host's own lock. Call it before
+  // answering, so that the next request the user makes finds them.
+  void HandBackHostNetwork();
 
   // Query text. URLDecode returns a new text (free it with delete[]); with
   // keep_separators, "%26" and "%3D" stay encoded.

@@ -69,6 +69,9 @@ class File {
 };
 
 std::optional<uint64_t> FileSize(const std::string& path);
+// The size of the regular file at path itself: none for a link (never
+// followed), a folder or anything else, or when it cannot be examined.
+std::optional<uint64_t> RegularFileSize(const std::string& path);
 bool FileExists(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

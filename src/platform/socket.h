@@ -74,6 +74,12 @@ class SendProgress {
 // of ending the process (a signal on POSIX; nothing to do elsewhere).
 void IgnoreBrokenPipes();
 
+// Starts the system's socket library for the program, once at start-up:
+// Windows asks Winsock for version 2.2 and says whether it was granted;
+// elsewhere there is nothing to start.
+enum class SocketsStart { kStarted, kFailed, kWrongVersion };
+SocketsStart StartSockets();
+
 SysResult<SocketDescriptor> CreateTcpSocket();
 int CloseSocket(SocketDescriptor socket);
 int ShutdownSend(SocketDescriptor socket);

@@ -4,10 +4,12 @@
 
 namespace records {
 
+bool IsResumable(const XferRecord& record) { return record.bResumable != 0; }
+
 bool NeedsReset(const XferRecord& record) { return record.nStatus == 0 || record.nStatus == 4; }
 
 void Reset(XferRecord* record) {
-  if (FieldText(record->szDirection) != "Send" && record->bResumable != 0) {
+  if (FieldText(record->szDirection) != "Send" && IsResumable(*record)) {
     record->nStatus = 2;
     return;
   }
@@ -30,7 +32,7 @@ bool ExpiredByAge(const XferRecord& record, int64_t now) {
 }
 
 bool ToResume(const XferRecord& record) {
-  return record.header.bDeleted != 1 && record.bResumable == 1 && record.nStatus == 2;
+  return record.header.bDeleted != 1 && IsResumable(record) && record.nStatus == 2;
 }
 
 }  // namespace records

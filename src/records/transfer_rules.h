@@ -17,6 +17,8 @@ inline constexpr int kAllFilterDays = 7;
 inline constexpr int kFilterAll = -2;
 inline constexpr int kFilterSession = -1;
 
+// The flag is set: any byte but 0, wherever it is read.
+bool IsResumable(const XferRecord& record);
 // Status 0 or 4: left behind by a previous run.
 bool NeedsReset(const XferRecord& record);
 // An incoming resumable transfer goes to status 2; any other ends (3, "true").

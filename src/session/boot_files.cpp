@@ -99,6 +99,6 @@ int BootSeqWriter::WriteLine(char type, const char* first, const char* second, c
 }
 
 int64_t BootSequenceSize() {
-  std::optional<uint64_t> size = platform::FileSize(platform::NativePath(kBootSeqPath));
+  std::optional<uint64_t> size = platform::RegularFileSize(platform::NativePath(kBootSeqPath));
   return size ? static_cast<int64_t>(*size) : -1;
 }

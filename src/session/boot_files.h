@@ -71,5 +71,6 @@ std::string BootText(char type, const char* first, const char* second, char end)
 // hand the boot helper a cut instruction.
 bool FitsBootRecord(std::string_view text, int key);
 
-// The size of bootseq.vnb in bytes, or -1 when it cannot be examined.
+// The size of bootseq.vnb in bytes, or -1 when it cannot be examined (also
+// when a link or anything but a file stands in its place).
 int64_t BootSequenceSize();

@@ -103,7 +103,8 @@ BootWriteResult WriteBootInstructions(std::string_view message) {
   }
   key_file.Close();
   sequence.Close();
-  result.exit_code = writable ? static_cast<int>(BootSequenceSize()) : -1;
+  // The size tells the boot helper what the file holds, written to or not.
+  result.exit_code = static_cast<int>(BootSequenceSize());
   return result;
 }
 

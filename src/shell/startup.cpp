@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,24 @@ bool StartWebServer(Shell& shell) {
   return false;
 }
 
+// Winsock 2.2, or the reason why not (elsewhere there is nothing to start).
+bool StartSocketLibrary() {
+  QvLog* log = QvLog::GetInstance();
+  switch (platform::StartSockets()) {
+    case platform::SocketsStart::kStarted:
+      return true;
+    case platform::SocketsStart::kFailed:
+      log->Write("Initialize Winsock failed", 1);
+      Say("the socket library (Winsock 2.2) could not be started");
+      return false;
+    case platform::SocketsStart::kWrongVersion:
+      log->Write("Wrong WinSock Version", 1);
+      Say("the socket library does not offer Winsock 2.2");
+      return false;
+  }
+  return false;
+}
+
 // Steps up to the message loop; the exit code is set when it fails.
 Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   QvLog* log = QvLog::GetInstance();
@@ -96,7 +115,13 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   if (!shell.window) return Start::kFailed;
   shell.desktop = platform::OpenDesktop(platform::ProgramDirectory() + "/" + kTrayIconFile);
   SetUpgradeNotice(ShowUpgradeNotice);
-  shell.heartbeat_stop = std::make_unique<platform::Event>(false, false);
+  // Here only a want of memory can fail it.
+  shell.heartbeat_stop.reset(new (std::nothrow) platform::Event(false, false));
+  if (!shell.heartbeat_stop) {
+    log->Write("Failed to create Event object for Heartbeat Termination", 1);
+    return Start::kFailed;
+  }
+  if (!StartSocketLibrary()) return Start::kFailed;
   // Many idle browser connections must not starve accept of descriptors.
   platform::RaiseDescriptorLimit();
 

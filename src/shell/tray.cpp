@@ -24,7 +24,8 @@ platform::Desktop& TheDesktop() {
 }  // namespace
 
 std::vector<platform::MenuItem> TrayMenu(const std::string& tray_limited) {
-  if (tray_limited == "0" || tray_limited.empty()) {
+  // A missing key reads as "0"; an empty value is not "0".
+  if (tray_limited == "0") {
     return {{"Launch Yxphotoshare", kCommandLaunchYxphoto},
             {"Launch Yxshare", kCommandLaunchYxshare},
             {"About...", kCommandAbout},

@@ -54,7 +54,8 @@ class RoutingTest : public ::testing::Test {
                        {kEcho, "QvYxModule.dll"},         {kEcho, "QvShareModule.dll"},
                        {kEcho, "QvTransferModule.dll"},   {kEcho, "QvMetaObjectmodule.dll"},
                        {kEcho, "QvMetaObjectModule.dll"}, {kEcho, "QvProxyModule.dll"},
-                       {kEcho, "QvDiagnosticModule.dll"}, {STATUS_MODULE, "QvStatusmodule.dll"}};
+                       {STATUS_MODULE, "QvStatusmodule.dll"},
+                       {diagnostic, "QvDiagnosticModule.dll"}};
     // One beat at start, none while the test runs.
     options.settings.emplace("HeartbeatSleep", "3600000");
     server = std::make_unique<PeerServer>(std::move(options));
@@ -63,6 +64,10 @@ class RoutingTest : public ::testing::Test {
   }
 
   std::string Ask(const std::string& target) { return Get(server->port(), target).answer; }
+
+  // What serves QvDiagnosticModule.dll: the echo stand-in unless a test
+  // needs the real plug-in.
+  std::string diagnostic = kEcho;
 
   // The redirects name the application host ("localhost" unless AppIP is
   // set) and the port the server bound.
@@ -340,6 +345,32 @@ TEST_F(CredentialsTest, TheLoginPageAsksForThemAndLogsInWithThem) {
       },
       kWait))
       << squid->AccessLog();
+}
+
+// A user who follows the diagnostic page's advice: the credentials typed
+// there reach the device, so the next login goes through the proxy with
+// them, without a restart.
+TEST_F(CredentialsTest, CredentialsGivenToTheDiagnosticPageServeTheNextLogin) {
+#ifndef DIAGNOSTIC_MODULE
+  FAIL() << "the diagnostic plug-in is not built";
+#else
+  diagnostic = DIAGNOSTIC_MODULE;
+  if (!StartBehindSquid("1")) return;
+  const std::string site = "127.0.0.1:" + std::to_string(server->broker()->plain_port());
+  const std::string page =
+      Ask("/QvDiagnosticModule.dll?operation=conntest&server=" + site + "&" + Creds(kPassword));
+  EXPECT_NE(page.find("submitted &amp; OK"), std::string::npos) << page;
+
+  EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Echo("operation=login"));
+  EXPECT_EQ(State(), Status("online"));
+  EXPECT_TRUE(WaitUntil([&] { return BrokerCount("Heartbeat") >= 1; }, kWait));
+  // The diagnostic's secure test and the login each tunnelled as the user.
+  const std::string tunnel = "CONNECT 127.0.0.1:" + std::to_string(server->broker()->tls_port()) +
+                             " " + kUser + " HIER_DIRECT";
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences(squid->AccessLog(), tunnel) >= 2; }, kWait))
+      << squid->AccessLog();
+  ExpectNoPasswordLogged();
+#endif
 }
 
 TEST_F(CredentialsTest, AcceptedByTheProxyButNotByTheBroker) {

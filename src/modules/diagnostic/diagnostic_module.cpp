@@ -215,6 +215,10 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
     }
   }
 
+  // Credentials given here and what the proxy said serve the host's next
+  // login and heartbeat.
+  HandBackHostNetwork();
+
   const char* format = GetCgiValue("format");
   if (format != nullptr && std::strcmp(format, "json") == 0 && m_bOutputReady && result == nullptr) {
     return JsonAnswer();

@@ -114,6 +114,16 @@ long UnacknowledgedBytes(SocketDescriptor /*socket*/) { return -1; }
 
 void IgnoreBrokenPipes() {}
 
+SocketsStart StartSockets() {
+  WSADATA data;
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return SocketsStart::kFailed;
+  if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+    ::WSACleanup();
+    return SocketsStart::kWrongVersion;
+  }
+  return SocketsStart::kStarted;
+}
+
 SysResult<SocketDescriptor> CreateTcpSocket() {
   StartWinsock();
   SOCKET s =

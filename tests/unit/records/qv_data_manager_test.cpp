@@ -20,6 +20,7 @@ TEST_F(RecordTest, ReadsRecordsWrittenFromTheOffsets) {
   WriteText("qvxfer.dat", XferFile({{.uid = "gone", .deleted = true, .status = 2},
                                     {.uid = "held", .resumable = 0, .status = 2},
                                     {.uid = "resume-me", .time = 77, .status = 2},
+                                    {.uid = "set-as-2", .resumable = 2, .status = 2},
                                     {.uid = std::string(64, 'u'), .status = 2},
                                     {.uid = "ended", .done = "true", .status = 3}}));
   std::vector<std::string> uids;
@@ -29,9 +30,10 @@ TEST_F(RecordTest, ReadsRecordsWrittenFromTheOffsets) {
     EXPECT_EQ(FieldText(record.szDirection), "Receive");
     EXPECT_EQ(record.n2344, 1);
   });
-  EXPECT_EQ(uids, (std::vector<std::string>{"gone", "held", "resume-me", std::string(64, 'u'), "ended"}));
+  EXPECT_EQ(uids, (std::vector<std::string>{"gone", "held", "resume-me", "set-as-2",
+                                            std::string(64, 'u'), "ended"}));
   EXPECT_EQ(records::ResumableTransferUids(&lock),
-            (std::vector<std::string>{"resume-me", std::string(63, 'u')}));
+            (std::vector<std::string>{"resume-me", "set-as-2", std::string(63, 'u')}));
 }
 
 // One record at a time through the start-up passes.
@@ -47,6 +49,7 @@ TEST_F(RecordTest, StartupPassesResetAndPurgeByTheRules) {
   } cases[] = {
       {{.status = 4}, 0, -2, 2, "", false, 0},  // incoming and resumable
       {{.resumable = 0, .status = 4}, 0, -2, 3, "true", false, 0},
+      {{.resumable = 2, .status = 0}, 0, -2, 2, "", false, 0},  // set, though not 1
       {{.direction = "Send", .status = 0}, 0, -2, 3, "true", false, 0},
       {{.status = 1}, 0, -2, 1, "", false, 0},
       {{.done = "true", .status = 3}, 8, -2, 3, "true", true, 1},

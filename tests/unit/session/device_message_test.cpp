@@ -16,6 +16,16 @@
 #include "session/exit_with_instructions.h"
 #include "support/work_dir.h"
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
 namespace {
 
 // "a=b&c=d" as the heartbeat hands it over: zero bytes for '=' and '&'.
@@ -140,3 +150,49 @@ TEST(BootInstructions, AModuleThatNeverReturnsIsWaitedForOnlySoLong) {
   hung->ReleaseModule();
   QvLog::ReleaseInstance();
 }
+
+#ifdef __linux__
+namespace {
+
+// A file nobody may open for writing, root included, for as long as it is
+// held; the mark comes off before the working directory is removed.
+class ImmutableFile {
+ public:
+  explicit ImmutableFile(const char* path) : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {
+    error_ = fd_ < 0 || !Mark(true) ? errno : 0;
+  }
+  ~ImmutableFile() {
+    if (fd_ < 0) return;
+    Mark(false);
+    ::close(fd_);
+  }
+  ImmutableFile(const ImmutableFile&) = delete;
+  ImmutableFile& operator=(const ImmutableFile&) = delete;
+  int error() const { return error_; }
+
+ private:
+  bool Mark(bool on) {
+    int flags = 0;
+    if (::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return false;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    return ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  int fd_;
+  int error_;
+};
+
+}  // namespace
+
+// A sequence file that stands but cannot be opened gets no line, and the
+// exit code is still its size: the boot helper reads what the file holds.
+TEST(BootInstructions, AFileThatCannotBeOpenedStillGivesItsSize) {
+  ScopedWorkDir dir;
+  std::filesystem::create_directory("boot");
+  WriteText("boot/bootseq.vnb", "earlier");
+  ImmutableFile held("boot/bootseq.vnb");
+  ASSERT_EQ(held.error(), 0) << "cannot mark the file immutable: " << std::strerror(held.error());
+  const std::string message = ZeroRun("messageType=QuitWithInst&instructions=D?n^N");
+  EXPECT_EQ(WriteBootInstructions(message).exit_code, 7);
+  EXPECT_EQ(ReadText("boot/bootseq.vnb"), "earlier");
+}
+#endif

@@ -112,7 +112,7 @@ TEST(TrayMenu, TrayLimitedChoosesTheFullOrTheLimitedMenu) {
   const std::vector<std::string> limited = {"Launch Yxphotoshare 40006", "About... 40002",
                                             "Exit 40001"};
   for (const auto& [value, expected] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"0", full}, {"", full}, {"1", limited}, {"00", limited}, {"yes", limited}}) {
+           {"0", full}, {"", limited}, {"1", limited}, {"00", limited}, {"yes", limited}}) {
     EXPECT_EQ(Labels(shell::TrayMenu(value)), expected) << value;
   }
 }
