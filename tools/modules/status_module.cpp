@@ -202,7 +202,7 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
        p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
       {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
-      {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + ": " + p.proxy_setting},
+      {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + " (" + p.proxy_setting + ")"},
       {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
       {"Local port", p.port},
       {"Version", p.version},
