@@ -1,10 +1,11 @@
 // What a person wants to know about the broker session beyond the online
 // flag: the last login and heartbeat with their results, the next beat,
 // whether the broker's certificate was verified, why the broker could not
-// be reached, and where the proxy setting came from. peerserver's session writes it; the status module reads
-// it through the device pointer. Every member is inline and the record is
-// one lock and plain fields, so the program and a module, each with its own
-// copy of the runtime, work on the same bytes the same way.
+// be reached, and where the proxy setting came from. peerserver's session
+// and device write it; the status module reads it through the device
+// pointer. Every member is inline and the record is one lock and plain
+// fields, so the program and a module, each with its own copy of the
+// runtime, work on the same bytes the same way.
 #pragma once
 
 #include <cstdint>

@@ -148,23 +148,6 @@ std::string PacUrlText(std::string_view url) {
   return text;
 }
 
-std::string OriginText(const platform::SystemProxy& proxy) {
-  switch (proxy.origin) {
-    case platform::ProxyOrigin::kEnvironment:
-      return "environment";
-    case platform::ProxyOrigin::kGnomeSettings:
-      return "GNOME settings";
-    case platform::ProxyOrigin::kKdeSettings:
-      return "KDE settings";
-    case platform::ProxyOrigin::kPacFile:
-      return "PAC file (" + (proxy.pac_url.empty() ? "WPAD" : PacUrlText(proxy.pac_url)) + ")";
-    case platform::ProxyOrigin::kInternetSettings:
-      return "Internet Settings";
-    default:
-      return "none";
-  }
-}
-
 }  // namespace
 
 std::optional<std::string> ProxySettingFromAnswers(const std::vector<std::string>& plain_answers,
@@ -188,6 +171,23 @@ std::optional<std::string> ProxySettingFromAnswers(const std::vector<std::string
   return setting;
 }
 
+std::string ProxyOriginText(platform::ProxyOrigin origin, std::string_view pac_url) {
+  switch (origin) {
+    case platform::ProxyOrigin::kEnvironment:
+      return "environment";
+    case platform::ProxyOrigin::kGnomeSettings:
+      return "GNOME settings";
+    case platform::ProxyOrigin::kKdeSettings:
+      return "KDE settings";
+    case platform::ProxyOrigin::kPacFile:
+      return "PAC file (" + (pac_url.empty() ? std::string("WPAD") : PacUrlText(pac_url)) + ")";
+    case platform::ProxyOrigin::kInternetSettings:
+      return "Internet Settings";
+    default:
+      return "none";
+  }
+}
+
 BrowserProxy ReadBrowserProxy() {
   QvSettings* settings = QvSettings::GetInstance();
   const std::string host = settings->BrokerIP();
@@ -203,7 +203,7 @@ BrowserProxy ReadBrowserProxy() {
     log->Write("Internet Explorer proxy not enabled.", 3);
     return proxy;
   }
-  proxy.origin = OriginText(system);
+  proxy.origin = ProxyOriginText(system.origin, system.pac_url);
   log->Write("=====================================", 3);
   log->WriteString("========================Internet Explorer Proxy is enabled!  ProxyServer=",
                    *proxy.setting, 3);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/proxy_vars.h"
+#include "platform/system_proxy.h"
 
 // The "ProxyServer" text, at most 255 characters, for the proxies named for
 // the plain and the secure URL (best first). In each list the first usable
@@ -29,10 +30,14 @@
 std::optional<std::string> ProxySettingFromAnswers(const std::vector<std::string>& plain,
                                                    const std::vector<std::string>& secure);
 
-// What the system says, and where that came from in words: "environment",
-// "GNOME settings", "KDE settings", "PAC file (URL)" (the URL without user
-// name and password; "WPAD" when the file is found that way), "Internet
-// Settings"; "none" when no proxy is set.
+// Where a proxy came from, in words: "environment", "GNOME settings", "KDE
+// settings", "PAC file (URL)" (the URL without user name and password,
+// control characters as '?', at most 200 characters; "WPAD" when the file
+// is found that way), "Internet Settings"; "none".
+std::string ProxyOriginText(platform::ProxyOrigin origin, std::string_view pac_url);
+
+// What the system says, and where that came from ("none" when no proxy is
+// set).
 struct BrowserProxy {
   std::optional<std::string> setting;
   std::string origin = "none";

@@ -171,9 +171,13 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
+  QvDeviceStatus::Snapshot login_only;
+  login_only.login = s.login;
+  login_only.tls = s.tls;
+  login_only.tls_failure = s.tls_failure;
   std::string login = s.login.time == 0     ? "not tried yet"
                       : s.login.result == 0 ? "logged in"
-                                            : OfflineReason({s.login, {}, 0, s.tls, s.tls_failure, {}});
+                                            : OfflineReason(login_only);
   if (login.starts_with("login: ")) login.erase(0, 7);
   json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
           ",\"result\":" + Json(login) + "}";

@@ -36,9 +36,9 @@ std::optional<std::string> GnomeKey(const char* key) {
 }
 
 std::optional<std::string> KdeKey(const char* key) {
-  std::optional<std::string> printed =
-      CommandOutput("kreadconfig5", {"--file", "kioslaverc", "--group", "Proxy Settings", "--key", key},
-                    kToolOutputLimit, kToolTimeout);
+  std::optional<std::string> printed = CommandOutput(
+      "kreadconfig5", {"--file", "kioslaverc", "--group", "Proxy Settings", "--key", key},
+      kToolOutputLimit, kToolTimeout);
   if (!printed) return std::nullopt;
   return std::string(TrimmedLine(*printed));
 }
