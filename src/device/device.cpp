@@ -42,7 +42,9 @@ std::string_view FromLastDot(std::string_view text) {
 
 }  // namespace
 
-QvDevice::QvDevice() : m_pSettings(QvSettings::GetInstance()) { InitProxyVars(m_proxy); }
+QvDevice::QvDevice() : m_pSettings(QvSettings::GetInstance()) {
+  m_status.NoteProxyOrigin(InitProxyVars(m_proxy));
+}
 
 QvDevice::~QvDevice() {
   ClearModules();

@@ -1,10 +1,11 @@
 // What a person wants to know about the broker session beyond the online
 // flag: the last login and heartbeat with their results, the next beat,
-// whether the broker's certificate was verified, and why the broker could
-// not be reached. peerserver's session writes it; the status module reads
-// it through the device pointer. Every member is inline and the record is
-// one lock and plain fields, so the program and a module, each with its own
-// copy of the runtime, work on the same bytes the same way.
+// whether the broker's certificate was verified, why the broker could not
+// be reached, and where the proxy setting came from. peerserver's session
+// and device write it; the status module reads it through the device
+// pointer. Every member is inline and the record is one lock and plain
+// fields, so the program and a module, each with its own copy of the
+// runtime, work on the same bytes the same way.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,7 @@ class QvDeviceStatus {
     int64_t next_beat = 0;
     int32_t tls = kTlsUntried;
     std::string tls_failure;
+    std::string proxy_origin;
   };
 
   void NoteLogin(int64_t now, int32_t result, std::string_view failure, int32_t tls,
@@ -50,6 +52,16 @@ class QvDeviceStatus {
     next_beat_ = now + interval_ms / 1000;
   }
 
+  // "none", "environment", "GNOME settings", ... (device/proxy_settings.h).
+  void NoteProxyOrigin(std::string_view origin) {
+    std::lock_guard<std::mutex> hold(lock_);
+    CopyBounded(proxy_origin_, origin);
+  }
+  std::string ProxyOrigin() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return proxy_origin_;
+  }
+
   Snapshot Read() const {
     std::lock_guard<std::mutex> hold(lock_);
     Snapshot out;
@@ -58,6 +70,7 @@ class QvDeviceStatus {
     out.next_beat = next_beat_;
     out.tls = tls_;
     out.tls_failure = tls_failure_;
+    out.proxy_origin = proxy_origin_;
     return out;
   }
 
@@ -88,4 +101,5 @@ class QvDeviceStatus {
   int64_t next_beat_ = 0;
   int32_t tls_ = kTlsUntried;
   char tls_failure_[128] = {};
+  char proxy_origin_[256] = "none";
 };

@@ -5,7 +5,6 @@
 #include "base/guarded_text.h"
 #include "base/log.h"
 #include "base/settings.h"
-#include "platform/environment.h"
 #include "platform/system_proxy.h"
 
 namespace {
@@ -61,15 +60,15 @@ std::optional<ProxyUrl> ParseProxyUrl(std::string_view url) {
 
   ProxyUrl proxy;
   size_t scheme_end = url.find("://");
-  if (scheme_end != std::string_view::npos) {
-    std::string_view scheme = url.substr(0, scheme_end);
-    if (EqualsIgnoreCase(scheme, "socks5") || EqualsIgnoreCase(scheme, "socks5h")) {
-      proxy.socks = true;
-    } else if (!EqualsIgnoreCase(scheme, "http")) {
-      return std::nullopt;
-    }
-    url.remove_prefix(scheme_end + 3);
+  if (scheme_end == std::string_view::npos) return std::nullopt;
+  std::string_view scheme = url.substr(0, scheme_end);
+  if (EqualsIgnoreCase(scheme, "socks") || EqualsIgnoreCase(scheme, "socks5") ||
+      EqualsIgnoreCase(scheme, "socks5h")) {
+    proxy.socks = true;
+  } else if (!EqualsIgnoreCase(scheme, "http")) {
+    return std::nullopt;
   }
+  url.remove_prefix(scheme_end + 3);
   std::string_view authority = url.substr(0, url.find_first_of("/?#"));
   size_t at = authority.rfind('@');
   if (at != std::string_view::npos) authority.remove_prefix(at + 1);
@@ -91,12 +90,14 @@ std::optional<ProxyUrl> ParseProxyUrl(std::string_view url) {
   return proxy;
 }
 
-std::optional<ProxyUrl> FirstUsable(const std::optional<std::string>& first,
-                                    const std::optional<std::string>& second) {
-  std::optional<ProxyUrl> proxy;
-  if (first) proxy = ParseProxyUrl(*first);
-  if (!proxy && second) proxy = ParseProxyUrl(*second);
-  return proxy;
+// The first answer that says something usable: none for "direct://" or
+// when none does.
+std::optional<ProxyUrl> FirstUsable(const std::vector<std::string>& answers) {
+  for (const std::string& answer : answers) {
+    if (EqualsIgnoreCase(answer, "direct://")) return std::nullopt;
+    if (std::optional<ProxyUrl> proxy = ParseProxyUrl(answer)) return proxy;
+  }
+  return std::nullopt;
 }
 
 std::string Entry(std::string_view key, const ProxyUrl& proxy) {
@@ -105,30 +106,54 @@ std::string Entry(std::string_view key, const ProxyUrl& proxy) {
   return entry;
 }
 
-std::optional<std::string> NonEmptyVariable(const std::string& name) {
-  std::optional<std::string> value = platform::GetEnvironment(name);
-  if (value && value->empty()) return std::nullopt;
-  return value;
+// "scheme://host[:port]/" for a host and port as the settings hold them; a
+// port that is not one is left out.
+std::string BrokerUrl(std::string_view scheme, const std::string& host, const std::string& port) {
+  std::string url(scheme);
+  url.append("://");
+  if (host.find(':') != std::string::npos) {
+    url.append("[").append(host).append("]");
+  } else {
+    url.append(host);
+  }
+  std::optional<int> number = LeadingPort(port);
+  if (number && port.find_first_not_of("0123456789") == std::string::npos) {
+    url.append(":").append(std::to_string(*number));
+  }
+  return url.append("/");
 }
 
-std::optional<std::string> LowerThenUpper(const std::string& lower, const std::string& upper) {
-  std::optional<std::string> value = NonEmptyVariable(lower);
-  return value ? value : NonEmptyVariable(upper);
+// A PAC file's URL for the user's eyes: without a user name and password,
+// printable, bounded.
+std::string PacUrlText(std::string_view url) {
+  constexpr size_t kShown = 200;
+  std::string text;
+  size_t scheme_end = url.find("://");
+  if (scheme_end != std::string_view::npos) {
+    size_t authority = scheme_end + 3;
+    size_t authority_end = url.find_first_of("/?#", authority);
+    std::string_view part = url.substr(authority, authority_end - authority);
+    size_t at = part.rfind('@');
+    if (at != std::string_view::npos) {
+      text.assign(url.substr(0, authority));
+      url.remove_prefix(authority + at + 1);
+    }
+  }
+  text.append(url);
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) c = '?';
+  }
+  if (text.size() > kShown) text.resize(kShown);
+  return text;
 }
 
 }  // namespace
 
-ProxyEnvironment ReadProxyEnvironment() {
-  ProxyEnvironment environment;
-  environment.http_proxy = NonEmptyVariable("http_proxy");
-  environment.https_proxy = LowerThenUpper("https_proxy", "HTTPS_PROXY");
-  environment.all_proxy = LowerThenUpper("all_proxy", "ALL_PROXY");
-  return environment;
-}
-
-std::optional<std::string> ProxySettingFromEnvironment(const ProxyEnvironment& environment) {
-  std::optional<ProxyUrl> plain = FirstUsable(environment.http_proxy, environment.all_proxy);
-  std::optional<ProxyUrl> secure = FirstUsable(environment.https_proxy, environment.all_proxy);
+std::optional<std::string> ProxySettingFromAnswers(const std::vector<std::string>& plain_answers,
+                                                   const std::vector<std::string>& secure_answers) {
+  std::optional<ProxyUrl> plain = FirstUsable(plain_answers);
+  std::optional<ProxyUrl> secure = FirstUsable(secure_answers);
   const std::optional<ProxyUrl>& first = plain ? plain : secure;
   if (!first) return std::nullopt;
 
@@ -146,22 +171,44 @@ std::optional<std::string> ProxySettingFromEnvironment(const ProxyEnvironment& e
   return setting;
 }
 
-bool ReadBrowserProxy(std::string* setting) {
-  QvLog* log = QvLog::GetInstance();
-  const platform::SystemProxy system = platform::ReadSystemProxy();
-  std::optional<std::string> value =
-      system.kept ? system.server : ProxySettingFromEnvironment(ReadProxyEnvironment());
-  if (value && value->size() > kSettingLimit) value.reset();
-  if (!value) {
-    log->Write("Internet Explorer proxy not enabled.", 3);
-    return false;
+std::string ProxyOriginText(platform::ProxyOrigin origin, std::string_view pac_url) {
+  switch (origin) {
+    case platform::ProxyOrigin::kEnvironment:
+      return "environment";
+    case platform::ProxyOrigin::kGnomeSettings:
+      return "GNOME settings";
+    case platform::ProxyOrigin::kKdeSettings:
+      return "KDE settings";
+    case platform::ProxyOrigin::kPacFile:
+      return "PAC file (" + (pac_url.empty() ? std::string("WPAD") : PacUrlText(pac_url)) + ")";
+    case platform::ProxyOrigin::kInternetSettings:
+      return "Internet Settings";
+    default:
+      return "none";
   }
+}
+
+BrowserProxy ReadBrowserProxy() {
+  QvSettings* settings = QvSettings::GetInstance();
+  const std::string host = settings->BrokerIP();
+  const platform::SystemProxy system =
+      platform::ReadSystemProxy(BrokerUrl("http", host, settings->BrokerPort()),
+                                BrokerUrl("https", host, settings->BrokerSecurePort()));
+  BrowserProxy proxy;
+  proxy.setting =
+      system.server ? system.server : ProxySettingFromAnswers(system.plain, system.secure);
+  if (proxy.setting && proxy.setting->size() > kSettingLimit) proxy.setting.reset();
+  QvLog* log = QvLog::GetInstance();
+  if (!proxy.setting) {
+    log->Write("Internet Explorer proxy not enabled.", 3);
+    return proxy;
+  }
+  proxy.origin = ProxyOriginText(system.origin, system.pac_url);
   log->Write("=====================================", 3);
   log->WriteString("========================Internet Explorer Proxy is enabled!  ProxyServer=",
-                   *value, 3);
+                   *proxy.setting, 3);
   log->Write("=====================================", 3);
-  if (setting != nullptr) *setting = *value;
-  return true;
+  return proxy;
 }
 
 int ParseProxySetting(std::string_view setting, std::string_view protocol, char* host,
@@ -187,7 +234,7 @@ int ParseProxySetting(std::string_view setting, std::string_view protocol, char*
   return -2;
 }
 
-void InitProxyVars(QvProxyVars& vars) {
+std::string InitProxyVars(QvProxyVars& vars) {
   for (char* field : {vars.szProxySetting, vars.szProxyServerName, vars.szHttpProxy,
                       vars.szHttpsProxy, vars.szCreds, vars.szCreds64}) {
     WriteGuarded(field, 1, "");
@@ -199,8 +246,9 @@ void InitProxyVars(QvProxyVars& vars) {
   vars.bCredsNeeded = false;
   WriteGuarded(vars.szBrokerIP, QvSettings::GetInstance()->BrokerIP());
 
-  std::string setting;
-  if (!ReadBrowserProxy(&setting)) return;
+  const BrowserProxy proxy = ReadBrowserProxy();
+  if (!proxy.setting) return proxy.origin;
+  const std::string& setting = *proxy.setting;
   WriteGuarded(vars.szProxySetting, setting);
 
   char host[sizeof vars.szHttpProxy];
@@ -215,7 +263,7 @@ void InitProxyVars(QvProxyVars& vars) {
     QvLog::GetInstance()->WriteString(
         "QvDevice::InitProxyVars(): ProxyEnabled but ParseProxySetting returns err; ", setting, 3);
     QvLog::GetInstance()->Write("QvDevice::InitProxyVars() performed", 3);
-    return;
+    return "none";
   } else {
     WriteGuarded(vars.szHttpProxy, host);
     vars.nHttpPort = port;
@@ -229,4 +277,5 @@ void InitProxyVars(QvProxyVars& vars) {
   // Enabled only once the hosts are in place, for threads that look early.
   vars.bProxyEnabled = true;
   QvLog::GetInstance()->Write("QvDevice::InitProxyVars() performed", 3);
+  return proxy.origin;
 }

@@ -74,6 +74,7 @@ Taken CopyProxySituation(QvDevice& to, const QvDevice& from) {
   WriteGuarded(mine.szCreds, taken.texts.creds);
   WriteGuarded(mine.szCreds64, taken.texts.creds64);
   to.SetTunnelOK(taken.tunnel_ok);
+  to.Status().NoteProxyOrigin(from.Status().ProxyOrigin());
   return taken;
 }
 

@@ -30,7 +30,7 @@ std::optional<int> StartBrokerSession(Shell& shell) {
   ConfigureHeartbeat(&device, shell.heartbeat_stop.get());
 
   if (!device.GetOnlineState()) {
-    ReadBrowserProxy(nullptr);
+    ReadBrowserProxy();
     log->Write("Device NOT online. Skipping DeviceLogin and Heartbeat", 3);
     return std::nullopt;
   }
@@ -40,10 +40,10 @@ std::optional<int> StartBrokerSession(Shell& shell) {
   device.Status().NoteLogin(std::time(nullptr), result, LastLinkFailure(), LastTlsState(),
                             LastTlsFailure());
   if (result == -1) {
-    ReadBrowserProxy(nullptr);
+    ReadBrowserProxy();
     log->Write("!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.", 3);
     log->Write("Error on device login. Awaiting correction", 3);
-    ReadBrowserProxy(nullptr);
+    ReadBrowserProxy();
     device.SetOnlineState(false);
   } else if (result == 0) {
     log->WriteString("Afer DeviceLogin BrokerKey is ", device.GetBrokerKey(), 3);

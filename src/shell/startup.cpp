@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/process_lock.h"
 #include "platform/socket.h"
+#include "platform/system_proxy.h"
 #include "records/startup_passes.h"
 #include "server/listener.h"
 #include "session/device_messages.h"
@@ -67,7 +68,7 @@ bool StartWebServer(Shell& shell) {
   log->Write("Unable to StartHTTP", 1);
   log->WriteString(
       "StartHTTP failed - you may wish to check that the port is freed: szPort = ", port, 3);
-  ReadBrowserProxy(nullptr);
+  ReadBrowserProxy();
   LogoutAfterFailedStart(shell);
   return false;
 }
@@ -180,6 +181,8 @@ void PostMessage(uint32_t id, intptr_t wparam, std::string payload, intptr_t lpa
 
 int PeerServerMain(int argc, char** argv) {
   if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
+  // It may set the desktop's session variables: before any thread runs.
+  platform::PrepareSystemProxy();
   // Before the log starts: it takes its level from the settings there.
   SettleWorkingDirectory();
   // Before any thread starts, so the signals reach only their own thread.

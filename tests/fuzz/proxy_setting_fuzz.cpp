@@ -1,12 +1,13 @@
-// Proxy setting texts, and the proxy URLs of a user's environment that
-// become them. The first byte picks the protocol asked for; the rest is the
-// setting. Whatever the environment turns into must parse back.
+// Proxy setting texts, and the proxy URLs the system names that become
+// them. The first byte picks the protocol asked for; the rest is the
+// setting. Whatever the answers turn into must parse back.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "device/proxy_settings.h"
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   static constexpr const char* kProtocols[] = {"http", "https", "socks", ""};
   const char* protocol = kProtocols[data[0] % 4];
-  // Settings and environment values are C texts: they end at a NUL. An
+  // Settings and proxy answers are C texts: they end at a NUL. An
   // exact-size copy, so a read past the text is caught.
   const auto* begin = reinterpret_cast<const char*>(data + 1);
   const size_t length = strnlen(begin, size - 1);
@@ -45,18 +46,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view setting(text.get(), length);
   CheckParse(setting, protocol);
 
-  // The same bytes as proxy URLs, split at the first two newlines.
-  ProxyEnvironment environment;
-  std::string_view rest = setting;
-  std::optional<std::string>* slots[] = {&environment.http_proxy, &environment.https_proxy,
-                                         &environment.all_proxy};
-  for (std::optional<std::string>* slot : slots) {
+  // The same bytes as the proxies named for the plain and the secure URL:
+  // lines, the two lists parted by an empty one.
+  std::vector<std::string> lists[2];
+  size_t list = 0;
+  for (std::string_view rest = setting; !rest.empty();) {
     size_t end = rest.find('\n');
-    std::string_view part = rest.substr(0, end);
-    if (!part.empty()) *slot = std::string(part);
+    std::string_view line = rest.substr(0, end);
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    if (line.empty()) {
+      list = 1;
+    } else {
+      lists[list].emplace_back(line);
+    }
   }
-  std::optional<std::string> converted = ProxySettingFromEnvironment(environment);
+  std::optional<std::string> converted = ProxySettingFromAnswers(lists[0], lists[1]);
   if (converted) {
     if (converted->size() > 255) std::abort();
     char host[128];

@@ -295,7 +295,7 @@ TEST(Diagnostic, BehindDanteTheTestsGoThroughSocks) {
   DanteFixture dante(DANTED_PROGRAM, false);
   ASSERT_TRUE(dante.ok()) << dante.failure();
   auto server =
-      StartServer({}, {{"all_proxy", "socks5://127.0.0.1:" + std::to_string(dante.port())}});
+      StartServer({}, {{"http_proxy", "socks5://127.0.0.1:" + std::to_string(dante.port())}});
   if (!server) return;
   const std::string page = Ask(*server, "operation=conntest&server=" + Site(*server));
   EXPECT_NE(page.find(Verdict(7, Site(*server))), std::string::npos) << page;

@@ -170,8 +170,8 @@ TEST_F(SquidTest, WithCredentialsPlainRequestsGoThroughAndTheProxyIsLearntOnce) 
 
 // TLS inside a CONNECT tunnel: the tunnel is reported once (unregistered
 // device), then the broker gets the request byte for byte, without the
-// proxy's credentials; the log never shows them. With http_proxy alone,
-// TLS goes straight to the broker, as curl would send it.
+// proxy's credentials; the log never shows them. With a proxy for plain
+// requests alone, TLS goes straight to the broker.
 TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) {
   WriteBrokerSettings(broker, {{"proxyRecorded", "0"}});
   UseHttpProxy(squid->port(), kCredentials);
@@ -187,15 +187,11 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
       << requests[0];
   EXPECT_EQ(requests[1], Proxied(kCheck, true));
 
-  UseDirectRoute();
+  // A setting that names a proxy for plain requests only ("http=h:p").
+  UseHttpProxy(squid->port(), kCredentials);
   QvProxyVars& vars = TestOutboundDevice().GetProxyVars();
-  {
-    auto only_http = NoProxyEnvironment();
-    only_http["http_proxy"] = "http://127.0.0.1:" + std::to_string(squid->port());
-    ScopedEnvironment environment(only_http);
-    InitProxyVars(vars);
-  }
-  SubmitProxyCredentials(vars, kCredentials);  // as the credentials page does
+  WriteGuarded(vars.szHttpsProxy, "");
+  vars.nHttpsPort.store(0);
   QvJspResponse direct;
   EXPECT_EQ(Ask(kCheck, true, &direct), 0);
   EXPECT_TRUE(direct.IsOK());

@@ -47,7 +47,9 @@ TEST(StartPage, ShowsTheBrokerStateItsReasonAndLabelledDetails) {
     std::vector<std::string> words;
   };
   const std::vector<Case> cases = {
-      {true, {"<span id=\"state\">online</span>", "<td id=\"tls\">verified</td>", "status 200"}},
+      {true,
+       {"<span id=\"state\">online</span>", "<td id=\"tls\">verified</td>", "status 200",
+        "<td id=\"proxy\">none</td>"}},
       // Registered, but nobody listens on the broker's ports.
       {false, {"<span id=\"state\">offline</span>", "Connection refused", "not tried yet"}},
   };

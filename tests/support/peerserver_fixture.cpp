@@ -112,15 +112,20 @@ PeerServer::~PeerServer() {
 }
 
 std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& args) const {
-  // No desktop unless the test gives one: a developer's display must not
-  // get icons, nor make runs differ from CI's.
-  std::vector<std::string> argv = {"-C", work_.string(), "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
-                                   "-u", "DBUS_SESSION_BUS_ADDRESS",
-                                   "XDG_RUNTIME_DIR=" + session_.string(),
-                                   // GTK's accessibility bridge is not under test: with
-                                   // it, GTK connects to the accessibility bus and
-                                   // leaves libdbus allocations the leak check reports.
-                                   "NO_AT_BRIDGE=1"};
+  // No desktop and no proxy unless the test gives them: a developer's
+  // display must not get icons, nor a developer's session make runs differ
+  // from CI's. GTK's accessibility bridge is not under test: with it, GTK
+  // connects to the accessibility bus and leaves libdbus allocations the
+  // leak check reports.
+  std::vector<std::string> argv = {"-C", work_.string()};
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                           "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID", "DESKTOP_SESSION",
+                           "KDE_FULL_SESSION", "http_proxy", "HTTP_PROXY", "https_proxy",
+                           "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
+    argv.insert(argv.end(), {"-u", name});
+  }
+  argv.push_back("XDG_RUNTIME_DIR=" + session_.string());
+  argv.push_back("NO_AT_BRIDGE=1");
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
                  ":suppressions=" TSAN_SUPPRESSIONS);

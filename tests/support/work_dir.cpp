@@ -67,7 +67,8 @@ ScopedEnvironment::~ScopedEnvironment() {
 std::map<std::string, std::optional<std::string>> NoProxyEnvironment() {
   std::map<std::string, std::optional<std::string>> none;
   for (const char* name :
-       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+        "no_proxy", "NO_PROXY"}) {
     none[name] = std::nullopt;
   }
   return none;

@@ -76,9 +76,11 @@ TEST(SystemProxy, TheProxyServerTextCountsOnlyWhenEnabled) {
                        c.enable ? std::optional(Dword(*c.enable)) : std::nullopt);
     ScopedValue server(kInternetSettings, "ProxyServer", REG_SZ,
                        c.server ? std::optional(Text(*c.server)) : std::nullopt);
-    const platform::SystemProxy proxy = platform::ReadSystemProxy();
-    EXPECT_TRUE(proxy.kept);
+    const platform::SystemProxy proxy =
+        platform::ReadSystemProxy("http://broker:80/", "https://broker:443/");
     EXPECT_EQ(proxy.server, c.expected) << c.server.value_or("(none)");
+    EXPECT_EQ(proxy.origin, c.expected ? platform::ProxyOrigin::kInternetSettings
+                                       : platform::ProxyOrigin::kNone);
   }
 }
 

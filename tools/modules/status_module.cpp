@@ -1,7 +1,7 @@
 // A stand-in for the network's status module: it tells the page whether the
 // device is online at the broker, and why not. "operation=state" answers one
 // word ("online" or "offline"); "operation=details" the whole picture as
-// JSON (broker, TLS, heartbeats, local port, version, modules) for the start
+// JSON (broker, TLS, heartbeats, proxy, local port, version, modules) for the start
 // page; anything else the same picture as a labelled page.
 #include <cstdio>
 #include <ctime>
@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/guarded_text.h"
 #include "base/settings.h"
 #include "broker/broker_channel.h"
 #include "device/device.h"
@@ -89,6 +90,8 @@ struct Picture {
   std::string tls;  // "verified", "failed: why", "not tried yet"
   bool secure_pages = true;
   std::string channel;  // "TLS, verified" or "plain HTTP, not authenticated"
+  std::string proxy;  // where the proxy came from, and its setting
+  std::string proxy_setting;
   std::string port;
   std::string version;
   std::vector<Module> modules;
@@ -139,6 +142,9 @@ Picture Look(QvDevice& device) {
   }
   picture.secure_pages = SecureBrokerPages();
   picture.channel = BrokerChannelText();
+  picture.proxy = picture.status.proxy_origin;
+  const QvProxyVars& proxy = device.GetProxyVars();
+  if (proxy.bProxyEnabled.load()) picture.proxy_setting = ReadGuarded(proxy.szProxySetting);
   picture.port = device.GetAppPort();
   picture.version = kProductVersion;
   for (int i = 0; i < device.GetModuleCount(); ++i) {
@@ -165,15 +171,21 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
+  QvDeviceStatus::Snapshot login_only;
+  login_only.login = s.login;
+  login_only.tls = s.tls;
+  login_only.tls_failure = s.tls_failure;
   std::string login = s.login.time == 0     ? "not tried yet"
                       : s.login.result == 0 ? "logged in"
-                                            : OfflineReason({s.login, {}, 0, s.tls, s.tls_failure});
+                                            : OfflineReason(login_only);
   if (login.starts_with("login: ")) login.erase(0, 7);
   json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
           ",\"result\":" + Json(login) + "}";
   json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
           ",\"result\":" + Json(AttemptOutcome(s.beat)) + "}";
   json += ",\"nextBeat\":" + Json(s.next_beat != 0 ? LocalTimeText(s.next_beat) : "none");
+  json += ",\"proxy\":{\"source\":" + Json(p.proxy) + ",\"setting\":" + Json(p.proxy_setting) +
+          "}";
   json += ",\"port\":" + Json(p.port);
   json += ",\"version\":" + Json(p.version);
   json += ",\"modules\":[";
@@ -194,6 +206,7 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
        p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
       {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
+      {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + " (" + p.proxy_setting + ")"},
       {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
       {"Local port", p.port},
       {"Version", p.version},

@@ -11,7 +11,6 @@
 #include "net/link_report.h"
 #include "net/outbound_state.h"
 #include "platform/clock.h"
-#include "platform/system_proxy.h"
 
 namespace {
 
@@ -99,12 +98,11 @@ const char* QvDiagnosticModule::CredentialsStatus() const {
   return !ReadGuarded(vars.szCreds64).empty() ? "submitted & OK" : "not required";
 }
 
-// The one place that says where the proxy setting came from. The device
-// does not keep its source yet: a proxy the system keeps (Windows' Internet
-// Settings) is asked for again here, any other comes from the environment.
+// The one place that says where the proxy setting came from, as the
+// device found it.
 std::string QvDiagnosticModule::ProxySource() const {
   if (!m_pNet->GetProxyVars().bProxyEnabled.load()) return "none";
-  return platform::ReadSystemProxy().kept ? "Internet Settings" : "environment";
+  return m_pNet->Status().ProxyOrigin();
 }
 
 ProxyFacts QvDiagnosticModule::Proxy() const {

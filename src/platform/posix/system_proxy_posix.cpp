@@ -1,7 +1,78 @@
+#include <dlfcn.h>
+#include <proxy.h>
+#include <string.h>
+
+#include "platform/environment.h"
+#include "platform/posix/desktop_proxy.h"
 #include "platform/system_proxy.h"
+
+// The process's one proxy factory. libproxy loads its plug-ins into it, and
+// the PAC runner's JavaScript engine keeps a thread that must never see
+// them unloaded, so it is made once and never freed. Programs export this
+// function (see the build), so a module's copy of this code finds the
+// program's factory instead of making one per load.
+extern "C" __attribute__((visibility("default"))) void* QvProcessProxyFactory() {
+  static pxProxyFactory* const factory = px_proxy_factory_new();
+  return factory;
+}
 
 namespace platform {
 
-SystemProxy ReadSystemProxy() { return {}; }
+namespace {
+
+using FactoryGetter = void* (*)();
+
+pxProxyFactory* Factory() {
+  static const FactoryGetter getter = [] {
+    void* program = ::dlsym(RTLD_DEFAULT, "QvProcessProxyFactory");
+    return program != nullptr ? reinterpret_cast<FactoryGetter>(program) : &QvProcessProxyFactory;
+  }();
+  return static_cast<pxProxyFactory*>(getter());
+}
+
+std::vector<std::string> Answers(pxProxyFactory* factory, const std::string& url) {
+  std::vector<std::string> answers;
+  if (factory == nullptr) return answers;
+  char** proxies = px_proxy_factory_get_proxies(factory, url.c_str());
+  if (proxies == nullptr) return answers;
+  for (size_t i = 0; proxies[i] != nullptr && answers.size() < kMaxProxyAnswers; ++i) {
+    size_t length = ::strnlen(proxies[i], kMaxProxyAnswerLength + 1);
+    if (length <= kMaxProxyAnswerLength) answers.emplace_back(proxies[i], length);
+  }
+  px_proxy_factory_free_proxies(proxies);
+  return answers;
+}
+
+bool Direct(const std::vector<std::string>& answers) {
+  return answers.empty() || answers.front() == "direct://";
+}
+
+}  // namespace
+
+SystemProxy ReadSystemProxy(const std::string& plain_url, const std::string& secure_url) {
+  SystemProxy proxy;
+  pxProxyFactory* factory = Factory();
+  proxy.plain = Answers(factory, plain_url);
+  proxy.secure = Answers(factory, secure_url);
+  if (Direct(proxy.plain) && Direct(proxy.secure)) return proxy;
+  ProxySource source = FollowedSource();
+  proxy.origin = source.origin;
+  proxy.pac_url = std::move(source.pac_url);
+  return proxy;
+}
+
+void PrepareSystemProxy() {
+  if (FollowedDesktop() != ProxyDesktop::kNone) return;
+  switch (NamedDesktop(GetEnvironment("XDG_CURRENT_DESKTOP").value_or(""))) {
+    case ProxyDesktop::kGnome:
+      SetEnvironment("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
+      break;
+    case ProxyDesktop::kKde:
+      SetEnvironment("KDE_FULL_SESSION", "true");
+      break;
+    default:
+      break;
+  }
+}
 
 }  // namespace platform

@@ -4,9 +4,8 @@
 
 namespace platform {
 
-SystemProxy ReadSystemProxy() {
+SystemProxy ReadSystemProxy(const std::string&, const std::string&) {
   SystemProxy proxy;
-  proxy.kept = true;
   const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
   DWORD enabled = 0;
   DWORD size = sizeof enabled;
@@ -23,7 +22,10 @@ SystemProxy ReadSystemProxy() {
     return proxy;
   }
   proxy.server = std::string(server);
+  proxy.origin = ProxyOrigin::kInternetSettings;
   return proxy;
 }
+
+void PrepareSystemProxy() {}
 
 }  // namespace platform
