@@ -33,7 +33,11 @@ function(qv_add_module name)
   # process-wide unique symbol, which pins the library: it could never be
   # unloaded. qvcore is built the same way.
   target_compile_options(${name} PRIVATE ${QV_UNLOADABLE_OPTIONS})
-  target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-Bsymbolic -Wl,--gc-sections)
+  # A module is mapped and unmapped on every call: one read-only and one
+  # executable segment fewer (-z noseparate-code) saves two mappings and a
+  # page fault per call.
+  target_link_options(${name} PRIVATE -Wl,--exclude-libs,ALL -Wl,-Bsymbolic -Wl,--gc-sections
+                      -Wl,-z,noseparate-code)
   if(NOT QV_SANITIZE)
     # Sanitizer runtimes are resolved from the host program at load time.
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
