@@ -2,9 +2,11 @@
 # The local web server against nginx on the same machine, in one run:
 # requests per second for a 4 KiB and a 256 KiB file (wrk, one request per
 # connection), and for module calls (the echo module through peerserver,
-# with the device online at a local qvbroker). Prints the figures and the
-# ratios peerserver/nginx and module/4 KiB file. A benchmark, not a test:
-# compare the ratios of one run, never figures of different machines.
+# with the device online at a local qvbroker); and peerserver's idle
+# resident size after start-up, headless and with a display (Xvfb, with
+# trayer as its notification area when installed). Prints the figures and
+# the ratios peerserver/nginx and module/4 KiB file. A benchmark, not a
+# test: compare the ratios of one run, never figures of different machines.
 #
 # Environment: BUILD_DIR (default build), DURATION (default 10s),
 # CONNECTIONS (default 32), THREADS (default 2), LOG_LEVEL (peerserver's
@@ -36,10 +38,12 @@ chmod 755 "$work"
 broker=
 server=
 nginx_pid=
+display_pids=()
 cleanup() {
   [ -n "$server" ] && kill -TERM "$server" 2>/dev/null && wait "$server" 2>/dev/null
   [ -n "$nginx_pid" ] && kill -QUIT "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
   [ -n "$broker" ] && kill -TERM "$broker" 2>/dev/null && wait "$broker" 2>/dev/null
+  for pid in "${display_pids[@]}"; do kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -58,13 +62,11 @@ wait_for() {  # condition, what
 }
 
 # The same files for both servers.
-mkdir -p "$work/root" "$work/work/vclient" "$work/doc" "$work/session" "$work/broker" "$work/nginx"
-chmod 700 "$work/session"
+mkdir -p "$work/root" "$work/broker" "$work/nginx"
 head -c 4096 /dev/urandom > "$work/root/file4k.bin"
 head -c 262144 /dev/urandom > "$work/root/file256k.bin"
 chmod 644 "$work/root"/*.bin
 cp "$build/test-modules/QvExampleModule.dll" "$work/root/QvExampleModule.dll"
-cp "$root/webroot/vclient/port.htx" "$work/work/vclient/port.htx"
 
 uid=127.0.0.1-bench-device
 sid=bench-sid-1
@@ -76,7 +78,14 @@ wait_for '[ -s "$work/broker/ready" ]' qvbroker
 plain=$(sed -n 's/.*plain=\([0-9]*\).*/\1/p' "$work/broker/ready")
 tls=$(sed -n 's/.*tls=\([0-9]*\).*/\1/p' "$work/broker/ready")
 
-cat > "$work/work/vane.ini" <<INI
+# A peerserver logged in at the broker, in dir/work (dir/doc, dir/session
+# beside it), on the display given or headless; sets started_pid, started_port.
+start_peer() {  # dir, display ("" for none)
+  local dir=$1 display=$2
+  mkdir -p "$dir/work/vclient" "$dir/doc" "$dir/session"
+  chmod 700 "$dir/session"
+  cp "$root/webroot/vclient/port.htx" "$dir/work/vclient/port.htx"
+  cat > "$dir/work/vane.ini" <<INI
 [Quovane]
 BrokerIP=127.0.0.1
 BrokerPort=$plain
@@ -92,11 +101,27 @@ AllowFiles=*.bin
 Modules=QvExampleModule.dll;
 LogLevel=$log_level
 INI
-(cd "$work/work" && XDG_RUNTIME_DIR=$work/session exec "$build/bin/peerserver" -wbx) &
-server=$!
-# The port file is written just before the listener runs.
-wait_for '[ -s "$work/doc/port.js" ] && (exec 3<>"/dev/tcp/127.0.0.1/$(sed -n "s/^AppPort=//p" "$work/work/vane.ini")") 2>/dev/null' peerserver
-peer_port=$(sed -n 's/^AppPort=//p' "$work/work/vane.ini")
+  local environment=(-u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS
+                     "XDG_RUNTIME_DIR=$dir/session")
+  [ -n "$display" ] && environment+=("DISPLAY=$display")
+  (cd "$dir/work" && exec env "${environment[@]}" "$build/bin/peerserver" -wbx) &
+  started_pid=$!
+  started_port=$(sed -n 's/^AppPort=//p' "$dir/work/vane.ini")
+  # The port file is written just before the listener runs, after the login.
+  wait_for "[ -s '$dir/doc/port.js' ] && (exec 3<>/dev/tcp/127.0.0.1/$started_port) 2>/dev/null" \
+    peerserver
+}
+# Resident size (kB) once start-up has settled, and the libraries mapped.
+idle_size() {  # pid
+  sleep 2
+  echo "$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$1/status") kB," \
+    "$(grep -o '/[^ ]*\.so[.0-9]*$' "/proc/$1/maps" | sort -u | wc -l) shared libraries"
+}
+
+start_peer "$work" ""
+server=$started_pid
+peer_port=$started_port
+idle_headless=$(idle_size "$server")
 
 nginx_port=$(free_port)
 cat > "$work/nginx/nginx.conf" <<CONF
@@ -151,6 +176,25 @@ rate() {  # label, url
 ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
+# The same program with a display: Xvfb picks a free display number.
+idle_display="n/a (Xvfb is not installed)"
+if command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/xvfb.display" \
+    >"$work/xvfb.log" 2>&1 &
+  display_pids+=($!)
+  wait_for '[ -s "$work/xvfb.display" ]' Xvfb
+  display=":$(cat "$work/xvfb.display")"
+  if command -v trayer >/dev/null; then
+    DISPLAY=$display trayer --edge top --align right --widthtype pixel --width 120 \
+      --heighttype pixel --height 32 >"$work/trayer.log" 2>&1 &
+    display_pids+=($!)
+  fi
+  start_peer "$work/gui" "$display"
+  display_pids=("$started_pid" "${display_pids[@]}")
+  idle_display=$(idle_size "$started_pid")
+  kill -TERM "$started_pid" && wait "$started_pid" || true
+fi
+
 declare -a p4 n4 p256 n256 mod
 for _ in $(seq "$repeat"); do
   p4+=("$(rate "peerserver 4 KiB" "http://127.0.0.1:$peer_port/file4k.bin")")
@@ -178,3 +222,7 @@ echo
 echo "ratio peerserver/nginx, 4 KiB:   $(ratio "$peer4" "$nginx4")"
 echo "ratio peerserver/nginx, 256 KiB: $(ratio "$peer256" "$nginx256")"
 echo "ratio module call/4 KiB file:    $(ratio "$module" "$peer4")"
+echo
+echo "peerserver idle after start-up (VmRSS), logged in:"
+echo "  headless:       $idle_headless"
+echo "  with a display: $idle_display"

@@ -5,7 +5,8 @@
 #
 #   P/lib/quovane/work/            working directory: vane.ini, logs, records,
 #                                  modules for device messages
-#   P/lib/quovane/work/QvServer/   peerserver and its tray icon's image
+#   P/lib/quovane/work/QvServer/   peerserver, its desktop library and its
+#                                  tray icon's image
 #   P/lib/quovane/webroot/         the pages and modules (AppPath)
 #   P/lib/quovane/doc/             port.js ("..\doc\port.js" from work/)
 #   P/bin/peerserver, P/bin/qvbroker
@@ -17,6 +18,7 @@
 set(QV_HOME lib/quovane)
 
 install(TARGETS peerserver RUNTIME DESTINATION ${QV_HOME}/work/QvServer)
+install(TARGETS qvdesktop LIBRARY DESTINATION ${QV_HOME}/work/QvServer)
 install(FILES ${CMAKE_SOURCE_DIR}/src/shell/resources/yxnet-tray.png
         DESTINATION ${QV_HOME}/work/QvServer)
 install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")

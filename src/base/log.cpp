@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/settings.h"
 #include "platform/clock.h"
@@ -67,11 +68,12 @@ void QvLog::ReleaseInstance() {
 }
 
 void QvLog::Construct() {
-  QvSettings* settings = QvSettings::GetInstance();
-  level_.store(settings->GetSettingInt("LogLevel", 0, false));
-  if (settings->GetSettingInt("LogReset", 0, false) != 0) Reset();
+  const std::vector<int> values =
+      QvSettings::GetInstance()->GetSettingInts({{"LogLevel", 0}, {"LogReset", 0}, {"LogLimit", 0}});
+  level_.store(values[0]);
+  if (values[1] != 0) Reset();
   CreateMutex();
-  int megabytes = settings->GetSettingInt("LogLimit", 0, false);
+  const int megabytes = values[2];
   uint32_t limit = static_cast<uint32_t>(megabytes) << 20;
   g_limit.store(limit != 0 ? limit : kDefaultLimit);
 }

@@ -24,6 +24,8 @@ constexpr char kPassPhrase[] = "A Lantern by the Harbour";
 // A writer that cannot get the lock in this time gives up (and logs it)
 // rather than hang the thread; writes take milliseconds.
 constexpr uint32_t kWriteLockWaitMs = 10000;
+// The buffer a number's text is read through.
+constexpr size_t kIntTextSize = 16;
 
 std::optional<std::string> ReadValue(std::string_view key) {
   std::optional<std::string> text = platform::ReadWholeFile(platform::NativePath(kIniPath));
@@ -96,9 +98,24 @@ std::optional<std::string> QvSettings::GetSetting(std::string_view key) {
 }
 
 int QvSettings::GetSettingInt(std::string_view key, int def, bool log) {
-  char text[16];
+  char text[kIntTextSize];
   int copied = ReadSetting(key, std::to_string(def), text, sizeof text, log);
   return LeadingInt(std::string_view(text, static_cast<size_t>(copied)));
+}
+
+std::vector<int> QvSettings::GetSettingInts(
+    std::initializer_list<std::pair<std::string_view, int>> keys) {
+  const std::string text =
+      platform::ReadWholeFile(platform::NativePath(kIniPath)).value_or(std::string());
+  std::vector<int> values;
+  values.reserve(keys.size());
+  for (const auto& [key, def] : keys) {
+    const std::string fallback = std::to_string(def);
+    std::string_view value = IniFind(text, kSection, key).value_or(fallback);
+    // As GetSettingInt reads it: through a buffer of 16.
+    values.push_back(LeadingInt(value.substr(0, kIntTextSize - 1)));
+  }
+  return values;
 }
 
 int QvSettings::GetSettingString(std::string_view key, char* dest, size_t size) {

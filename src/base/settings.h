@@ -10,9 +10,12 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class QvSettings {
  public:
@@ -29,6 +32,10 @@ class QvSettings {
   std::optional<std::string> GetSetting(std::string_view key);
   // The value's leading decimal number, or def when the key is missing.
   int GetSettingInt(std::string_view key, int def, bool log);
+  // The same for several keys (name and default) from one reading of the
+  // file: a module's log reads its settings on every call.
+  std::vector<int> GetSettingInts(
+      std::initializer_list<std::pair<std::string_view, int>> keys);
   int GetSettingString(std::string_view key, char* dest, size_t size);
   // 0 when written; -1 when refused (a line break, or a key that would not
   // read back) or when the file could not be replaced. Both are logged.

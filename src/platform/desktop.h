@@ -62,9 +62,16 @@ class Desktop {
   virtual void ShowDialog(const Dialog& dialog) = 0;
 };
 
-// GTK when a display answers, the plain loop otherwise. Once, on the main
-// thread. icon_file is the tray icon's image.
-std::unique_ptr<Desktop> OpenDesktop(const std::string& icon_file);
+// What opening the desktop gave: a desktop always, and why icons will not
+// be shown where a display is there but its desktop could not be opened.
+struct OpenedDesktop {
+  std::unique_ptr<Desktop> desktop;
+  std::string problem;  // empty when all is well
+};
+
+// The desktop of the display the session names, the plain loop without
+// one. Once, on the main thread. icon_file is the tray icon's image.
+OpenedDesktop OpenDesktop(const std::string& icon_file);
 // The loop alone: no icon, menus or dialogs.
 std::unique_ptr<Desktop> OpenPlainDesktop();
 

@@ -114,7 +114,10 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.window = platform::WindowEndpoint::Create(kWindowTitle, PostWindowLine);
   *exit_code = 0;
   if (!shell.window) return Start::kFailed;
-  shell.desktop = platform::OpenDesktop(platform::ProgramDirectory() + "/" + kTrayIconFile);
+  platform::OpenedDesktop desktop =
+      platform::OpenDesktop(platform::ProgramDirectory() + "/" + kTrayIconFile);
+  shell.desktop = std::move(desktop.desktop);
+  if (!desktop.problem.empty()) log->WriteString("No tray icon", desktop.problem, 1);
   SetUpgradeNotice(ShowUpgradeNotice);
   // Here only a want of memory can fail it.
   shell.heartbeat_stop.reset(new (std::nothrow) platform::Event(false, false));

@@ -1,5 +1,6 @@
 // The peerserver program as a user or the boot program starts it: the boot
-// flag, one copy per session, a failed start, curl as a client, and the ways
+// flag, one copy per session, a failed start, curl as a client (and what
+// stays mapped, headless and between module calls), and the ways
 // it is told to end, also while its broker session or a module is busy (a
 // transfer module gets about ten seconds).
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ namespace {
 
 constexpr auto kExitTimeout = std::chrono::seconds(60);
 constexpr auto kWait = std::chrono::seconds(30);
+constexpr const char* kNotMapped[] = {"QvExampleModule.dll", "BytesSentModule.dll",
+                                      "libqvdesktop.so", "libgtk", "libgdk", "libglib"};
 
 // Where the line is in log, npos when it is not.
 size_t Position(const std::string& log, const std::string& message) {
@@ -163,6 +167,17 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   // Ten bytes and no status line: an HTTP/0.9 answer to curl.
   EXPECT_EQ(Curl({"--http0.9", base + "/BytesSentModule.dll?x=1"}, &status), "0123456789");
   EXPECT_EQ(status, 0);
+  // Nothing of a module outlives its call; headless, nothing of the desktop
+  // is mapped at all.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const std::string maps = server.Maps();
+        return std::none_of(std::begin(kNotMapped), std::end(kNotMapped), [&](const char* name) {
+          return maps.find(name) != std::string::npos;
+        });
+      },
+      kWait))
+      << server.Maps();
 
   // The heartbeat waits an hour for its next beat; SIGTERM logs out and ends.
   EXPECT_EQ(server.Terminate(), 0) << server.Output();

@@ -296,3 +296,26 @@ TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
   EXPECT_TRUE(WaitUntil([&] { return !companion.Lines().empty(); }, kWait));
   EXPECT_EQ(companion.Lines(), std::vector<std::string>{"WM_CLOSE"});
 }
+
+// A display, but no desktop library beside the program: no icon, a log line
+// that says why, and the program serves as it does headless.
+TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
+  const fs::path folder = MakeTempDir("peerserver-alone");
+  struct Removed {
+    fs::path path;
+    ~Removed() { fs::remove_all(path); }
+  } removed{folder};
+  fs::copy_file(PEERSERVER_PROGRAM, folder / "peerserver");
+  PeerServerOptions options;
+  options.program = (folder / "peerserver").string();
+  options.environment = {{"DISPLAY", display_->name()}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure() << server.Output();
+  EXPECT_TRUE(Logged(server.Log(), "No tray icon: cannot load the desktop library: " +
+                                       (folder / "libqvdesktop.so").string() +
+                                       ": cannot open shared object file: No such file or "
+                                       "directory"))
+      << server.Log();
+  EXPECT_EQ(server.Maps().find("libgtk"), std::string::npos);
+  EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}

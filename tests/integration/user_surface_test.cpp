@@ -191,6 +191,8 @@ TEST(Install, TheInstalledProgramFindsItsWorkingDirectoryFromItsLogonEntry) {
       0)
       << output;
   const fs::path work = prefix / "lib/quovane/work";
+  // The desktop library is looked for beside the program.
+  EXPECT_TRUE(fs::exists(work / "QvServer/libqvdesktop.so"));
   const std::string exec = "Exec=\"" + (work / "QvServer/peerserver").string() + "\" -wbx\n";
   EXPECT_NE(ReadText(prefix / "share/quovane/QuovaneTray.desktop").find(exec), std::string::npos);
   EXPECT_NE(ReadText(prefix / "share/systemd/user/quovane.service")

@@ -90,7 +90,7 @@ PeerServer::PeerServer(PeerServerOptions options)
 
   if (!options_.wait_ready) {
     process_ = ChildProcess::Start("/usr/bin/env", EnvArgs(options_.args), dir_ / "peerserver.out");
-    if (!process_) failure_ = "cannot start " PEERSERVER_PROGRAM;
+    if (!process_) failure_ = "cannot start " + Program();
     return;
   }
   // "LogLevel: " is logged once the listen thread runs.
@@ -134,7 +134,7 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
                  ":suppressions=" LSAN_SUPPRESSIONS);
   for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
-  argv.push_back(PEERSERVER_PROGRAM);
+  argv.push_back(Program());
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }
@@ -194,6 +194,14 @@ long PeerServer::ThreadCount() const {
 
 long PeerServer::DescriptorCount() const {
   return CountEntries(fs::path("/proc") / std::to_string(pid()) / "fd");
+}
+
+std::string PeerServer::Maps() const {
+  return ReadText(fs::path("/proc") / std::to_string(pid()) / "maps");
+}
+
+std::string PeerServer::Program() const {
+  return options_.program.empty() ? PEERSERVER_PROGRAM : options_.program;
 }
 
 std::string ChromiumProgram() {

@@ -52,6 +52,8 @@ struct PeerServerOptions {
   std::map<std::string, std::string> environment;
   // A program and its arguments that start peerserver (e.g. prlimit).
   std::vector<std::string> launcher;
+  // Another copy of the program (empty: the one built).
+  std::string program;
   // Wait until the listener runs (else only until the process started).
   bool wait_ready = true;
 };
@@ -95,10 +97,13 @@ class PeerServer : public PeerProcess {
   // Live threads and open descriptors of the process (/proc), -1 when gone.
   long ThreadCount() const;
   long DescriptorCount() const;
+  // The files the process has mapped now (/proc), one per line.
+  std::string Maps() const;
 
  private:
   // env runs it in the working directory with its session directory.
   std::vector<std::string> EnvArgs(const std::vector<std::string>& args) const;
+  std::string Program() const;
   void WaitForIdleThreads() const;
 
   PeerServerOptions options_;

@@ -1,5 +1,6 @@
-// The desktop on GTK 3. The main loop is GLib's whether or not a display
-// answers; other threads reach it through the queue's waker (g_idle_add).
+// The desktop on GTK 3, built as a library of its own (desktop_library.h)
+// and opened only once a display answers. The main loop is GLib's; other
+// threads reach it through the queue's waker (g_idle_add).
 // The icon is an Ayatana AppIndicator where a StatusNotifier host runs, a
 // GtkStatusIcon otherwise (an X11 tray such as trayer). GtkStatusIcon and
 // gtk_menu_popup are deprecated in GTK 3 but are what an X11 tray offers.
@@ -15,9 +16,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/posix/desktop_library.h"
 
 namespace platform {
 namespace {
@@ -58,14 +61,14 @@ bool StatusNotifierHostRuns() {
 
 class GtkDesktop final : public Desktop {
  public:
-  GtkDesktop(bool display, std::string icon_file)
-      : display_(display), icon_file_(std::move(icon_file)), main_(std::this_thread::get_id()) {
-    if (display_ && std::filesystem::exists(icon_file_)) {
+  explicit GtkDesktop(std::string icon_file)
+      : icon_file_(std::move(icon_file)), main_(std::this_thread::get_id()) {
+    if (std::filesystem::exists(icon_file_)) {
       gtk_window_set_default_icon_from_file(icon_file_.c_str(), nullptr);
     }
   }
 
-  bool HasDisplay() const override { return display_; }
+  bool HasDisplay() const override { return true; }
 
   intptr_t Run(MessageQueue& queue, uint32_t quit_id,
                const std::function<void(const Message&)>& handle) override {
@@ -86,7 +89,6 @@ class GtkDesktop final : public Desktop {
 
   void AddTrayIcon(TrayIcon icon) override {
     icon_ = std::move(icon);
-    if (!display_) return;
     const std::string tip = icon_.tip.substr(0, kTipCharacters);
     if (StatusNotifierHostRuns()) {
       AddIndicator(tip);
@@ -109,7 +111,6 @@ class GtkDesktop final : public Desktop {
   }
 
   void TrackMenu(const std::vector<MenuItem>& items) override {
-    if (!display_) return;
     // Built on first use and kept, as the menu is loaded once per run.
     if (menu_ == nullptr) menu_ = BuildMenu(items);
     // Button 0: no button is held while the menu comes up.
@@ -119,7 +120,6 @@ class GtkDesktop final : public Desktop {
   }
 
   void ShowDialog(const Dialog& dialog) override {
-    if (!display_) return;
     if (std::this_thread::get_id() == main_) {
       RunDialog(dialog);
       return;
@@ -295,7 +295,6 @@ class GtkDesktop final : public Desktop {
     pending->closed.wait_for(hold, limit, [&] { return pending->done; });
   }
 
-  const bool display_;
   const std::string icon_file_;
   const std::thread::id main_;
   TrayIcon icon_;
@@ -312,10 +311,11 @@ class GtkDesktop final : public Desktop {
 };
 
 }  // namespace
-
-std::unique_ptr<Desktop> OpenDesktop(const std::string& icon_file) {
-  const bool display = gtk_init_check(nullptr, nullptr) != FALSE;
-  return std::make_unique<GtkDesktop>(display, icon_file);
-}
-
 }  // namespace platform
+
+extern "C" __attribute__((visibility("default"))) platform::Desktop* QvOpenGtkDesktop(
+    const char* icon_file) {
+  static_assert(std::is_same_v<decltype(&QvOpenGtkDesktop), platform::OpenGtkDesktopFn>);
+  if (gtk_init_check(nullptr, nullptr) == FALSE) return nullptr;
+  return new platform::GtkDesktop(icon_file);
+}

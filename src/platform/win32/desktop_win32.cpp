@@ -281,8 +281,8 @@ class WinDesktop final : public Desktop {
 
 }  // namespace
 
-std::unique_ptr<Desktop> OpenDesktop(const std::string& icon_file) {
-  return std::make_unique<WinDesktop>(icon_file);
+OpenedDesktop OpenDesktop(const std::string& icon_file) {
+  return {std::make_unique<WinDesktop>(icon_file), {}};
 }
 
 }  // namespace platform

@@ -27,6 +27,7 @@ TEST_F(SettingsTest, MissingOrEmptyValuesReadAsNotSetOrTheDefault) {
   EXPECT_STREQ(text, "0");
   EXPECT_EQ(settings->GetSetting("BrokerIP"), "0");
   EXPECT_EQ(settings->GetSettingInt("LogLevel", 7, false), 7);
+  EXPECT_EQ(settings->GetSettingInts({{"LogLevel", 7}}), std::vector<int>{7});
   EXPECT_EQ(settings->HeartbeatSleep(60000), 60000);
   EXPECT_EQ(settings->XferRetryInterval(), 0);
   EXPECT_EQ(settings->TransactionFilter(), -2);
@@ -38,17 +39,21 @@ TEST_F(SettingsTest, MissingOrEmptyValuesReadAsNotSetOrTheDefault) {
   EXPECT_EQ(settings->GetSetting("Empty"), std::nullopt);
   EXPECT_EQ(settings->GetSetting("Blank"), std::nullopt);
   EXPECT_EQ(settings->GetSettingInt("LogLevel", 5, false), 0);
+  EXPECT_EQ(settings->GetSettingInts({{"LogLevel", 5}}), std::vector<int>{0});
 }
 
 TEST_F(SettingsTest, ValuesAreCutToTheReadersBufferAndConverted) {
   Ini("brokerip=" + std::string(100, 'h') + "\nLogLevel= 12abc\nNeg=-3\nHeartbeatSleep=1500\n" +
-      "XferRetryInterval=4\nTransactionFilter=session\n");
+      "XferRetryInterval=4\nTransactionFilter=session\nLong=" + std::string(15, '0') + "7\n");
   EXPECT_EQ(settings->BrokerIP(), std::string(63, 'h'));
   char text[10];
   EXPECT_EQ(settings->ReadSetting("BrokerIP", "0", text, sizeof text, false), 9);
   EXPECT_STREQ(text, "hhhhhhhhh");
   EXPECT_EQ(settings->LogLevel(), 12);
   EXPECT_EQ(settings->GetSettingInt("Neg", 0, false), -3);
+  EXPECT_EQ(settings->GetSettingInt("Long", 1, false), 0);
+  EXPECT_EQ(settings->GetSettingInts({{"LogLevel", 1}, {"Neg", 0}, {"Missing", 9}, {"Long", 1}}),
+            (std::vector<int>{12, -3, 9, 0}));
   EXPECT_EQ(settings->HeartbeatSleep(60000), 1500);
   EXPECT_EQ(settings->XferRetryInterval(), 4);
   EXPECT_EQ(settings->TransactionFilter(), -1);

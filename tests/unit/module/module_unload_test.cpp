@@ -1,0 +1,27 @@
+// Nothing of a module outlives its call: once its last handle is closed, no
+// page of it stays mapped. A template's static data, which the compiler would
+// make unique across the process, pins a library for good; the modules are
+// built so that none does.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "module/QvPeerModule.h"
+#include "platform/shared_library.h"
+#include "support/work_dir.h"
+
+TEST(ModuleUnload, NoPageOfAnUnloadedModuleStaysMapped) {
+  for (const char* file : {EXAMPLE_MODULE, DIAGNOSTIC_MODULE, STATUS_MODULE}) {
+    std::string error;
+    auto library = platform::SharedLibrary::Load(file, &error);
+    ASSERT_TRUE(library) << error;
+    auto version = library->Find<GetModuleVersionFn>("GetModuleVersion");
+    ASSERT_NE(version, nullptr) << file;
+    char text[32] = {};
+    version(text);
+    EXPECT_NE(text[0], '\0') << file;
+    ASSERT_NE(ReadText("/proc/self/maps").find(file), std::string::npos) << file;
+    library.reset();
+    EXPECT_EQ(ReadText("/proc/self/maps").find(file), std::string::npos) << file;
+  }
+}
