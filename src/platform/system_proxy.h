@@ -52,7 +52,9 @@ SystemProxy ReadSystemProxy(const std::string& plain_url, const std::string& sec
 // library looks for are missing (a session that sets only the standard
 // variable), sets them as that desktop's own session does
 // (GNOME_DESKTOP_SESSION_ID, KDE_FULL_SESSION), so its proxy settings are
-// followed. Does nothing on Windows.
+// followed. Without a GNOME or KDE session, the proxy library loads none of
+// its plug-ins (the environment is read all the same). Does nothing on
+// Windows.
 void PrepareSystemProxy();
 
 }  // namespace platform

@@ -62,16 +62,24 @@ SystemProxy ReadSystemProxy(const std::string& plain_url, const std::string& sec
 }
 
 void PrepareSystemProxy() {
-  if (FollowedDesktop() != ProxyDesktop::kNone) return;
-  switch (NamedDesktop(GetEnvironment("XDG_CURRENT_DESKTOP").value_or(""))) {
-    case ProxyDesktop::kGnome:
-      SetEnvironment("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
-      break;
-    case ProxyDesktop::kKde:
-      SetEnvironment("KDE_FULL_SESSION", "true");
-      break;
-    default:
-      break;
+  if (FollowedDesktop() == ProxyDesktop::kNone) {
+    switch (NamedDesktop(GetEnvironment("XDG_CURRENT_DESKTOP").value_or(""))) {
+      case ProxyDesktop::kGnome:
+        SetEnvironment("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated");
+        break;
+      case ProxyDesktop::kKde:
+        SetEnvironment("KDE_FULL_SESSION", "true");
+        break;
+      default:
+        break;
+    }
+  }
+  // Without a GNOME or KDE session the proxy is the environment's, which
+  // libproxy reads itself. Its plug-ins (GLib, and a JavaScript engine for
+  // PAC files) would then only weigh on the agent: an empty plug-in path
+  // loads none, unless the user named one.
+  if (FollowedDesktop() == ProxyDesktop::kNone && !GetEnvironment("PX_MODULE_PATH")) {
+    SetEnvironment("PX_MODULE_PATH", "");
   }
 }
 
