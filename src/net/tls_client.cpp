@@ -13,6 +13,7 @@
 #include "platform/file_info.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -33,6 +34,12 @@ std::string Dotted(const platform::Ipv4Address& address) {
 std::string CaFile() {
   std::string file = QvSettings::GetInstance()->BrokerCAFile();
   return file == "0" ? std::string() : file;
+}
+
+// The trust a certificate was checked against, in words.
+std::string TrustSource() {
+  const std::string ca_file = CaFile();
+  return ca_file.empty() ? std::string("the system's CA store") : "BrokerCAFile " + ca_file;
 }
 
 // Which store a context trusts, as it is now: a CA file that was replaced
@@ -131,6 +138,8 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
   int rc = SSL_connect(ssl_);
   log->Write("ConnectRequest--pfnSSL_connect Done", 3);
   if (rc != 1) {
+    const int socket_error = platform::LastSocketError();
+    const int ssl_error = SSL_get_error(ssl_, rc);
     log->Write("ConnectRequest() SSL_connect fail", 3);
     log->Write("ConnectRequest() SSL_connect establisment fail", 1);
     long verified = SSL_get_verify_result(ssl_);
@@ -138,8 +147,21 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
       log->WriteString("ConnectRequest() SSL certificate verification fail",
                        X509_verify_cert_error_string(verified), 1);
       NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
-    } else {
+      NoteRequestFailure(host, port, "TLS certificate not verified against " + TrustSource() +
+                                         ": " + X509_verify_cert_error_string(verified));
+    } else if (ssl_error == SSL_ERROR_SYSCALL || ssl_error == SSL_ERROR_ZERO_RETURN) {
+      // The server went silent or away: no word on its certificate.
       NoteTlsOutcome(false, kTlsHandshakeFailed);
+      NoteRequestFailure(host, port,
+                         platform::IsTimeoutError(socket_error)
+                             ? TimeoutReason() + " to the TLS handshake"
+                             : std::string("the connection closed during the TLS handshake"));
+    } else {
+      const char* reason = ERR_reason_error_string(ERR_peek_error());
+      NoteTlsOutcome(false, kTlsHandshakeFailed);
+      NoteRequestFailure(host, port,
+                         std::string(kTlsHandshakeFailed) + (reason != nullptr ? ": " : "") +
+                             (reason != nullptr ? reason : ""));
     }
     LogErrorTexts(rc);
     ForgetSession(server_);

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/log.h"
+#include "base/revision.h"
 #include "base/settings.h"
 #include "broker/broker_channel.h"
 #include "device/device.h"
@@ -19,7 +20,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: peerserver -wbx [-pla]\n"
-    "       peerserver --help | --version\n"
+    "       peerserver -h | --help | --version\n"
     "\n"
     "The device agent: a local web server for the pages of its web root and the\n"
     "modules they call, and the device's session with the broker.\n"
@@ -31,10 +32,11 @@ constexpr char kUsage[] =
     "  -wbx       run (without it, ./vaneboot.exe is started instead and the\n"
     "             program ends)\n"
     "  -pla       once running, bring Yxshare forward or start it\n"
-    "  --help     this text\n"
+    "  -h, --help this text\n"
     "  --version  the program's version\n"
     "\n"
-    "Stop it with Ctrl-C or SIGTERM.\n";
+    "Once it runs, its start page (printed on a terminal) shows whether the\n"
+    "device is online at its broker, and why not. Stop it with Ctrl-C or SIGTERM.\n";
 
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr uint64_t kCaFileLimit = 16u << 20;
@@ -44,36 +46,26 @@ void Problem(const std::string& text) {
   Say(text);
 }
 
-std::string LoginOutcome(const QvDevice& device, int login) {
-  if (login == 0) return "logged in";
-  const QvDeviceStatus::Snapshot status = device.Status().Read();
-  std::string reason;
-  if (!status.login.failure.empty()) {
-    reason = status.login.failure;
-  } else if (status.tls == QvDeviceStatus::kTlsFailed) {
-    reason = "TLS: " + status.tls_failure;
-  } else if (login == -1) {
-    reason = "no broker address (BrokerIP, BrokerSecurePort in vane.ini)";
-  } else if (login == -2) {
-    reason = "the device is not registered (DeviceUID, DeviceSID in vane.ini)";
-  } else {
-    reason = "the broker answered " + std::to_string(login);
-  }
-  return "login failed: " + reason + "; running offline";
-}
-
 }  // namespace
 
 std::optional<int> AnswerCommandLine(int argc, char** argv) {
   if (argc < 2) return std::nullopt;
   const std::string_view first = argv[1];
-  if (first == "--help") {
+  if (first == "--help" || first == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
   }
   if (first == "--version") {
-    std::printf("peerserver %s (%s)\n", kProductVersion, kServerRevision);
+    std::printf("peerserver %s (QvServer %s)\n", kProductVersion,
+                RevisionNumber(kServerRevision).c_str());
     return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.starts_with("--")) {
+      std::fprintf(stderr, "peerserver: unknown option %s\n\n%s", argv[i], kUsage);
+      return 2;
+    }
   }
   return std::nullopt;
 }
@@ -115,7 +107,12 @@ std::string StartPageAddress(const std::string& port) {
   return "http://127.0.0.1:" + port + "/index.html";
 }
 
-void SayStarted(const QvDevice& device, std::optional<int> login) {
+void SayLoginWait(const std::string& target) {
+  Say("logging in to the broker at " + target + "; waiting for its answer (up to " +
+      std::to_string(OutboundTimeout() / 1000) + " s for each step)");
+}
+
+void SayStarted(const QvDevice& device) {
   if (!platform::StandardErrorIsTerminal()) return;
   QvSettings* settings = QvSettings::GetInstance();
   Say("start page " + StartPageAddress(device.GetAppPort()));
@@ -125,14 +122,6 @@ void SayStarted(const QvDevice& device, std::optional<int> login) {
       (level > 0 ? here + "/QvDebug.log (LogLevel " + std::to_string(level) +
                        "; QvDebuglog.bak after the stop)"
                  : std::string("off (LogLevel 0 in vane.ini)")));
-  const std::string host = settings->BrokerIP();
-  if (host.empty() || host == "0") {
-    Say("broker not set (BrokerIP, BrokerPort, BrokerSecurePort in vane.ini); running offline");
-    return;
-  }
-  std::string broker = "broker " + host + " (port " + settings->BrokerPort() + ", TLS " +
-                       settings->BrokerSecurePort() + "): ";
-  Say(broker + (login ? LoginOutcome(device, *login) : "not tried (offline)"));
   if (!SecureBrokerPages()) {
     Say("broker messages are not authenticated: SecureBrokerPages=0 in vane.ini sends heartbeats "
         "and reports in plain HTTP");
