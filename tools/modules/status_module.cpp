@@ -105,9 +105,11 @@ Picture Look(QvDevice& device) {
   picture.online = picture.standing.kind == BrokerStanding::kOnline;
   picture.status = device.Status().Read();
   QvSettings* settings = QvSettings::GetInstance();
-  picture.broker_host = settings->BrokerIP();
-  picture.broker_port = settings->BrokerPort();
-  picture.broker_tls_port = settings->BrokerSecurePort();
+  // A missing key reads as "0": not set, rather than an address 0.
+  auto set = [](std::string value) { return value == "0" ? std::string() : value; };
+  picture.broker_host = set(settings->BrokerIP());
+  picture.broker_port = set(settings->BrokerPort());
+  picture.broker_tls_port = set(settings->BrokerSecurePort());
   switch (picture.status.tls) {
     case QvDeviceStatus::kTlsVerified:
       picture.tls = "verified";
@@ -175,8 +177,9 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
   std::vector<std::pair<std::string, std::string>> rows = {
       {"Broker", p.standing.Text()},
       {"Device SID", sid},
-      {"Broker address",
-       p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
+      {"Broker address", p.broker_host.empty() ? std::string("not set")
+                                               : p.broker_host + " (port " + p.broker_port +
+                                                     ", TLS " + p.broker_tls_port + ")"},
       {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
       {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + " (" + p.proxy_setting + ")"},
