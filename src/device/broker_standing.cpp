@@ -112,7 +112,9 @@ BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool 
   if (login_failed && (!beat_failed || login.order > beat.order)) {
     return {BrokerStanding::kOffline, LoginReason(login)};
   }
-  if (beat_failed) return {BrokerStanding::kOffline, BeatReason(beat)};
+  if (beat_failed && !(logged_in && login.order > beat.order)) {
+    return {BrokerStanding::kOffline, BeatReason(beat)};
+  }
   if (login.time == 0) return {BrokerStanding::kOffline, "the device has not logged in yet"};
   return {BrokerStanding::kOffline, "the broker session ended"};
 }
