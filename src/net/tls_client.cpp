@@ -7,10 +7,10 @@
 #include <climits>
 
 #include "base/log.h"
+#include "base/qvcrypt.h"
 #include "base/settings.h"
 #include "net/link_report.h"
 #include "net/tls_reuse.h"
-#include "platform/file_info.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"
 #include "platform/socket.h"
@@ -43,14 +43,15 @@ std::string TrustSource() {
 }
 
 // Which store a context trusts, as it is now: a CA file that was replaced
-// or mended since gives another key, and so a fresh context.
+// or mended since (even within the same second, at the same size) gives
+// another key, and so a fresh context.
 std::string TrustKey(const std::string& ca_file) {
   if (ca_file.empty()) return "system store";
-  platform::SysResult<platform::FileInfo> info =
-      platform::StatFile(platform::NativePath(ca_file));
-  if (!info.ok()) return "CA file " + ca_file;
-  return "CA file " + ca_file + " " + std::to_string(info.value.size) + " " +
-         std::to_string(info.value.modified);
+  char digest[65];
+  if (DigestFile(platform::NativePath(ca_file).c_str(), digest, sizeof digest) != 0) {
+    return "CA file " + ca_file;
+  }
+  return "CA file " + ca_file + " " + digest;
 }
 
 }  // namespace
