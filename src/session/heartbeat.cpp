@@ -114,10 +114,12 @@ void DispatchMessages(QvJspResponse& response) {
 }
 
 // The last login of this run failed (a certificate since mended, a broker
-// that was down): an answered beat is no session yet.
+// that was down): an answered beat is no session yet. A device without a
+// SID cannot log in until the broker gives it one.
 bool LoginFailed(const QvDevice& device) {
+  constexpr int32_t kNotRegistered = -2;
   const QvDeviceStatus::Attempt login = device.Status().Read().login;
-  return login.time != 0 && login.result != 0;
+  return login.time != 0 && login.result != 0 && login.result != kNotRegistered;
 }
 
 void Relogin(QvDevice& device) {
