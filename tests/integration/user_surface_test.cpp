@@ -115,7 +115,6 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   std::vector<std::unique_ptr<PeerServer>> servers;
   for (Case& c : cases) {
     c.options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
-    c.options.settings["AllowFiles"] = "*.html;*.js;*.css;*.ico";
     c.options.modules.push_back({DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"});
     c.options.work_files = {{"terminal.sh", kTerminalLauncher}};
     c.options.launcher = {"/bin/sh", "terminal.sh"};
