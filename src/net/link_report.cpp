@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr size_t kReasonLimit = 200;
+
 struct LinkReport {
   LinkFailure failure;
   std::string request_failure;
@@ -31,7 +33,11 @@ void NoteLinkFailure(std::string_view host, int port, std::string_view reason,
 void NoteRequestFailure(std::string_view host, int port, std::string_view reason, bool proxy) {
   std::string& failure = ThisThread().request_failure;
   failure = (proxy ? "proxy " : "") + Where(host, port);
-  failure.append(": ").append(reason);
+  failure.append(": ").append(reason.substr(0, kReasonLimit));
+  // Parts of it come from the peer: it goes to terminals and pages as one line.
+  for (char& c : failure) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
 }
 
 void NoteLinkReached() {

@@ -73,7 +73,12 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
 
 void Say(const std::string& text) {
   if (!platform::StandardErrorIsTerminal()) return;
-  std::fprintf(stderr, "peerserver: %s\n", text.c_str());
+  // Settings and broker answers end up here: no control sequence reaches the terminal.
+  std::string line = text;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  std::fprintf(stderr, "peerserver: %s\n", line.c_str());
   std::fflush(stderr);
 }
 
