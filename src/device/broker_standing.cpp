@@ -58,10 +58,14 @@ std::string BeatOutcomeText(const QvDeviceStatus::Attempt& beat) {
 
 std::string BrokerStanding::Word() const {
   switch (kind) {
-    case kNotConfigured: return "not configured";
-    case kLoggingIn: return "logging in";
-    case kOnline: return "online";
-    case kOffline: break;
+    case kNotConfigured:
+      return "not configured";
+    case kLoggingIn:
+      return "logging in";
+    case kOnline:
+      return "online";
+    case kOffline:
+      break;
   }
   return "offline";
 }

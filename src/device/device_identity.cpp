@@ -120,7 +120,8 @@ std::optional<std::pair<std::string, std::string>> MoveToWorkingPath() {
     if (platform::ChangeDirectory(platform::NativePath(*path)) != 0) return std::nullopt;
     return std::pair{std::string(kFromRegistry), *path};
   }
-  std::optional<std::string> installed = WorkingPathFromProgramDirectory(platform::ProgramDirectory());
+  std::optional<std::string> installed =
+      WorkingPathFromProgramDirectory(platform::ProgramDirectory());
   if (!installed || !platform::FileExists(platform::NativePath(*installed + "\\" + kIniFile)) ||
       platform::ChangeDirectory(platform::NativePath(*installed)) != 0) {
     return std::nullopt;

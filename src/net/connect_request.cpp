@@ -84,8 +84,8 @@ class OutboundRequest {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(OutboundDeadline());
     NoteLinkReached();
     if (secure_ && !tls_.CreateContext()) {
-      NoteRequestFailure(host_, port_, LastTlsFailure().empty() ? "TLS could not be set up"
-                                                                 : LastTlsFailure());
+      NoteRequestFailure(host_, port_,
+                         LastTlsFailure().empty() ? "TLS could not be set up" : LastTlsFailure());
       return -1;
     }
     platform::ClearLastSocketError();
@@ -416,8 +416,8 @@ class OutboundRequest {
       if (total > kMaxAnswerBytes) {
         log->WriteNumber("ConnectRequest(): answer too large, limit ",
                          static_cast<long>(kMaxAnswerBytes), 1);
-        NoteServerFailure("the answer is larger than " +
-                          std::to_string(kMaxAnswerBytes >> 20) + " MB");
+        NoteServerFailure("the answer is larger than " + std::to_string(kMaxAnswerBytes >> 20) +
+                          " MB");
         result_ = -1;
         return;
       }

@@ -148,8 +148,9 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
       log->WriteString("ConnectRequest() SSL certificate verification fail",
                        X509_verify_cert_error_string(verified), 1);
       NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
-      NoteRequestFailure(host, port, "TLS certificate not verified against " + TrustSource() +
-                                         ": " + X509_verify_cert_error_string(verified));
+      NoteRequestFailure(host, port,
+                         "TLS certificate not verified against " + TrustSource() + ": " +
+                             X509_verify_cert_error_string(verified));
     } else if (ssl_error == SSL_ERROR_SYSCALL || ssl_error == SSL_ERROR_ZERO_RETURN) {
       // The server went silent or away: no word on its certificate.
       NoteTlsOutcome(false, kTlsHandshakeFailed);

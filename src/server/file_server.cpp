@@ -76,7 +76,8 @@ void Explain(tagREQUEST* request, Refusal refusal) {
     case Refusal::kHost:
       ExplainRefusal(request, kForbidden,
                      "Files are served only to the addresses that AllowHosts lists, and "
-                     "AllowHosts in " + settings + " does not list " + kLocalBrowser +
+                     "AllowHosts in " +
+                         settings + " does not list " + kLocalBrowser +
                          " (this machine's browser). Add it, then restart peerserver.");
       break;
     case Refusal::kFile:
@@ -89,10 +90,9 @@ void Explain(tagREQUEST* request, Refusal refusal) {
         ExplainRefusal(request, kForbidden,
                        path + " is not served: AllowFiles in " + settings +
                            " admits no pattern that matches it (now \"" +
-                           QvSettings::GetInstance()->AllowFiles() +
-                           "\"). Add one, such as *" +
+                           QvSettings::GetInstance()->AllowFiles() + "\"). Add one, such as *" +
                            (path.rfind('.') != std::string::npos ? path.substr(path.rfind('.'))
-                                                                   : std::string(".html")) +
+                                                                 : std::string(".html")) +
                            ", then restart peerserver.");
       }
       break;

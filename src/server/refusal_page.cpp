@@ -16,12 +16,23 @@ std::string Escaped(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -32,10 +43,10 @@ std::string Escaped(std::string_view text) {
 std::string RefusalPage(int status_index, std::string_view why) {
   const char* status = StatusLine(status_index);
   if (status == nullptr) return {};
-  const std::string body = std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
-                           status + "</title></head><body><h1>" + status + "</h1><p>" +
-                           Escaped(why) + "</p><p><a href=\"/index.html\">Start page</a></p>" +
-                           "</body></html>\n";
+  const std::string body =
+      std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + status +
+      "</title></head><body><h1>" + status + "</h1><p>" + Escaped(why) +
+      "</p><p><a href=\"/index.html\">Start page</a></p>" + "</body></html>\n";
   return std::string("HTTP/1.0 ") + status +
          "\nContent-Type: text/html; charset=utf-8\nCache-Control: no-store\nContent-Length: " +
          std::to_string(body.size()) + "\n\n" + body;

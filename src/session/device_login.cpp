@@ -153,8 +153,8 @@ int LoginSteps(QvDevice& device) {
     log->WriteNumber("DeviceLogin: request too long, characters: ",
                      static_cast<long>(request.size()), 1);
     NoteRequestFailure(endpoint.GetBrokerIP(), endpoint.GetSecurePort(),
-                    "the login request would be too long (" + std::to_string(request.size()) +
-                        " characters; Modules or ContentVersions list too much)");
+                       "the login request would be too long (" + std::to_string(request.size()) +
+                           " characters; Modules or ContentVersions list too much)");
     return -1;
   }
   auto response = std::make_unique<QvJspResponse>();

@@ -42,9 +42,9 @@ std::optional<int> StartBrokerSession(Shell& shell) {
   if (const std::vector<std::string> missing = MissingBrokerKeys(); !missing.empty()) {
     std::string keys;
     for (const std::string& key : missing) keys += (keys.empty() ? "" : ", ") + key;
-    log->WriteString("Broker not configured, no login and no heartbeat; missing in " +
-                         SettingsFilePath(),
-                     keys, 1);
+    log->WriteString(
+        "Broker not configured, no login and no heartbeat; missing in " + SettingsFilePath(), keys,
+        1);
     device.SetOnlineState(false);
     return std::nullopt;
   }

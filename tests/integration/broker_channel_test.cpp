@@ -86,8 +86,7 @@ TEST(BrokerChannel, ACertificateFromAnotherCaGetsNothingCarriedOut) {
         details = Details(server);
         return details.find("\"lastBeat\"") != std::string::npos &&
                details.find("TLS certificate not verified against BrokerCAFile ",
-                            details.find("\"lastBeat\"")) !=
-                   std::string::npos;
+                            details.find("\"lastBeat\"")) != std::string::npos;
       },
       kWait))
       << details;

@@ -337,8 +337,8 @@ TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   server_ = &server;
-  const std::string state = "offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") +
-                            ": Connection refused";
+  const std::string state =
+      "offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") + ": Connection refused";
   ASSERT_TRUE(WaitUntil([&] { return Logged(server.Log(), "Broker state: " + state); }, kWait))
       << server.Log();
   const Point icon = Icon();

@@ -106,7 +106,8 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   cases[4].options.settings = registered;
   cases[4].options.environment = {
       {"http_proxy", dead_proxy}, {"https_proxy", dead_proxy}, {"no_proxy", ""}, {"NO_PROXY", ""}};
-  cases[5] = {"not-configured", "not configured",
+  cases[5] = {"not-configured",
+              "not configured",
               "set BrokerIP, BrokerSecurePort, DeviceUID and DeviceSID in section [Quovane] of ",
               {}};
   cases[5].options.settings = {{"BrokerIP", "0"}, {"BrokerSecurePort", ""}};
@@ -126,8 +127,8 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   PeerServer& stalled = *servers[3];
   const std::string waiting = "peerserver: logging in to the broker at 127.0.0.1:" +
                               std::to_string(stalled.broker()->tls_port()) + " (TLS); waiting";
-  ASSERT_TRUE(WaitUntil([&] { return TerminalText(stalled).find(waiting) != std::string::npos; },
-                        kWait))
+  ASSERT_TRUE(
+      WaitUntil([&] { return TerminalText(stalled).find(waiting) != std::string::npos; }, kWait))
       << TerminalText(stalled);
   EXPECT_EQ(stalled.Log().find("): LogLevel: "), std::string::npos);
 
@@ -164,15 +165,14 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
 
   // Online: the labelled details, the modules, and every link answering.
   PeerServer& online = *servers[0];
-  const std::string dom = DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) +
-                                  "/index.html");
-  for (const char* label : {"Broker address", "Broker channel", "TLS certificate", "Proxy", "Login",
-                            "Last heartbeat", "Next heartbeat", "Local port", "Version",
-                            "Modules"}) {
+  const std::string dom =
+      DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/index.html");
+  for (const char* label :
+       {"Broker address", "Broker channel", "TLS certificate", "Login", "Last heartbeat",
+        "Next heartbeat", "Local port", "Version", "Modules"}) {
     EXPECT_NE(dom.find(std::string("<th>") + label + "</th>"), std::string::npos) << label;
   }
   EXPECT_NE(dom.find("<td id=\"tls\">verified</td>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("<td id=\"proxy\">none</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("QvLoginModule.dll (not installed)"), std::string::npos) << dom;
   const std::string index = ReadText(online.root() / "index.html");
   for (const std::string& link : Links(index)) {
@@ -182,8 +182,8 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
     EXPECT_EQ(answer.substr(0, 15), "HTTP/1.0 200 OK") << link << "\n" << answer.substr(0, 300);
   }
   // The Device page opened by itself says so instead of showing empty fields.
-  const std::string device = DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) +
-                                     "/vclient/engine.html");
+  const std::string device =
+      DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/vclient/engine.html");
   EXPECT_NE(device.find("<span id=\"state\">online</span>"), std::string::npos) << device;
   EXPECT_NE(device.find("<p id=\"nothing\">"), std::string::npos) << device;
   EXPECT_EQ(device.find("<p id=\"nothing\" hidden"), std::string::npos) << device;
@@ -199,13 +199,12 @@ TEST(StartPage, TheLoginIsTriedAgainOnceTheCertificateIsMended) {
   PeerServerOptions options;
   options.with_broker = true;
   // The broker still has the device logged in from an earlier run.
-  options.broker_args = {"--device", std::string("deviceUID=") + kPeerServerDeviceUid +
-                                         "&loggedIn=1"};
+  options.broker_args = {"--device",
+                         std::string("deviceUID=") + kPeerServerDeviceUid + "&loggedIn=1"};
   options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
   options.work_files = {{"ca.pem", ReadText(other_ca.ca_file())}};
-  options.settings = {{"BrokerCAFile", "ca.pem"},
-                      {"SecureBrokerPages", "0"},
-                      {"HeartbeatSleep", "10000"}};
+  options.settings = {
+      {"BrokerCAFile", "ca.pem"}, {"SecureBrokerPages", "0"}, {"HeartbeatSleep", "10000"}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   std::string details;
@@ -214,8 +213,7 @@ TEST(StartPage, TheLoginIsTriedAgainOnceTheCertificateIsMended) {
         details = Details(server.port());
         // Between two logins: the heartbeat answered, the login refused.
         return details.find("\"result\":\"status 200\"") != std::string::npos &&
-               details.find("\"state\":\"offline\",\"reason\":\"127.0.0.1:") !=
-                   std::string::npos;
+               details.find("\"state\":\"offline\",\"reason\":\"127.0.0.1:") != std::string::npos;
       },
       kWait))
       << details;
@@ -317,9 +315,10 @@ TEST(Journal, FailuresReachStandardErrorUnderSystemd) {
     PeerServer server(options);
     ASSERT_TRUE(server.ok()) << server.failure();
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(server.doc() / "port.js"); }, kWait));
-    const std::string state = "<3>Broker state: not configured: set BrokerIP, DeviceUID and "
-                              "DeviceSID in section [Quovane] of " +
-                              (server.work() / "vane.ini").string() + " (";
+    const std::string state =
+        "<3>Broker state: not configured: set BrokerIP, DeviceUID and "
+        "DeviceSID in section [Quovane] of " +
+        (server.work() / "vane.ini").string() + " (";
     if (journal) {
       ASSERT_TRUE(
           WaitUntil([&] { return server.Output().find(state) != std::string::npos; }, kWait))
@@ -341,8 +340,8 @@ TEST(Journal, FailuresReachStandardErrorUnderSystemd) {
   options.settings = {{"LogLevel", "2"}, {"BrokerIP", "0"}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
-  ASSERT_TRUE(WaitUntil([&] { return server.Log().find("Broker state: ") != std::string::npos; },
-                        kWait));
+  ASSERT_TRUE(
+      WaitUntil([&] { return server.Log().find("Broker state: ") != std::string::npos; }, kWait));
   const size_t before = server.Log().size();
   EXPECT_EQ(server.Terminate(), 0);
   const std::string stop = ReadText(server.work() / "QvDebuglog.bak").substr(before);
@@ -378,8 +377,7 @@ TEST(Install, TheInstalledProgramWorksInItsInstallationFromAnywhere) {
   // Once, in the web root, without debug information; the working directory links to it.
   const std::string module = ReadText(prefix / "lib/quovane/webroot/QvDiagnosticModule.dll");
   EXPECT_EQ(module.find(".debug_info"), std::string::npos);
-  EXPECT_EQ(fs::read_symlink(work / "QvDiagnosticModule.dll"),
-            "../webroot/QvDiagnosticModule.dll");
+  EXPECT_EQ(fs::read_symlink(work / "QvDiagnosticModule.dll"), "../webroot/QvDiagnosticModule.dll");
 
   fs::create_directories(dir.path() / "config/autostart");
   fs::copy_file(prefix / "share/quovane/QuovaneTray.desktop",
@@ -417,12 +415,12 @@ TEST(Install, TheInstalledProgramWorksInItsInstallationFromAnywhere) {
   };
   for (const Start& start : starts) {
     const fs::path from = dir.path() / start.from;
-    std::unique_ptr<ChildProcess> program = ChildProcess::Start(
-        "/usr/bin/env",
-        {"-C", from.string(), "HOME=" + (dir.path() / "home").string(),
-         "XDG_CONFIG_HOME=" + (dir.path() / start.config).string(), session, tsan_options,
-         (prefix / "bin/peerserver").string(), "-wbx"},
-        dir.path() / "peerserver.out");
+    std::unique_ptr<ChildProcess> program =
+        ChildProcess::Start("/usr/bin/env",
+                            {"-C", from.string(), "HOME=" + (dir.path() / "home").string(),
+                             "XDG_CONFIG_HOME=" + (dir.path() / start.config).string(), session,
+                             tsan_options, (prefix / "bin/peerserver").string(), "-wbx"},
+                            dir.path() / "peerserver.out");
     ASSERT_TRUE(program);
     const fs::path log = work / "QvDebug.log";
     ASSERT_TRUE(
@@ -476,11 +474,11 @@ TEST(Install, TheInstalledProgramWorksInItsInstallationFromAnywhere) {
     EXPECT_NE(manifest.find(file.string() + "\n"), std::string::npos) << file;
   }
   EXPECT_EQ(manifest.find("vane.ini"), std::string::npos);
-  ASSERT_EQ(RunCommand({"/bin/sh", "-c",
-                        "xargs -d '\\n' rm -f -- < '" + (build / "install_manifest.txt").string() +
-                            "'"},
-                       kWait),
-            0);
+  ASSERT_EQ(
+      RunCommand({"/bin/sh", "-c",
+                  "xargs -d '\\n' rm -f -- < '" + (build / "install_manifest.txt").string() + "'"},
+                 kWait),
+      0);
   std::vector<std::string> left;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(prefix)) {
     // The run's logs stay with the records.

@@ -152,8 +152,9 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
-  const std::string login = s.login_waits_for.empty() ? LoginOutcomeText(s.login)
-                                                      : "under way: waiting for " + s.login_waits_for;
+  const std::string login = s.login_waits_for.empty()
+                                ? LoginOutcomeText(s.login)
+                                : "under way: waiting for " + s.login_waits_for;
   json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
           ",\"result\":" + Json(login) + "}";
   json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
