@@ -168,11 +168,12 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   const std::string dom =
       DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/index.html");
   for (const char* label :
-       {"Broker address", "Broker channel", "TLS certificate", "Login", "Last heartbeat",
+       {"Broker address", "Broker channel", "TLS certificate", "Proxy", "Login", "Last heartbeat",
         "Next heartbeat", "Local port", "Version", "Modules"}) {
     EXPECT_NE(dom.find(std::string("<th>") + label + "</th>"), std::string::npos) << label;
   }
   EXPECT_NE(dom.find("<td id=\"tls\">verified</td>"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("<td id=\"proxy\">none</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("QvLoginModule.dll (not installed)"), std::string::npos) << dom;
   const std::string index = ReadText(online.root() / "index.html");
   for (const std::string& link : Links(index)) {
