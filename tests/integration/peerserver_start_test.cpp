@@ -269,6 +269,11 @@ TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
   ASSERT_TRUE(server.ok()) << server.failure();
   QvBrokerFixture& broker = *server.broker();
   ASSERT_TRUE(HasLine(server.Log(), "Error on device login. Awaiting correction")) << server.Log();
+  // The first beat's failure sets the device offline: it must come before
+  // the page counts the device online, not during its login.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return server.Log().find("HeartbeatThread status not OK: ") != std::string::npos; },
+      kWait));
   ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
   OpenConnection page(server.port());
   ASSERT_TRUE(page.Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
