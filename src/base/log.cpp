@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"
+#include "platform/terminal.h"
 #include "platform/thread.h"
 
 namespace {
@@ -42,7 +43,28 @@ std::string Stamp() {
   return stamp;
 }
 
+// Under systemd the failures go to the journal too, whatever LogLevel says
+// of the files: that is where a service's trouble is looked for.
+bool Journal() {
+  static const bool journal = platform::StandardErrorIsJournal();
+  return journal;
+}
+
+// One line, marked with the journal's "error" priority.
+void ToJournal(std::string_view message) {
+  std::string line = "<3>";
+  line.append(message);
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
+
+bool QvLog::Wants(int level) const { return level <= GetLevel() || (level == 1 && Journal()); }
 
 QvLog& QvLog::Storage() {
   // Trivially destructible, so threads may still log during static destruction.
@@ -92,6 +114,7 @@ bool QvLog::Write(std::string_view message, int level) {
   // A filtered line would be dropped under the lock anyway; skipping the
   // cross-process lock for it keeps quiet logging cheap. The result stays
   // that of a successful wait.
+  if (level == 1 && Journal()) ToJournal(message);
   if (GetLevel() < level) return true;
   platform::NamedMutex* mutex = g_mutex.load();
   if (mutex == nullptr) return false;
@@ -164,7 +187,7 @@ bool QvLog::WriteString(std::string_view label, const char* text, int level) {
 }
 
 bool QvLog::WriteString(std::string_view label, std::string_view text, int level) {
-  if (GetLevel() < level) return false;
+  if (!Wants(level)) return false;
   std::string line;
   line.reserve(label.size() + 2 + text.size());
   line.append(label).append(": ").append(text);
@@ -172,14 +195,14 @@ bool QvLog::WriteString(std::string_view label, std::string_view text, int level
 }
 
 bool QvLog::WriteNumber(std::string_view label, long number, int level) {
-  if (GetLevel() < level) return false;
+  if (!Wants(level)) return false;
   std::string line(label);
   line.append(std::to_string(number));
   return Write(line, level);
 }
 
 bool QvLog::WritePair(std::string_view label, long first, long second, int level) {
-  if (GetLevel() < level) return false;
+  if (!Wants(level)) return false;
   std::string line(label);
   line.append(std::to_string(first)).append("/").append(std::to_string(second));
   return Write(line, level);

@@ -6,6 +6,8 @@
 //
 // Levels: 1 failures and important events, 2 start-up summary, 3 trace,
 // 4 verbose. A line is written when its level is at most LogLevel (0 = off).
+// Under systemd (standard error is the journal's stream) level-1 lines also
+// go to standard error, whatever LogLevel says.
 //
 // Callers fetch the instance with GetInstance each time. ReleaseInstance
 // makes the next GetInstance construct afresh (settings read again); the
@@ -34,6 +36,8 @@ class QvLog {
   bool WriteError(const char* message, const char* code, const char* details);
 
   int GetLevel() const { return level_.load(std::memory_order_relaxed); }
+  // Whether a line of this level goes anywhere: the file or the journal.
+  bool Wants(int level) const;
   int SetLevel(int level) { return level_.exchange(level); }
   static void CreateMutex();
 

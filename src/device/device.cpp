@@ -243,6 +243,8 @@ bool QvDevice::IsFileAllowed(const char* name, size_t text_from) const {
 int QvDevice::BuildModuleList(const char* server_version) {
   ClearModules();
   std::string value = m_pSettings->Modules();
+  // A missing key reads as "0": no list, not a module named "0".
+  if (value == "0") value.clear();
   int size = 7;
   if (!value.empty()) {
     for (char c : value) size += c == ';' ? 1 : 0;

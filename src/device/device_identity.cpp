@@ -3,7 +3,9 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
+#include <utility>
 
 #include "base/guarded_text.h"
 #include "base/log.h"
@@ -12,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/host_identity.h"
 #include "platform/path.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -96,7 +99,11 @@ std::string IdentifierFromUuid(const std::array<uint8_t, 16>& uuid,
 namespace {
 
 std::mutex g_settled_lock;
-std::optional<std::string> g_settled_path;  // a move SettleWorkingDirectory made, not yet logged
+// A move SettleWorkingDirectory made, not yet logged: the log line and the path.
+std::optional<std::pair<std::string, std::string>> g_settled;
+
+constexpr char kFromRegistry[] = "Working path set from registry to ";
+constexpr char kFromProgram[] = "Working path set from the program's folder to ";
 
 // The directory the log-on entry leads to, when it leads somewhere.
 std::optional<std::string> LogonWorkingPath() {
@@ -105,40 +112,80 @@ std::optional<std::string> LogonWorkingPath() {
   return WorkingPathFromCommand(std::string_view(*command).substr(0, kCommandLimit));
 }
 
+// Where the configuration is when the current directory has none: the
+// log-on entry's directory, else the installation the program runs from.
+// The line to log and the path, after moving there; none when neither.
+std::optional<std::pair<std::string, std::string>> MoveToWorkingPath() {
+  if (std::optional<std::string> path = LogonWorkingPath()) {
+    if (platform::ChangeDirectory(platform::NativePath(*path)) != 0) return std::nullopt;
+    return std::pair{std::string(kFromRegistry), *path};
+  }
+  std::optional<std::string> installed =
+      WorkingPathFromProgramDirectory(platform::ProgramDirectory());
+  if (!installed || !platform::FileExists(platform::NativePath(*installed + "\\" + kIniFile)) ||
+      platform::ChangeDirectory(platform::NativePath(*installed)) != 0) {
+    return std::nullopt;
+  }
+  return std::pair{std::string(kFromProgram), *installed};
+}
+
 }  // namespace
+
+std::optional<std::string> WorkingPathFromProgramDirectory(std::string_view directory) {
+  while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) {
+    directory.remove_suffix(1);
+  }
+  const size_t slash = directory.find_last_of("/\\");
+  if (slash == std::string_view::npos) return std::nullopt;
+  std::string_view name = directory.substr(slash + 1);
+  constexpr std::string_view kFolder = "QvServer";
+  if (name.size() != kFolder.size()) return std::nullopt;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[i])) !=
+        std::tolower(static_cast<unsigned char>(kFolder[i]))) {
+      return std::nullopt;
+    }
+  }
+  if (slash == 0) return std::string("/");
+  return std::string(directory.substr(0, slash));
+}
+
+std::string SettingsFilePath() {
+  return platform::NativePath(platform::CurrentDirectory() + "\\" + kIniFile);
+}
 
 void SettleWorkingDirectory() {
   if (platform::FileExists(kIniFile)) return;
-  std::optional<std::string> path = LogonWorkingPath();
-  if (!path || platform::ChangeDirectory(platform::NativePath(*path)) != 0) return;
+  std::optional<std::pair<std::string, std::string>> moved = MoveToWorkingPath();
+  if (!moved) return;
   std::lock_guard<std::mutex> hold(g_settled_lock);
-  g_settled_path = std::move(path);
+  g_settled = std::move(moved);
 }
 
 int CheckWorkingDirectory() {
   QvLog* log = QvLog::GetInstance();
   if (platform::FileExists(kIniFile)) {
-    std::optional<std::string> settled;
+    std::optional<std::pair<std::string, std::string>> settled;
     {
       std::lock_guard<std::mutex> hold(g_settled_lock);
-      settled.swap(g_settled_path);
+      settled.swap(g_settled);
     }
     if (settled) {
-      log->WriteString("Working path set from registry to ", *settled, 3);
+      log->WriteString(settled->first, settled->second, 3);
     } else {
       log->Write("QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir", 3);
     }
     return 0;
   }
-  std::optional<std::string> path = LogonWorkingPath();
-  if (!path || platform::ChangeDirectory(platform::NativePath(*path)) != 0) {
+  std::optional<std::pair<std::string, std::string>> moved = MoveToWorkingPath();
+  if (!moved) {
     log->Write(
         "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): cannot find vane.ini or derive "
         "working path from registry",
         3);
     return -1;
   }
-  log->WriteString("Working path set from registry to ", *path, 3);
+  log->WriteString(moved->first, moved->second, 3);
   return 0;
 }
 
@@ -206,8 +253,8 @@ bool IsOnline() {
 
 void MoveDebugLog() {
   QvLog* log = QvLog::GetInstance();
-  // Deleting a backup that is not there fails as well (the first run's shutdown).
-  if (!platform::FileExists(kBackupLog) || platform::RemoveFile(kBackupLog) != 0) {
+  // No backup yet (the first run's shutdown) is nothing to report.
+  if (platform::FileExists(kBackupLog) && platform::RemoveFile(kBackupLog) != 0) {
     log->WriteString("QvNetUtil::MoveDebugLog() could not delete debug log backup...", kBackupLog,
                      3);
   }

@@ -21,10 +21,16 @@
 
 #include "platform/host_identity.h"
 
-// 0 when the working directory holds "vane.ini", or now does after moving
-// to the directory above the "QvServer" directory of the log-on entry's
-// command; -1 otherwise.
+// 0 when the working directory holds "vane.ini", or after moving to the
+// directory above the "QvServer" directory of the log-on entry's command,
+// or (without a log-on entry) to the installation's working directory, the
+// one above the "QvServer" folder the program runs from, when it holds
+// "vane.ini"; -1 otherwise.
 int CheckWorkingDirectory();
+
+// The full path of the working directory's vane.ini, for messages that
+// tell a person where to change a setting.
+std::string SettingsFilePath();
 
 // The same move, made before anything is logged or read from the settings
 // (the log takes its level from the settings when it starts), and without
@@ -56,6 +62,10 @@ bool IsAdapterIn(std::string_view text, const std::vector<platform::LinkAdapter>
 
 // Each address byte as "%.2x", at most the first 8 bytes.
 std::string AdapterAddressText(std::span<const uint8_t> address);
+
+// The directory above dir when dir is a folder named "QvServer" (without
+// regard to case); none otherwise.
+std::optional<std::string> WorkingPathFromProgramDirectory(std::string_view dir);
 
 // The directory above the "QvServer" directory in a log-on command ("/" or
 // "\" before it; a leading quote is dropped); none when it has none.

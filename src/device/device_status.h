@@ -1,11 +1,12 @@
 // What a person wants to know about the broker session beyond the online
-// flag: the last login and heartbeat with their results, the next beat,
-// whether the broker's certificate was verified, why the broker could not
-// be reached, and where the proxy setting came from. peerserver's session
-// and device write it; the status module reads it through the device
-// pointer. Every member is inline and the record is one lock and plain
-// fields, so the program and a module, each with its own copy of the
-// runtime, work on the same bytes the same way.
+// flag: the last login and heartbeat with their results (numbered in the
+// order they ended), whether a login is under way and what it waits for,
+// the next beat, whether the broker's certificate was verified, why the
+// broker could not be reached, and where the proxy setting came from.
+// peerserver's session and device write it; the status module reads it
+// through the device pointer. Every member is inline and the record is one
+// lock and plain fields, so the program and a module, each with its own
+// copy of the runtime, work on the same bytes the same way.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,7 @@ class QvDeviceStatus {
     int32_t result = 0;
     std::string status;
     std::string failure;  // "host:port: reason", or empty
+    uint64_t order = 0;   // attempts of either kind count up as they end
   };
   struct Snapshot {
     Attempt login;
@@ -34,11 +36,17 @@ class QvDeviceStatus {
     int32_t tls = kTlsUntried;
     std::string tls_failure;
     std::string proxy_origin;
+    std::string login_waits_for;  // while a login runs: "127.0.0.1:443 (TLS)"
   };
 
+  void NoteLoginStarted(std::string_view waits_for) {
+    std::lock_guard<std::mutex> hold(lock_);
+    CopyBounded(login_waits_for_, waits_for.empty() ? std::string_view("the broker") : waits_for);
+  }
   void NoteLogin(int64_t now, int32_t result, std::string_view failure, int32_t tls,
                  std::string_view tls_failure) {
     std::lock_guard<std::mutex> hold(lock_);
+    login_waits_for_[0] = '\0';
     Store(login_, now, result, {}, failure);
     if (tls != kTlsUntried) {
       tls_ = tls;
@@ -71,6 +79,7 @@ class QvDeviceStatus {
     out.tls = tls_;
     out.tls_failure = tls_failure_;
     out.proxy_origin = proxy_origin_;
+    out.login_waits_for = login_waits_for_;
     return out;
   }
 
@@ -80,19 +89,22 @@ class QvDeviceStatus {
     int32_t result;
     char status[32];
     char failure[256];
+    uint64_t order;
   };
-  static void Store(Record& record, int64_t now, int32_t result, std::string_view status,
-                    std::string_view failure) {
+  void Store(Record& record, int64_t now, int32_t result, std::string_view status,
+             std::string_view failure) {
     record.time = now;
     record.result = result;
     CopyBounded(record.status, status);
     CopyBounded(record.failure, failure);
+    record.order = ++ended_;
   }
   static void Load(const Record& record, Attempt* out) {
     out->time = record.time;
     out->result = record.result;
     out->status = record.status;
     out->failure = record.failure;
+    out->order = record.order;
   }
 
   mutable std::mutex lock_;
@@ -102,4 +114,6 @@ class QvDeviceStatus {
   int32_t tls_ = kTlsUntried;
   char tls_failure_[128] = {};
   char proxy_origin_[256] = "none";
+  char login_waits_for_[128] = {};
+  uint64_t ended_ = 0;
 };

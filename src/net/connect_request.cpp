@@ -70,11 +70,24 @@ class OutboundRequest {
         upload_(upload) {}
 
   int Run() {
+    const int result = RunSteps();
+    // Every failure has its reason in words; this one names the server at least.
+    if (result == -1 && LastLinkFailure().empty()) NoteServerFailure("the request failed");
+    return result;
+  }
+
+ private:
+  int RunSteps() {
     QvLog* log = QvLog::GetInstance();
     log->Write("ConnectRequest()", 3);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(OutboundDeadline());
-    if (secure_ && !tls_.CreateContext()) return -1;
+    NoteLinkReached();
+    if (secure_ && !tls_.CreateContext()) {
+      NoteRequestFailure(host_, port_,
+                         LastTlsFailure().empty() ? "TLS could not be set up" : LastTlsFailure());
+      return -1;
+    }
     platform::ClearLastSocketError();
     ChooseRoute();
     if (!Connect()) return -1;
@@ -90,6 +103,7 @@ class OutboundRequest {
       case Sent::kTlsFailed:
         result_ = -1;
         discover = false;
+        if (deadline_->expired()) NoteServerFailure(DeadlineReason());
         break;
       case Sent::kOk:
         if (request_ != nullptr && !upload_) {
@@ -109,7 +123,6 @@ class OutboundRequest {
     return Cleanup(discover);
   }
 
- private:
   void ChooseRoute() {
     proxy_ = ReadProxySnapshot();
     direct_ = !proxy_.enabled || mode_ != 0;
@@ -144,6 +157,7 @@ class OutboundRequest {
         log->WriteNumber("gethostbyname error: ", resolved.error, 1);
         NoteLinkFailure(target_host_, target_port_, "the name does not resolve",
                         LinkFailureKind::kNameLookup);
+        NoteTargetFailure("the name does not resolve");
         return false;
       }
       log->Write("ConnectRequest--done gethostbyname", 3);
@@ -171,11 +185,40 @@ class OutboundRequest {
       log->Write("ConnectRequest(): connect error", 1);
       log->WriteNumber("WSALastError", error, 3);
       NoteLinkFailure(target_host_, target_port_, platform::ErrorText(error), LinkKind(error));
+      NoteTargetFailure(platform::IsTimeoutError(error) ? TimeoutReason()
+                                                        : platform::ErrorText(error));
       platform::CloseSocket(socket_);
       return false;
     }
-    NoteLinkReached();
     return true;
+  }
+
+  // The first hop failed: the server itself, or the proxy on the way.
+  void NoteTargetFailure(const std::string& reason) {
+    NoteRequestFailure(target_host_, target_port_, reason, !direct_);
+  }
+  // A failure past the proxy (or without one): named by the server.
+  void NoteServerFailure(const std::string& reason) {
+    NoteRequestFailure(host_, port_,
+                       direct_ ? reason
+                               : reason + " (through proxy " + target_host_ + ":" +
+                                     std::to_string(target_port_) + ")");
+  }
+  // The proxy would not open the way to the server.
+  void NoteWayRefused() {
+    std::string why = TakeProxyRefusal();
+    if (why.empty()) why = "would not open the way to " + host_ + ":" + std::to_string(port_);
+    NoteRequestFailure(target_host_, target_port_, why, true);
+  }
+  std::string DeadlineReason() const {
+    return "no complete answer within " + std::to_string(OutboundDeadline() / 1000) +
+           " s (time-out)";
+  }
+  std::string ReadFailureReason(int error) const {
+    if (deadline_ && deadline_->expired()) return DeadlineReason();
+    if (platform::IsTimeoutError(error)) return TimeoutReason();
+    if (error == 0) return "the connection broke off while the answer was read";
+    return platform::ErrorText(error);
   }
 
   const char* EncodedCredentials() const {
@@ -183,15 +226,19 @@ class OutboundRequest {
   }
 
   bool Socks() {
+    TakeProxyRefusal();
     bool ok =
         util_.EstablishSocksConnect(host_.c_str(), port_ & 0xFFFF, EncodedCredentials(), socket_);
+    if (!ok) NoteWayRefused();
     QvLog::GetInstance()->Write(
         ok ? "EstablishSocksConnect succeeded" : "EstablishSocksConnect failed", 3);
     return ok;
   }
 
   bool Tunnel() {
+    TakeProxyRefusal();
     bool ok = util_.EstablishProxyConnect(host_.c_str(), port_, EncodedCredentials(), socket_);
+    if (!ok) NoteWayRefused();
     QvLog::GetInstance()->Write(
         ok ? "EstablishProxyConnect succeeded" : "EstablishProxyConnect failed", 3);
     return ok;
@@ -202,6 +249,7 @@ class OutboundRequest {
     if (!direct_ && socks_) {
       if (!BeginSocksNegotiation()) {
         log->Write("Establishing Socks already - skipping connect", 3);
+        NoteRequestFailure(target_host_, target_port_, "busy with another SOCKS negotiation", true);
         return Sent::kFailed;
       }
       bool ok = Socks();
@@ -232,6 +280,7 @@ class OutboundRequest {
     platform::SysResult<long> sent = platform::Send(socket_, text);
     if (!sent.ok()) {
       log->Write("ConnectRequest(): error on GET send", 1);
+      NoteServerFailure("the request could not be sent: " + platform::ErrorText(sent.error));
       return Sent::kAbandoned;
     }
     sent_ = static_cast<int>(sent.value);
@@ -330,15 +379,19 @@ class OutboundRequest {
     size_t total = 0;
     for (;;) {
       long n;
+      int error = 0;
       if (secure_) {
         n = tls_.Read(buffer, static_cast<int>(kBufferSize));
+        if (n < 0) error = platform::LastSocketError();
       } else {
         platform::SysResult<long> received = platform::Receive(socket_, buffer, kBufferSize);
         n = received.ok() ? received.value : -1;
+        error = received.error;
       }
       // The deadline's shutdown looks like the peer's close: it is a failure.
       if (n >= 0 && deadline_ && deadline_->expired()) n = -1;
       if (n < 0) {
+        NoteServerFailure(ReadFailureReason(error));
         log->WriteNumber("ConnectRequest(): recv error, nRet", -1, 1);
         if (secure_) tls_.LogErrorTexts(tls_.LastResult());
         result_ = -1;
@@ -363,6 +416,8 @@ class OutboundRequest {
       if (total > kMaxAnswerBytes) {
         log->WriteNumber("ConnectRequest(): answer too large, limit ",
                          static_cast<long>(kMaxAnswerBytes), 1);
+        NoteServerFailure("the answer is larger than " + std::to_string(kMaxAnswerBytes >> 20) +
+                          " MB");
         result_ = -1;
         return;
       }
@@ -376,17 +431,30 @@ class OutboundRequest {
         case ChunkKind::kCredentialsRequired:
           log->Write("======!!!Credentials required for proxy!!!======", 3);
           SetCredentialsNeeded();
+          NoteAnswerRefusal("asks for a user name and password (407)");
           break;
         case ChunkKind::kForbidden:
           log->WriteString("======!!!Forbidden Server!!!======>", host_, 3);
+          NoteAnswerRefusal("refused the request (403)");
           break;
         case ChunkKind::kProxyError:
           log->WriteString("======!!!Proxy Error !!!======>", host_, 3);
+          NoteAnswerRefusal("could not reach " + host_ + ":" + std::to_string(port_) + " (502)");
           break;
       }
       util_.SaveErrorLine(text);
       result_ = -1;
       return;
+    }
+  }
+
+  // An error status instead of the answer: the proxy's when one is on the
+  // way, the server's otherwise.
+  void NoteAnswerRefusal(const std::string& why) {
+    if (direct_) {
+      NoteRequestFailure(host_, port_, "answered: " + why);
+    } else {
+      NoteRequestFailure(target_host_, target_port_, why, true);
     }
   }
 

@@ -1,7 +1,12 @@
 // Why this thread's last outbound request did not reach its server, and
-// what its last TLS handshake made of the server's certificate, in words a
-// person can act on ("127.0.0.1:44443: Connection refused"). Per thread, so
-// a diagnostic probe never overwrites what the heartbeat saw.
+// what its last TLS handshake made of the server's certificate. Two views:
+// the connection's failure taken apart (kind, address, the system's words),
+// for callers that explain it in their own words; and the request's failure
+// in words a person can act on, wherever it happened: where
+// ("127.0.0.1:44443", or "proxy 127.0.0.1:3128" when a proxy on the way
+// failed) and why ("Connection refused", "no answer within 30 s
+// (time-out)", "TLS certificate not verified ..."). Per thread, so a
+// diagnostic probe never overwrites what the heartbeat saw.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +23,29 @@ struct LinkFailure {
   std::string reason;  // the system's words
 };
 
+// The connection to host:port (the server, or the proxy on the way) failed.
 void NoteLinkFailure(std::string_view host, int port, std::string_view reason,
                      LinkFailureKind kind);
+// The request failed later, or the connection's failure is told otherwise:
+// "host:port: reason", or "proxy host:port: reason" with proxy set.
+void NoteRequestFailure(std::string_view host, int port, std::string_view reason,
+                        bool proxy = false);
+// Forgets both (the request got through, or a new one begins).
 void NoteLinkReached();
-// Empty when the last request reached its server.
+// In words: the request's failure, else the connection's; empty when the
+// last request reached its server.
 std::string LastLinkFailure();
-// The same, taken apart; kind kNone when the last request reached its server.
+// The connection's failure taken apart; kind kNone when it was made.
 LinkFailure LastLinkFailureDetail();
+
+// The reason for a wait that ran out: "no answer within N s (time-out)",
+// N the outbound time-out.
+std::string TimeoutReason();
+
+// What a proxy answered when it would not open the way to the server; the
+// request takes it for its failure.
+void NoteProxyRefusal(std::string_view why);
+std::string TakeProxyRefusal();
 
 // The reason of a handshake that failed for another cause than the certificate.
 inline constexpr char kTlsHandshakeFailed[] = "the TLS handshake failed";

@@ -2,6 +2,7 @@
 // state machine (send, receive, learn the proxy's name, judge, report).
 #include "net/proxy_tunnel.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -11,10 +12,12 @@
 #include "net/answer_chunks.h"
 #include "net/header_line.h"
 #include "net/hide_credentials.h"
+#include "net/link_report.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
 #include "net/proxy_report.h"
 #include "net/request_templates.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 
 namespace {
@@ -73,8 +76,12 @@ class TunnelNegotiation {
     platform::SysResult<long> received = platform::Receive(socket_, buffer_, kBufferSize - 1);
     if (!received.ok()) {
       log->WriteNumber("EstablishProxyConnect(): recv error, nRet", -1, 3);
+      NoteProxyRefusal(platform::IsTimeoutError(received.error)
+                           ? TimeoutReason() + " to CONNECT"
+                           : "CONNECT failed: " + platform::ErrorText(received.error));
     } else if (received.value == 0) {
       log->Write("EstablishProxyConnect(): recv returns 0, graceful closure", 3);
+      NoteProxyRefusal("closed the connection without answering CONNECT");
     } else {
       buffer_[received.value] = '\0';
       reply_ = ChunkText(buffer_, static_cast<size_t>(received.value));
@@ -100,19 +107,30 @@ class TunnelNegotiation {
         established_ = true;
         break;
       case TunnelReply::kCredentialsRequired:
+        NoteProxyRefusal(creds_.empty() ? "asks for a user name and password (407)"
+                                        : "did not accept the user name and password (407)");
         SetCredentialsNeeded();
         log->Write("!!!>>>EstablishProxyConnect(): Creds needed<<<!!!", 3);
         util_.SaveErrorLine(reply_);
         break;
       case TunnelReply::kForbidden:
+        NoteProxyRefusal("refuses the way to " + Target() + " (403)");
         log->WriteString("======!!!Forbidden Server!!!======>", host_, 3);
         util_.SaveErrorLine(reply_);
         break;
       case TunnelReply::kProxyError:
+        NoteProxyRefusal("could not reach " + Target() + " (502)");
         log->WriteString("======!!!Proxy Error !!!======>", host_, 3);
         util_.SaveErrorLine(reply_);
         break;
-      case TunnelReply::kOther: SetTunnelEstablished(); break;
+      case TunnelReply::kOther:
+        if (!reply_.empty()) {
+          NoteProxyRefusal("answered CONNECT with \"" +
+                           std::string(reply_.substr(0, std::min<size_t>(reply_.find('\n'), 80))) +
+                           "\"");
+        }
+        SetTunnelEstablished();
+        break;
     }
     return State::kReport;
   }
@@ -133,6 +151,8 @@ class TunnelNegotiation {
     }
     return State::kDone;
   }
+
+  std::string Target() const { return host_ + ":" + std::to_string(port_); }
 
   QvNetUtil& util_;
   const std::string host_;

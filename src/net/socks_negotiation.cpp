@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "net/answer_chunks.h"
+#include "net/link_report.h"
 #include "net/net_util.h"
 #include "net/outbound_state.h"
 #include "net/proxy_report.h"
@@ -73,6 +74,7 @@ class SocksNegotiation {
     platform::SysResult<platform::Ipv4Address> resolved = platform::ResolveIPv4(host_);
     if (!resolved.ok()) {
       log->WriteNumber("gethostbyname error: ", resolved.error, 1);
+      NoteProxyRefusal("not asked: " + host_ + " does not resolve");
       return State::kDone;
     }
     address_ = resolved.value;
@@ -86,6 +88,8 @@ class SocksNegotiation {
       case SocksMethodReply::kNoAuthentication: return State::kConnect;
       case SocksMethodReply::kRefused: break;
     }
+    NoteProxyRefusal(reply.empty() ? "gave no SOCKS 5 answer"
+                                   : "refused every way of logging in that was offered");
     QvLog::GetInstance()->WriteNumber(
         "EstablishSocksConnect got nak from proxy on connect: ", SocksReplyFirstByte(reply), 3);
     return State::kDone;
@@ -98,11 +102,14 @@ class SocksNegotiation {
     if (split) request = FormatSocksAuthRequest(split->user, split->password);
     if (!request) {
       QvLog::GetInstance()->Write("EstablishSocksConnect: Creds null", 3);
+      NoteProxyRefusal("asks for a user name and password");
       return State::kDone;
     }
     // A refused authentication is left for the connect to show.
     if (SocksAuthAccepted(Exchange(*request))) {
       QvLog::GetInstance()->Write("EstablishSocksConnect: authed username/password", 3);
+    } else {
+      auth_refused_ = true;
     }
     return State::kConnect;
   }
@@ -118,6 +125,14 @@ class SocksNegotiation {
     }
     log->Write("!!!>>>EstablishSocksConnect(): nak<<<!!!", 3);
     int detail = SocksReplySecondByte(reply);
+    if (auth_refused_) {
+      NoteProxyRefusal("did not accept the user name and password");
+    } else if (reply.empty()) {
+      NoteProxyRefusal("gave no answer to the SOCKS connect request");
+    } else {
+      NoteProxyRefusal("would not connect to " + host_ + ":" + std::to_string(port_) +
+                       " (SOCKS reply " + std::to_string(detail) + ")");
+    }
     if (detail == 1) {
       log->Write("\tGSSAPI auth required", 3);
     } else if (detail == 2) {
@@ -161,6 +176,7 @@ class SocksNegotiation {
   std::string_view reply_;
   size_t sent_size_ = 0;
   bool acknowledged_ = false;
+  bool auth_refused_ = false;
 };
 
 }  // namespace

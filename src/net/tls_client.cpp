@@ -7,12 +7,13 @@
 #include <climits>
 
 #include "base/log.h"
+#include "base/qvcrypt.h"
 #include "base/settings.h"
 #include "net/link_report.h"
 #include "net/tls_reuse.h"
-#include "platform/file_info.h"
 #include "platform/ipv4_connect.h"
 #include "platform/path.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -35,15 +36,22 @@ std::string CaFile() {
   return file == "0" ? std::string() : file;
 }
 
+// The trust a certificate was checked against, in words.
+std::string TrustSource() {
+  const std::string ca_file = CaFile();
+  return ca_file.empty() ? std::string("the system's CA store") : "BrokerCAFile " + ca_file;
+}
+
 // Which store a context trusts, as it is now: a CA file that was replaced
-// or mended since gives another key, and so a fresh context.
+// or mended since (even within the same second, at the same size) gives
+// another key, and so a fresh context.
 std::string TrustKey(const std::string& ca_file) {
   if (ca_file.empty()) return "system store";
-  platform::SysResult<platform::FileInfo> info =
-      platform::StatFile(platform::NativePath(ca_file));
-  if (!info.ok()) return "CA file " + ca_file;
-  return "CA file " + ca_file + " " + std::to_string(info.value.size) + " " +
-         std::to_string(info.value.modified);
+  char digest[65];
+  if (DigestFile(platform::NativePath(ca_file).c_str(), digest, sizeof digest) != 0) {
+    return "CA file " + ca_file;
+  }
+  return "CA file " + ca_file + " " + digest;
 }
 
 }  // namespace
@@ -131,6 +139,8 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
   int rc = SSL_connect(ssl_);
   log->Write("ConnectRequest--pfnSSL_connect Done", 3);
   if (rc != 1) {
+    const int socket_error = platform::LastSocketError();
+    const int ssl_error = SSL_get_error(ssl_, rc);
     log->Write("ConnectRequest() SSL_connect fail", 3);
     log->Write("ConnectRequest() SSL_connect establisment fail", 1);
     long verified = SSL_get_verify_result(ssl_);
@@ -138,8 +148,22 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
       log->WriteString("ConnectRequest() SSL certificate verification fail",
                        X509_verify_cert_error_string(verified), 1);
       NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
-    } else {
+      NoteRequestFailure(host, port,
+                         "TLS certificate not verified against " + TrustSource() + ": " +
+                             X509_verify_cert_error_string(verified));
+    } else if (ssl_error == SSL_ERROR_SYSCALL || ssl_error == SSL_ERROR_ZERO_RETURN) {
+      // The server went silent or away: no word on its certificate.
       NoteTlsOutcome(false, kTlsHandshakeFailed);
+      NoteRequestFailure(host, port,
+                         platform::IsTimeoutError(socket_error)
+                             ? TimeoutReason() + " to the TLS handshake"
+                             : std::string("the connection closed during the TLS handshake"));
+    } else {
+      const char* reason = ERR_reason_error_string(ERR_peek_error());
+      NoteTlsOutcome(false, kTlsHandshakeFailed);
+      NoteRequestFailure(host, port,
+                         std::string(kTlsHandshakeFailed) + (reason != nullptr ? ": " : "") +
+                             (reason != nullptr ? reason : ""));
     }
     LogErrorTexts(rc);
     ForgetSession(server_);

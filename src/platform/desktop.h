@@ -55,6 +55,8 @@ class Desktop {
                        const std::function<void(const Message&)>& handle) = 0;
   virtual void AddTrayIcon(TrayIcon icon) = 0;
   virtual void RemoveTrayIcon() = 0;
+  // The icon's tooltip from now on (cut to what the platform shows).
+  virtual void SetTrayTip(const std::string& tip) = 0;
   // Pops the items up at the pointer; a pick goes to the icon's on_pick.
   virtual void TrackMenu(const std::vector<MenuItem>& items) = 0;
   // Modal: returns when the dialog is closed. From another thread it waits

@@ -19,6 +19,7 @@ class PlainDesktop final : public Desktop {
   }
   void AddTrayIcon(TrayIcon) override {}
   void RemoveTrayIcon() override {}
+  void SetTrayTip(const std::string&) override {}
   void TrackMenu(const std::vector<MenuItem>&) override {}
   void ShowDialog(const Dialog&) override {}
 };

@@ -118,5 +118,8 @@ long RaiseDescriptorLimit();
 
 int LastSocketError();
 void ClearLastSocketError();
+// True for the error a send or receive time-out (or a connect that got no
+// answer) leaves.
+bool IsTimeoutError(int error);
 
 }  // namespace platform

@@ -337,7 +337,9 @@ void ListenThread(platform::Event* stop_event) {
     }
   }
 
-  log->Write("ListenThread error: INVALID_SOCKET", 1);
+  // The loop ends only for the stop (other accept failures are retried):
+  // a normal end is no failure.
+  log->Write("ListenThread error: INVALID_SOCKET", 3);
   stop_event->Wait(platform::kWaitForever);
   ClientCounter* counter = TheClientCounter();
   if (counter != nullptr && !counter->WaitAllDone(kClientsDoneWaitMs)) {

@@ -1,6 +1,7 @@
 #include "session/device_login.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -13,6 +14,9 @@
 #include "device/device_identity.h"
 #include "device/module_entry.h"
 #include "module/QvPeerModule.h"
+#include "net/link_report.h"
+#include "net/outbound_state.h"
+#include "session/standing_listener.h"
 
 namespace {
 
@@ -127,7 +131,9 @@ std::string ModuleAndContentList(const QvDevice& device) {
   return list + content_part;
 }
 
-int DeviceLogin(QvDevice& device) {
+namespace {
+
+int LoginSteps(QvDevice& device) {
   QvLog* log = QvLog::GetInstance();
   log->Write(kRule, 3);
   log->Write("QvDeviceLogin()", 3);
@@ -146,6 +152,9 @@ int DeviceLogin(QvDevice& device) {
   if (request.size() > kRequestMax) {
     log->WriteNumber("DeviceLogin: request too long, characters: ",
                      static_cast<long>(request.size()), 1);
+    NoteRequestFailure(endpoint.GetBrokerIP(), endpoint.GetSecurePort(),
+                       "the login request would be too long (" + std::to_string(request.size()) +
+                           " characters; Modules or ContentVersions list too much)");
     return -1;
   }
   auto response = std::make_unique<QvJspResponse>();
@@ -178,6 +187,32 @@ int DeviceLogin(QvDevice& device) {
   }
   log->WriteNumber("end QvDeviceLogin() returning ", result, 3);
   log->Write(kRule, 3);
+  return result;
+}
+
+}  // namespace
+
+std::string LoginTarget() {
+  QvSettings* settings = QvSettings::GetInstance();
+  std::string target = settings->BrokerIP() + ":" + settings->BrokerSecurePort() + " (TLS";
+  const ProxySnapshot proxy = ReadProxySnapshot();
+  if (proxy.enabled && !proxy.https_host.empty()) {
+    target += std::string(proxy.socks ? ", through SOCKS proxy " : ", through proxy ") +
+              proxy.https_host + ":" + std::to_string(proxy.https_port);
+  }
+  return target + ")";
+}
+
+int DeviceLogin(QvDevice& device) {
+  QvDeviceStatus& status = device.Status();
+  status.NoteLoginStarted(LoginTarget());
+  NotifyStandingChanged();
+  NoteLinkReached();
+  ClearTlsOutcome();
+  const int result = LoginSteps(device);
+  status.NoteLogin(std::time(nullptr), result, result != 0 ? LastLinkFailure() : std::string(),
+                   LastTlsState(), LastTlsFailure());
+  NotifyStandingChanged();
   return result;
 }
 

@@ -11,8 +11,11 @@ class QvBrokerEndpoint;
 class QvDevice;
 
 // 0 logged in; -1 no endpoint; -2 not registered; otherwise the page call's
-// error (205 included) or the broker's status as a number.
+// error (205 included) or the broker's status as a number. The device's
+// status notes the login while it runs and its outcome with the reason.
 int DeviceLogin(QvDevice& device);
+// What a login waits for: "host:port (TLS)", and the proxy on the way.
+std::string LoginTarget();
 // The page call's result; -1 when the configuration cannot be loaded or the
 // device is not registered.
 int DeviceLogout();

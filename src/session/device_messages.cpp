@@ -56,8 +56,13 @@ void ConfigSetting(std::string_view message) {
   if (value) log->WriteString("szValue ", *value, 3);
   if (!key || !value) return Acknowledge(message, kRefused);
   if (key->find("LogLevel") != std::string_view::npos) {
+    // A level that is no number would read as 0 and silently end the log.
     int level = 0;
-    std::from_chars(value->data(), value->data() + value->size(), level);
+    const auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), level);
+    if (error != std::errc() || end != value->data() + value->size()) {
+      log->WriteString("ConfigSetting: LogLevel is no number", *value, 1);
+      return Acknowledge(message, kRefused);
+    }
     log->SetLevel(level);
   }
   // The store refuses keys and values that would not read back (line

@@ -18,6 +18,7 @@
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
+#include "session/standing_listener.h"
 
 namespace {
 
@@ -57,17 +58,6 @@ void WakeLoop() {
 
 bool Accepted(int result, const QvJspResponse& response) {
   return result == 0 && response.IsOK();
-}
-
-// Why the beat did not reach the broker, in words: the connection's
-// failure, or a certificate that was not verified.
-std::string BeatFailure(const std::string& host, const BrokerRoute& route) {
-  std::string failure = LastLinkFailure();
-  if (failure.empty() && LastTlsState() == QvDeviceStatus::kTlsFailed) {
-    failure = host + ":" + std::to_string(route.port) +
-              ": TLS certificate not verified: " + LastTlsFailure();
-  }
-  return failure;
 }
 
 // Identifier mode names the device by its current identifier and port, so a
@@ -123,6 +113,15 @@ void DispatchMessages(QvJspResponse& response) {
   }
 }
 
+// The last login of this run failed (a certificate since mended, a broker
+// that was down): an answered beat is no session yet. A device without a
+// SID cannot log in until the broker gives it one.
+bool LoginFailed(const QvDevice& device) {
+  constexpr int32_t kNotRegistered = -2;
+  const QvDeviceStatus::Attempt login = device.Status().Read().login;
+  return login.time != 0 && login.result != 0 && login.result != kNotRegistered;
+}
+
 void Relogin(QvDevice& device) {
   QvLog* log = QvLog::GetInstance();
   if (DeviceLogin(device) == 0) {
@@ -146,6 +145,7 @@ void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_
   auto response = std::make_unique<QvJspResponse>();
   const BrokerRoute route = RouteBrokerPage(&endpoint);
   ClearTlsOutcome();
+  NoteLinkReached();
   int result = RunJsp(endpoint.GetBrokerIP().c_str(), route.port, beat.c_str(), response.get(),
                       route.secure);
   // Over TLS the port is the login's, which has no alternatives.
@@ -154,14 +154,16 @@ void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_
   }
   const char* beat_status = response->GetStatus();
   device.Status().NoteBeat(std::time(nullptr), result, beat_status != nullptr ? beat_status : "",
-                           BeatFailure(endpoint.GetBrokerIP(), route),
+                           result != 0 ? LastLinkFailure() : std::string(),
                            state.interval_ms.load());
+  NotifyStandingChanged();
 
   if (Accepted(result, *response)) {
     ++good_beats;
     state.reached.store(true);
     log->Write("HeartbeatThread status is OK", 3);
     device.SetOnlineState(true);
+    if (LoginFailed(device)) Relogin(device);
     DispatchMessages(*response);
     if (resume_period != 0 && good_beats == resume_period) {
       good_beats = 0;

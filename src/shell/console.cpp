@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/log.h"
+#include "base/revision.h"
 #include "base/settings.h"
 #include "broker/broker_channel.h"
 #include "device/device.h"
@@ -19,22 +20,24 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: peerserver -wbx [-pla]\n"
-    "       peerserver --help | --version\n"
+    "       peerserver -h | --help | --version\n"
     "\n"
     "The device agent: a local web server for the pages of its web root and the\n"
     "modules they call, and the device's session with the broker.\n"
     "\n"
-    "It works in the directory that holds vane.ini: the current one, or else the\n"
-    "one its log-on entry ($XDG_CONFIG_HOME/autostart/QuovaneTray.desktop) leads\n"
-    "to. Settings (vane.ini), logs (QvDebug.log) and records live there.\n"
+    "It works in the directory that holds vane.ini: the current one, else the one\n"
+    "its log-on entry ($XDG_CONFIG_HOME/autostart/QuovaneTray.desktop) leads to,\n"
+    "else its installation's (the folder above the QvServer folder it runs from).\n"
+    "Settings (vane.ini), logs (QvDebug.log) and records live there.\n"
     "\n"
     "  -wbx       run (without it, ./vaneboot.exe is started instead and the\n"
     "             program ends)\n"
     "  -pla       once running, bring Yxshare forward or start it\n"
-    "  --help     this text\n"
+    "  -h, --help this text\n"
     "  --version  the program's version\n"
     "\n"
-    "Stop it with Ctrl-C or SIGTERM.\n";
+    "Once it runs, its start page (printed on a terminal) shows whether the\n"
+    "device is online at its broker, and why not. Stop it with Ctrl-C or SIGTERM.\n";
 
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr uint64_t kCaFileLimit = 16u << 20;
@@ -44,43 +47,38 @@ void Problem(const std::string& text) {
   Say(text);
 }
 
-std::string LoginOutcome(const QvDevice& device, int login) {
-  if (login == 0) return "logged in";
-  const QvDeviceStatus::Snapshot status = device.Status().Read();
-  std::string reason;
-  if (!status.login.failure.empty()) {
-    reason = status.login.failure;
-  } else if (status.tls == QvDeviceStatus::kTlsFailed) {
-    reason = "TLS: " + status.tls_failure;
-  } else if (login == -1) {
-    reason = "no broker address (BrokerIP, BrokerSecurePort in vane.ini)";
-  } else if (login == -2) {
-    reason = "the device is not registered (DeviceUID, DeviceSID in vane.ini)";
-  } else {
-    reason = "the broker answered " + std::to_string(login);
-  }
-  return "login failed: " + reason + "; running offline";
-}
-
 }  // namespace
 
 std::optional<int> AnswerCommandLine(int argc, char** argv) {
   if (argc < 2) return std::nullopt;
   const std::string_view first = argv[1];
-  if (first == "--help") {
+  if (first == "--help" || first == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
   }
   if (first == "--version") {
-    std::printf("peerserver %s (%s)\n", kProductVersion, kServerRevision);
+    std::printf("peerserver %s (QvServer %s)\n", kProductVersion,
+                RevisionNumber(kServerRevision).c_str());
     return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.starts_with("--")) {
+      std::fprintf(stderr, "peerserver: unknown option %s\n\n%s", argv[i], kUsage);
+      return 2;
+    }
   }
   return std::nullopt;
 }
 
 void Say(const std::string& text) {
   if (!platform::StandardErrorIsTerminal()) return;
-  std::fprintf(stderr, "peerserver: %s\n", text.c_str());
+  // Settings and broker answers end up here: no control sequence reaches the terminal.
+  std::string line = text;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  std::fprintf(stderr, "peerserver: %s\n", line.c_str());
   std::fflush(stderr);
 }
 
@@ -115,7 +113,12 @@ std::string StartPageAddress(const std::string& port) {
   return "http://127.0.0.1:" + port + "/index.html";
 }
 
-void SayStarted(const QvDevice& device, std::optional<int> login) {
+void SayLoginWait(const std::string& target) {
+  Say("logging in to the broker at " + target + "; waiting for its answer (up to " +
+      std::to_string(OutboundTimeout() / 1000) + " s for each step)");
+}
+
+void SayStarted(const QvDevice& device) {
   if (!platform::StandardErrorIsTerminal()) return;
   QvSettings* settings = QvSettings::GetInstance();
   Say("start page " + StartPageAddress(device.GetAppPort()));
@@ -125,14 +128,6 @@ void SayStarted(const QvDevice& device, std::optional<int> login) {
       (level > 0 ? here + "/QvDebug.log (LogLevel " + std::to_string(level) +
                        "; QvDebuglog.bak after the stop)"
                  : std::string("off (LogLevel 0 in vane.ini)")));
-  const std::string host = settings->BrokerIP();
-  if (host.empty() || host == "0") {
-    Say("broker not set (BrokerIP, BrokerPort, BrokerSecurePort in vane.ini); running offline");
-    return;
-  }
-  std::string broker = "broker " + host + " (port " + settings->BrokerPort() + ", TLS " +
-                       settings->BrokerSecurePort() + "): ";
-  Say(broker + (login ? LoginOutcome(device, *login) : "not tried (offline)"));
   if (!SecureBrokerPages()) {
     Say("broker messages are not authenticated: SecureBrokerPages=0 in vane.ini sends heartbeats "
         "and reports in plain HTTP");

@@ -1,8 +1,9 @@
-// What a person who starts peerserver from a terminal sees: --help and
-// --version, and a few plain lines on standard error about where the start
-// page is, where the files are, whether the broker let the device in and
-// what is wrong with the set-up. Nothing is written when standard error is
-// not a terminal, so services and the log files see no change.
+// What a person who starts peerserver from a terminal sees: -h, --help and
+// --version, an error for an option it does not know, and a few plain
+// lines on standard error about where the start page is, where the files
+// are, what the login waits for and what is wrong with the set-up. Nothing
+// is written when standard error is not a terminal, so services and the log
+// files see no change.
 #pragma once
 
 #include <optional>
@@ -12,8 +13,10 @@ class QvDevice;
 
 namespace shell {
 
-// --help or --version as the first argument: the text is printed on
-// standard output and the result is the exit code. None otherwise.
+// -h, --help, --version, or an unknown "--" option anywhere: the text is
+// printed (the usage on standard output, an error and the usage on standard
+// error) and the result is the exit code (0, or 2 for the error). None
+// otherwise: a bare start or one without -wbx goes on as always.
 std::optional<int> AnswerCommandLine(int argc, char** argv);
 
 // One line, "peerserver: " and text, when standard error is a terminal.
@@ -27,9 +30,10 @@ void CheckStartup();
 // The address of the start page of the server bound to port.
 std::string StartPageAddress(const std::string& port);
 
-// After start-up: the start page, the working directory and log, the broker
-// and the login's outcome (login is DeviceLogin's result, none when the
-// device did not try).
-void SayStarted(const QvDevice& device, std::optional<int> login);
+// Before the start-up login: where it goes and how long it may take.
+void SayLoginWait(const std::string& target);
+
+// After start-up: the start page, the working directory and the log.
+void SayStarted(const QvDevice& device);
 
 }  // namespace shell

@@ -5,8 +5,10 @@
 #include "module/QvPeerModule.h"
 #include "records/startup_passes.h"
 #include "shell/help_request.h"
+#include "shell/running_copy.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
+#include "shell/standing_view.h"
 #include "shell/tray.h"
 
 namespace shell {
@@ -55,6 +57,7 @@ void OnCommand(int command, const std::string& payload) {
 // longer be found: a copy started during the shutdown must not take this one
 // for a running instance.
 void EndWindow() {
+  ForgetStartPage();
   TheShell().window.reset();
   PostMessage(WM_QUIT, 0);
 }
@@ -92,6 +95,9 @@ bool MainWndProc(const platform::Message& message) {
       return true;
     case kTrayCallback:
       OnTrayMouse(static_cast<int>(message.lparam));
+      return true;
+    case kStandingMessage:
+      ShowStanding();
       return true;
     default:
       return true;

@@ -30,6 +30,7 @@ enum : uint32_t {
   WM_COMMAND = 0x0111,
   kQuovaneMessage = 0xC000,  // the message registered as "Quovane"
   kTrayCallback = 0x8000 + 100,
+  kStandingMessage = 0x8000 + 101,  // the broker session's standing may have changed
 };
 
 inline constexpr int kTrayIconId = 107;
@@ -58,6 +59,7 @@ struct Shell {
   // Draws the tray and dialogs; the plain loop until a desktop is opened.
   std::unique_ptr<platform::Desktop> desktop;
   std::optional<std::vector<platform::MenuItem>> tray_menu;  // main thread only
+  std::string told_standing;  // what the terminal and the log last heard; main thread only
   std::atomic<bool> shut_down{false};
   // A termination signal came: long start-up work ends early.
   std::atomic<bool> stop_requested{false};

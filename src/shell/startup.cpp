@@ -10,6 +10,7 @@
 #include "device/device_identity.h"
 #include "device/proxy_settings.h"
 #include "host/module_host.h"
+#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/process_lock.h"
@@ -20,8 +21,10 @@
 #include "session/device_messages.h"
 #include "session/exit_with_instructions.h"
 #include "shell/console.h"
+#include "shell/running_copy.h"
 #include "shell/session_seam.h"
 #include "shell/shell.h"
+#include "shell/standing_view.h"
 #include "shell/tray.h"
 #include "shell/window_lines.h"
 
@@ -104,9 +107,13 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   LogBanner("Starting QvServer");
   if (platform::WindowExists(kWindowTitle)) {
     log->Write("Yxnet is already running. Exiting", 3);
-    const std::string port = QvSettings::GetInstance()->AppPort();
-    Say("already running; its start page: " +
-        (port != "0" && !port.empty() ? StartPageAddress(port) : std::string("unknown")));
+    // The running copy's own page: its port need not be the one this
+    // directory's vane.ini names.
+    if (std::optional<RunningCopy> running = ReadRunningCopy()) {
+      Say("already running in " + running->work + "; its start page: " + running->start_page);
+    } else {
+      Say("already running (still starting: its start page is not known yet)");
+    }
     BringYxshareForwardOrStart();
     *exit_code = -1;
     return Start::kFailed;
@@ -114,6 +121,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.window = platform::WindowEndpoint::Create(kWindowTitle, PostWindowLine);
   *exit_code = 0;
   if (!shell.window) return Start::kFailed;
+  ForgetStartPage();  // a crashed copy's
   platform::OpenedDesktop desktop =
       platform::OpenDesktop(platform::ProgramDirectory() + "/" + kTrayIconFile);
   shell.desktop = std::move(desktop.desktop);
@@ -136,6 +144,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.device->BuildModuleList(kServerRevision);
   shell.device->SetOnlineState(IsOnline());
   SetRecordLock(&shell.lock);
+  WatchStanding();
   const std::optional<int> login = StartBrokerSession(shell);
 
   SetMainWindowPoster(
@@ -145,7 +154,8 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
         " or any of 82-100, 4080-4999");
     return Start::kFailed;
   }
-  SayStarted(*shell.device, login);
+  RecordStartPage({StartPageAddress(shell.device->GetAppPort()), platform::CurrentDirectory()});
+  SayStarted(*shell.device);
   // Both read the whole transfer file: after the web server is up, so that
   // a large or damaged file never keeps the pages from the user.
   if (login && QvSettings::GetInstance()->XferRetryInterval() != 0) ResumeXfer();
@@ -156,6 +166,7 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
                             records::SystemNowSeconds(),
                             [&shell] { return shell.stop_requested.load(); });
   AddTrayIcon(kTrayTip);
+  ShowStanding();
   if (argc == 3 && std::string_view(argv[2]) == "-pla") BringYxshareForwardOrStart();
   return Start::kRunning;
 }

@@ -74,6 +74,8 @@ void AddTrayIcon(const std::string& tip) {
 
 void RemoveTrayIcon() { TheDesktop().RemoveTrayIcon(); }
 
+void SetTrayTip(const std::string& tip) { TheDesktop().SetTrayTip(tip); }
+
 void OnTrayMouse(int mouse_message) {
   if (mouse_message == platform::kTrayRightButtonUp) {
     TheDesktop().TrackMenu(LoadedTrayMenu());

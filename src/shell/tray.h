@@ -27,6 +27,8 @@ void DestroyTrayMenu();
 
 void AddTrayIcon(const std::string& tip);
 void RemoveTrayIcon();
+// The icon's tooltip: "Yxnetwork" and the device's standing with its broker.
+void SetTrayTip(const std::string& tip);
 // The tray callback: a right click shows the menu, a double click is logged.
 void OnTrayMouse(int mouse_message);
 void ShowAboutBox();

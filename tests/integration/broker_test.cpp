@@ -273,11 +273,12 @@ TEST_F(SessionTest, LoginReportsTheDeviceAndTakesTheKey) {
   EXPECT_TRUE(device.GetOnlineState());
   EXPECT_TRUE(Logged("login OK."));
 
-  // The network's modules, the status stand-in found beside the program,
-  // then the content versions.
+  // The network's modules (a missing Modules key lists none of its own),
+  // the status stand-in found beside the program, then the content versions.
   const std::string modules =
-      "QvServer-1.160|0-none|QvLoginModule.dll-none|QvMetaObjectModule.dll-none|"
-      "QvProxyModule.dll-none|QvShareModule.dll-none|QvStatusModule.dll-1.1|photos-3|maps-none";
+      "QvServer-1.160|QvLoginModule.dll-none|QvMetaObjectModule.dll-none|"
+      "QvProxyModule.dll-none|QvShareModule.dll-none|QvStatusModule.dll-1.1|"
+      "QvTransferModule.dll-none|photos-3|maps-none";
   EXPECT_EQ(broker->RequestLines(),
             std::vector<std::string>{"GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
                                      "&allowUpgrade=0&port=4080&ip=" + device.GetIP() +

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/settings.h"
 #include "platform/environment.h"
 #include "platform/window_endpoint.h"
 #include "session/heartbeat.h"
@@ -344,4 +345,16 @@ TEST_F(HandlerTest, OnlyIntervalsInRangeAreTakenAndTheLogLevelChangesAtOnce) {
   }
   Handle("ConfigSetting", "messageType=ConfigSetting&key=LogLevel&value=4&messageSID=L");
   EXPECT_EQ(QvLog::GetInstance()->GetLevel(), 4);
+  // A level that is no number would silently end the log: refused, nothing changed.
+  for (const char* level : {"verbose", "3x", ""}) {
+    Handle("ConfigSetting",
+           std::string("messageType=ConfigSetting&key=LogLevel&value=") + level + "&messageSID=N");
+    EXPECT_EQ(QvLog::GetInstance()->GetLevel(), 4) << level;
+  }
+  EXPECT_EQ(QvSettings::GetInstance()->LogLevel(), 4);
+  const std::string acks = broker.Admin("/admin/acks");
+  EXPECT_NE(acks.find("type=1&status=3&messageSID=L\ntype=1&status=4&messageSID=N\n"
+                      "type=1&status=4&messageSID=N\ntype=1&status=4&messageSID=N\n"),
+            std::string::npos)
+      << acks;
 }

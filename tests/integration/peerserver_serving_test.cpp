@@ -50,6 +50,7 @@ TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
   struct Case {
     std::string request;
     std::string answer;  // empty: closed without a byte
+    bool head_only = false;  // the answer begins with it (a page in words follows)
   };
   const auto get = [](const std::string& target) { return "GET " + target + " HTTP/1.0\r\n\r\n"; };
   const std::vector<Case> cases = {
@@ -60,7 +61,8 @@ TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
        "HTTP/1.0 404 Not Found\nContent-Type: text/html\n\n<body><h1>404 Not Found</h1></body>"},
       {"POST /index.html HTTP/1.0\r\n\r\n", not_implemented},
       {"", not_implemented},  // ends its side without a request
-      {get("/index.htmlx"), ""},
+      // This machine's browser learns which setting keeps it out.
+      {get("/index.htmlx"), "HTTP/1.0 403 Forbidden\n", true},
       {get("/vclient/../index.html"), ""},
       {"GET\n\n", ""},  // no 400 body either
       {get("/index.html?" + std::string(1100, 'q')), ""},
@@ -94,7 +96,8 @@ TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
     connection.ShutdownWrite();
     const HttpExchange exchange = connection.Finish();
     EXPECT_TRUE(exchange.connected && exchange.closed) << c.request.substr(0, 60);
-    EXPECT_EQ(exchange.answer, c.answer) << c.request.substr(0, 60);
+    EXPECT_EQ(c.head_only ? exchange.answer.substr(0, c.answer.size()) : exchange.answer, c.answer)
+        << c.request.substr(0, 60);
   }
   const std::string log = server.Log();
   for (const std::string& line :

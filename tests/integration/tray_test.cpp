@@ -98,6 +98,14 @@ class TrayDisplay {
     if (count < 20) return std::nullopt;
     return Point{static_cast<int>(sum_x / count), static_cast<int>(sum_y / count)};
   }
+  // Anything drawn below the tray's bar (the root window is black).
+  bool LitBelowBar() const {
+    const std::string pixels = Pixels();
+    for (size_t i = static_cast<size_t>(40 * kWidth * 3); i < pixels.size(); ++i) {
+      if (pixels[i] != 0) return true;
+    }
+    return false;
+  }
   bool Dark(Point at) const {
     const std::string pixels = Pixels();
     const size_t offset = (static_cast<size_t>(at.y) * kWidth + at.x) * 3;
@@ -318,4 +326,25 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
       << server.Log();
   EXPECT_EQ(server.Maps().find("libgtk"), std::string::npos);
   EXPECT_EQ(server.Terminate(), 0) << server.Output();
+}
+
+// The icon's tooltip tells the device's state with the broker in the words
+// of the start page: here nobody listens on the broker's port.
+TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
+  PeerServerOptions options;
+  options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
+  options.environment = {{"DISPLAY", display_->name()}};
+  PeerServer server(options);
+  ASSERT_TRUE(server.ok()) << server.failure();
+  server_ = &server;
+  const std::string state =
+      "offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") + ": Connection refused";
+  ASSERT_TRUE(WaitUntil([&] { return Logged(server.Log(), "Broker state: " + state); }, kWait))
+      << server.Log();
+  const Point icon = Icon();
+  display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y)});
+  // The tooltip comes once the pointer has rested a moment, below the bar.
+  ASSERT_TRUE(WaitUntil([&] { return display_->LitBelowBar(); }, kWait)) << "no tooltip";
+  display_->Keep("tray-tooltip.png");
+  EXPECT_EQ(server.Terminate(), 0);
 }

@@ -59,7 +59,7 @@ PeerServer::PeerServer(PeerServerOptions options)
       {"AppPath", root_.string()},
       {"AppPort", std::to_string(configured_port_)},
       {"AllowHosts", "127.0.0.1"},
-      {"AllowFiles", "*.html;*.js;*.css;*.bin"},
+      {"AllowFiles", "*.html;*.js;*.css;*.ico;*.bin"},
       {"DefaultPage", "index.html"},
   };
   if (!listed.empty()) settings["Modules"] = listed;

@@ -1,8 +1,9 @@
 // A stand-in for the network's status module: it tells the page whether the
-// device is online at the broker, and why not. "operation=state" answers one
-// word ("online" or "offline"); "operation=details" the whole picture as
-// JSON (broker, TLS, heartbeats, proxy, local port, version, modules) for the start
-// page; anything else the same picture as a labelled page.
+// device is online at the broker, and why not, in the words the terminal
+// and the tray use. "operation=state" answers one word ("online" or
+// "offline"); "operation=details" the whole picture as JSON (the standing,
+// broker, TLS, heartbeats, proxy, local port, version, modules) for the
+// start page; anything else the same picture as a labelled page.
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -12,6 +13,7 @@
 #include "base/guarded_text.h"
 #include "base/settings.h"
 #include "broker/broker_channel.h"
+#include "device/broker_standing.h"
 #include "device/device.h"
 #include "device/module_entry.h"
 #include "module/QvPeerModule.h"
@@ -76,13 +78,13 @@ std::string LocalTimeText(int64_t seconds) {
 struct Module {
   std::string name;
   std::string version;
-  bool missing;
+  bool missing;  // no library of that name where the program looks
 };
 
 // Everything the pages show, read once per call.
 struct Picture {
   bool online = false;
-  std::string reason;  // why offline; empty when online
+  BrokerStanding standing;
   std::string broker_host;
   std::string broker_port;
   std::string broker_tls_port;
@@ -97,39 +99,17 @@ struct Picture {
   std::vector<Module> modules;
 };
 
-std::string AttemptOutcome(const QvDeviceStatus::Attempt& attempt) {
-  if (attempt.time == 0) return "not tried yet";
-  if (!attempt.failure.empty()) return attempt.failure;
-  if (attempt.result != 0) return "page call failed (" + std::to_string(attempt.result) + ")";
-  return attempt.status.empty() ? std::string("answered") : "status " + attempt.status;
-}
-
-// The latest attempt that went wrong, in words.
-std::string OfflineReason(const QvDeviceStatus::Snapshot& status) {
-  if (status.beat.time != 0 && status.beat.time >= status.login.time) {
-    return "last heartbeat: " + AttemptOutcome(status.beat);
-  }
-  if (status.login.time == 0) return "the device has not tried to log in";
-  if (status.login.failure.empty() && status.tls == QvDeviceStatus::kTlsFailed) {
-    return "login: TLS certificate not verified: " + status.tls_failure;
-  }
-  if (status.login.failure.empty() && status.login.result == -2) {
-    return "login: the device is not registered";
-  }
-  return "login: " + (status.login.failure.empty()
-                          ? "the broker answered " + std::to_string(status.login.result)
-                          : status.login.failure);
-}
-
 Picture Look(QvDevice& device) {
   Picture picture;
-  picture.online = device.GetOnlineState();
+  picture.standing = DescribeBrokerStanding(device);
+  picture.online = picture.standing.kind == BrokerStanding::kOnline;
   picture.status = device.Status().Read();
-  if (!picture.online) picture.reason = OfflineReason(picture.status);
   QvSettings* settings = QvSettings::GetInstance();
-  picture.broker_host = settings->BrokerIP();
-  picture.broker_port = settings->BrokerPort();
-  picture.broker_tls_port = settings->BrokerSecurePort();
+  // A missing key reads as "0": not set, rather than an address 0.
+  auto set = [](std::string value) { return value == "0" ? std::string() : value; };
+  picture.broker_host = set(settings->BrokerIP());
+  picture.broker_port = set(settings->BrokerPort());
+  picture.broker_tls_port = set(settings->BrokerSecurePort());
   switch (picture.status.tls) {
     case QvDeviceStatus::kTlsVerified:
       picture.tls = "verified";
@@ -163,7 +143,8 @@ std::string DetailsJson(const Picture& p) {
   const QvDeviceStatus::Snapshot& s = p.status;
   std::string json = "{";
   json += "\"online\":" + std::string(p.online ? "true" : "false");
-  json += ",\"reason\":" + Json(p.reason);
+  json += ",\"state\":" + Json(p.standing.Word());
+  json += ",\"reason\":" + Json(p.standing.reason);
   json += ",\"broker\":{\"host\":" + Json(p.broker_host) + ",\"port\":" + Json(p.broker_port) +
           ",\"tlsPort\":" + Json(p.broker_tls_port) + "}";
   json += ",\"channel\":{\"authenticated\":" + std::string(p.secure_pages ? "true" : "false") +
@@ -171,18 +152,13 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
-  QvDeviceStatus::Snapshot login_only;
-  login_only.login = s.login;
-  login_only.tls = s.tls;
-  login_only.tls_failure = s.tls_failure;
-  std::string login = s.login.time == 0     ? "not tried yet"
-                      : s.login.result == 0 ? "logged in"
-                                            : OfflineReason(login_only);
-  if (login.starts_with("login: ")) login.erase(0, 7);
+  const std::string login = s.login_waits_for.empty()
+                                ? LoginOutcomeText(s.login)
+                                : "under way: waiting for " + s.login_waits_for;
   json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
           ",\"result\":" + Json(login) + "}";
   json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
-          ",\"result\":" + Json(AttemptOutcome(s.beat)) + "}";
+          ",\"result\":" + Json(BeatOutcomeText(s.beat)) + "}";
   json += ",\"nextBeat\":" + Json(s.next_beat != 0 ? LocalTimeText(s.next_beat) : "none");
   json += ",\"proxy\":{\"source\":" + Json(p.proxy) + ",\"setting\":" + Json(p.proxy_setting) +
           "}";
@@ -200,19 +176,20 @@ std::string DetailsJson(const Picture& p) {
 
 std::string DetailsPage(const Picture& p, const std::string& sid) {
   std::vector<std::pair<std::string, std::string>> rows = {
-      {"Broker", p.online ? "online" : "offline: " + p.reason},
+      {"Broker", p.standing.Text()},
       {"Device SID", sid},
-      {"Broker address",
-       p.broker_host + " (port " + p.broker_port + ", TLS " + p.broker_tls_port + ")"},
+      {"Broker address", p.broker_host.empty() ? std::string("not set")
+                                               : p.broker_host + " (port " + p.broker_port +
+                                                     ", TLS " + p.broker_tls_port + ")"},
       {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
       {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + " (" + p.proxy_setting + ")"},
-      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + AttemptOutcome(p.status.beat)},
+      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + BeatOutcomeText(p.status.beat)},
       {"Local port", p.port},
       {"Version", p.version},
   };
   for (const Module& m : p.modules) {
-    rows.push_back({"Module " + m.name, m.missing ? "missing" : m.version});
+    rows.push_back({"Module " + m.name, m.missing ? "not installed" : m.version});
   }
   std::string page =
       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Device status</title></head>"
@@ -234,7 +211,8 @@ class QvStatusModule : public QvPeerModule {
     const std::string op = operation != nullptr ? operation : "";
     std::string answer;
     if (op == "state") {
-      answer = kTextHeader + std::string(device.GetOnlineState() ? "online" : "offline");
+      const bool online = DescribeBrokerStanding(device).kind == BrokerStanding::kOnline;
+      answer = kTextHeader + std::string(online ? "online" : "offline");
     } else if (op == "details") {
       answer = kJsonHeader + DetailsJson(Look(device));
     } else {

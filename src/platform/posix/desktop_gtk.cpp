@@ -110,6 +110,13 @@ class GtkDesktop final : public Desktop {
     }
   }
 
+  void SetTrayTip(const std::string& tip) override {
+    icon_.tip = tip;
+    const std::string text = tip.substr(0, kTipCharacters);
+    if (status_icon_ != nullptr) gtk_status_icon_set_tooltip_text(status_icon_, text.c_str());
+    if (indicator_ != nullptr) app_indicator_set_title(indicator_, text.c_str());
+  }
+
   void TrackMenu(const std::vector<MenuItem>& items) override {
     // Built on first use and kept, as the menu is loaded once per run.
     if (menu_ == nullptr) menu_ = BuildMenu(items);

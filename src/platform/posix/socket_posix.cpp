@@ -219,5 +219,8 @@ long RaiseDescriptorLimit() {
 
 int LastSocketError() { return errno; }
 void ClearLastSocketError() { errno = 0; }
+bool IsTimeoutError(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
+}
 
 }  // namespace platform

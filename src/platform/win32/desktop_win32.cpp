@@ -137,6 +137,18 @@ class WinDesktop final : public Desktop {
     ::DestroyIcon(data.hIcon);
   }
 
+  void SetTrayTip(const std::string& tip) override {
+    icon_.tip = tip;
+    NOTIFYICONDATAA data = {};
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = window_;
+    data.uID = kIconId;
+    data.uFlags = NIF_TIP;
+    const std::string text = tip.substr(0, std::min(kTipCharacters, sizeof data.szTip - 1));
+    std::copy(text.begin(), text.end(), data.szTip);
+    ::Shell_NotifyIconA(NIM_MODIFY, &data);
+  }
+
   void RemoveTrayIcon() override {
     NOTIFYICONDATAA data = {};
     data.cbSize = NOTIFYICONDATAA_V2_SIZE;

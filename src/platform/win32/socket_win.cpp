@@ -276,5 +276,6 @@ long RaiseDescriptorLimit() { return -1; }
 
 int LastSocketError() { return ::WSAGetLastError(); }
 void ClearLastSocketError() { ::WSASetLastError(0); }
+bool IsTimeoutError(int error) { return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK; }
 
 }  // namespace platform

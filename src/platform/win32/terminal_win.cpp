@@ -7,4 +7,7 @@ namespace platform {
 
 bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
+// Windows has no journal on standard error.
+bool StandardErrorIsJournal() { return false; }
+
 }  // namespace platform

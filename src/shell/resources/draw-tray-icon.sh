@@ -12,3 +12,5 @@ convert -size 48x48 xc:none -fill '#1565c0' -draw 'circle 24,24 24,1' \
   -stroke none -fill white -draw 'circle 24,25 24,21' PNG32:yxnet-tray.png
 # Windows loads its notification-area icon from an .ico of the same drawing.
 convert yxnet-tray.png -define icon:auto-resize=48,32,16 yxnet-tray.ico
+# The start page's favicon is the same drawing, small.
+convert yxnet-tray.png -define icon:auto-resize=32,16 ../../../webroot/favicon.ico

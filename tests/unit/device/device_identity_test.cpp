@@ -96,6 +96,16 @@ TEST(WorkingPathFromCommand, CutsBeforeFirstQvServer) {
   }
 }
 
+TEST(WorkingPathFromProgramDirectory, TheFolderAboveAQvServerFolder) {
+  EXPECT_EQ(WorkingPathFromProgramDirectory("/home/u/.local/lib/quovane/work/QvServer"),
+            "/home/u/.local/lib/quovane/work");
+  EXPECT_EQ(WorkingPathFromProgramDirectory("C:\\Quovane\\qvserver\\"), "C:\\Quovane");
+  EXPECT_EQ(WorkingPathFromProgramDirectory("/QvServer"), "/");
+  for (const char* dir : {"/work/build/bin", "/a/QvServers", "QvServer", "/QvServer/bin"}) {
+    EXPECT_EQ(WorkingPathFromProgramDirectory(dir), std::nullopt) << dir;
+  }
+}
+
 TEST(AdapterAddressText, LowerCaseHexWithoutSeparatorsAtMostEightBytes) {
   const uint8_t mac[] = {0x00, 0xA0, 0xC9, 0x1E, 0x6B, 0x2C};
   EXPECT_EQ(AdapterAddressText(mac), "00a0c91e6b2c");

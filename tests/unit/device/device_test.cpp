@@ -113,8 +113,10 @@ TEST_F(DeviceTest, ModuleListHoldsTheServerTheListedAndTheBuiltInModules) {
   // Without a closing ';' the last built-in module has no room.
   ASSERT_EQ(Load("Modules=QvA.dll;QvB.dll\n").BuildModuleList("$Revision: 1.160 $"), 8);
   EXPECT_STREQ(device->GetModule(7)->GetName(), "QvStatusModule.dll");
+  // A missing key ("0") lists no module of its own: the six built-in ones follow.
   ASSERT_EQ(Load("").BuildModuleList("x"), 7);
-  EXPECT_STREQ(device->GetModule(1)->GetName(), "0");
+  EXPECT_STREQ(device->GetModule(1)->GetName(), "QvLoginModule.dll");
+  EXPECT_STREQ(device->GetModule(6)->GetName(), "QvTransferModule.dll");
   EXPECT_STREQ(device->GetModule(0)->GetVersion(), "");
 }
 

@@ -13,6 +13,7 @@
 #include "server/content_type.h"
 #include "server/dispatch.h"
 #include "server/listener.h"
+#include "server/refusal_page.h"
 #include "server/request_parser.h"
 #include "server/server_state.h"
 #include "server/status_line.h"
@@ -130,6 +131,30 @@ TEST(SendErrorBody, NothingOutOfTheTable) {
   EXPECT_EQ(pair.ReadAll(pair.client()), "");
   EXPECT_STREQ(StatusLine(14), "503 Service Unavailable");
   EXPECT_EQ(StatusLine(15), nullptr);
+}
+
+// The reason echoes a request path: it must never become markup on the
+// server's own origin. Only this machine's browser is told.
+TEST(RefusalPage, AStatusLineAndTheReasonEscaped) {
+  const std::string page = RefusalPage(9, "/<script>alert('x')</script>&\"");
+  EXPECT_EQ(page.rfind("HTTP/1.0 403 Forbidden\nContent-Type: text/html; charset=utf-8\n", 0), 0u);
+  EXPECT_NE(page.find("<p>/&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;&quot;</p>"),
+            std::string::npos)
+      << page;
+  const size_t body = page.find("\n\n") + 2;
+  EXPECT_NE(page.find("Content-Length: " + std::to_string(page.size() - body) + "\n"),
+            std::string::npos);
+  EXPECT_EQ(RefusalPage(15, "x"), "");
+
+  for (const char* peer : {"127.0.0.1", "127.0.0.2"}) {
+    LoopbackPair pair;
+    tagREQUEST request{};
+    request.hSocket = pair.server();
+    std::strcpy(request.szRemoteAddr, peer);
+    EXPECT_EQ(ExplainRefusal(&request, 10, "why"), peer == std::string("127.0.0.1"));
+    platform::ShutdownSend(pair.server());
+    EXPECT_EQ(pair.ReadAll(pair.client()).empty(), peer != std::string("127.0.0.1")) << peer;
+  }
 }
 
 TEST(BindOrder, TheConfiguredPortThenTheFixedRangesThen81First) {

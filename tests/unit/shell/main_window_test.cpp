@@ -32,6 +32,7 @@ struct RecordingDesktop final : platform::Desktop {
   }
   void AddTrayIcon(platform::TrayIcon icon) override { tips.push_back(icon.tip); }
   void RemoveTrayIcon() override { ++removed; }
+  void SetTrayTip(const std::string& tip) override { tips.push_back(tip); }
   void TrackMenu(const std::vector<MenuItem>& items) override { menus.push_back(items); }
   void ShowDialog(const platform::Dialog& dialog) override { dialogs.push_back(dialog); }
 

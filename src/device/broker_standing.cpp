@@ -1,0 +1,124 @@
+#include "device/broker_standing.h"
+
+#include "base/settings.h"
+#include "device/device.h"
+#include "device/device_identity.h"
+
+namespace {
+
+constexpr const char* kBrokerKeys[] = {"BrokerIP", "BrokerPort", "BrokerSecurePort", "DeviceUID",
+                                       "DeviceSID"};
+constexpr int32_t kNotRegistered = -2;
+
+std::string KeyList(const std::vector<std::string>& keys) {
+  std::string list;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (i > 0) list += i + 1 == keys.size() ? " and " : ", ";
+    list += keys[i];
+  }
+  return list;
+}
+
+std::string NotConfiguredReason(const std::vector<std::string>& missing, const std::string& file) {
+  return "set " + KeyList(missing) + " in section [Quovane] of " + file +
+         " (and BrokerCAFile when the broker's certificate comes from a CA of its own), then "
+         "restart peerserver. Nothing else is wrong: until then the device works offline";
+}
+
+bool Failed(const QvDeviceStatus::Attempt& attempt) {
+  if (attempt.time == 0) return false;
+  return attempt.result != 0 || (!attempt.status.empty() && attempt.status != "200");
+}
+
+std::string LoginReason(const QvDeviceStatus::Attempt& login) {
+  if (!login.failure.empty()) return login.failure;
+  if (login.result == kNotRegistered) {
+    return "the device is not registered (DeviceSID is None in vane.ini)";
+  }
+  return "the broker refused the login (status " + std::to_string(login.result) + ")";
+}
+
+std::string BeatReason(const QvDeviceStatus::Attempt& beat) {
+  if (!beat.failure.empty()) return beat.failure;
+  if (beat.result != 0) return "the heartbeat failed (" + std::to_string(beat.result) + ")";
+  return "the broker answered the heartbeat with status " + beat.status;
+}
+
+}  // namespace
+
+std::string LoginOutcomeText(const QvDeviceStatus::Attempt& login) {
+  if (login.time == 0) return "not tried yet";
+  return Failed(login) ? LoginReason(login) : "logged in";
+}
+
+std::string BeatOutcomeText(const QvDeviceStatus::Attempt& beat) {
+  if (beat.time == 0) return "not tried yet";
+  return Failed(beat) ? BeatReason(beat) : "status " + beat.status;
+}
+
+std::string BrokerStanding::Word() const {
+  switch (kind) {
+    case kNotConfigured:
+      return "not configured";
+    case kLoggingIn:
+      return "logging in";
+    case kOnline:
+      return "online";
+    case kOffline:
+      break;
+  }
+  return "offline";
+}
+
+std::string BrokerStanding::Text() const {
+  return reason.empty() ? Word() : Word() + ": " + reason;
+}
+
+std::vector<std::string> MissingBrokerKeys() {
+  QvSettings* settings = QvSettings::GetInstance();
+  std::vector<std::string> missing;
+  for (const char* key : kBrokerKeys) {
+    char value[64];
+    int n = settings->ReadSetting(key, "0", value, sizeof value, false);
+    const std::string text(value, static_cast<size_t>(n));
+    if (text.empty() || text == "0") missing.push_back(key);
+  }
+  return missing;
+}
+
+BrokerStanding DescribeBrokerStanding(const QvDevice& device) {
+  return JudgeBrokerStanding(device.Status().Read(), device.GetOnlineState(), MissingBrokerKeys(),
+                             SettingsFilePath());
+}
+
+BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool online,
+                                   const std::vector<std::string>& missing_keys,
+                                   const std::string& settings_file) {
+  if (!missing_keys.empty()) {
+    return {BrokerStanding::kNotConfigured, NotConfiguredReason(missing_keys, settings_file)};
+  }
+  const QvDeviceStatus::Attempt& login = status.login;
+  const QvDeviceStatus::Attempt& beat = status.beat;
+  if (!status.login_waits_for.empty()) {
+    std::string reason = "waiting for " + status.login_waits_for;
+    if (Failed(login)) reason += "; the last try: " + LoginReason(login);
+    return {BrokerStanding::kLoggingIn, reason};
+  }
+  const bool logged_in = login.time != 0 && login.result == 0;
+  if (online && logged_in) return {BrokerStanding::kOnline, {}};
+  if (login.time == 0 && beat.time == 0) {
+    return {BrokerStanding::kOffline, "the device has not tried to reach the broker yet"};
+  }
+  // The latest attempt that went wrong tells why; an answered heartbeat
+  // does not make up for a failed login.
+  const bool login_failed = Failed(login);
+  const bool beat_failed = Failed(beat);
+  if (login_failed && (!beat_failed || login.order > beat.order)) {
+    return {BrokerStanding::kOffline, LoginReason(login)};
+  }
+  if (beat_failed && !(logged_in && login.order > beat.order)) {
+    return {BrokerStanding::kOffline, BeatReason(beat)};
+  }
+  if (login.time == 0) return {BrokerStanding::kOffline, "the device has not logged in yet"};
+  return {BrokerStanding::kOffline, "the broker session ended"};
+}
