@@ -2,41 +2,13 @@
 
 #include <cstring>
 
+#include "base/text_escape.h"
 #include "platform/socket.h"
 #include "server/status_line.h"
 
 namespace {
 
 constexpr char kLocalBrowser[] = "127.0.0.1";
-
-// The request path and settings are echoed: they must not become markup
-// on this server's own origin.
-std::string Escaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -45,7 +17,7 @@ std::string RefusalPage(int status_index, std::string_view why) {
   if (status == nullptr) return {};
   const std::string body =
       std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + status +
-      "</title></head><body><h1>" + status + "</h1><p>" + Escaped(why) +
+      "</title></head><body><h1>" + status + "</h1><p>" + HtmlEscape(why) +
       "</p><p><a href=\"/index.html\">Start page</a></p>" + "</body></html>\n";
   return std::string("HTTP/1.0 ") + status +
          "\nContent-Type: text/html; charset=utf-8\nCache-Control: no-store\nContent-Length: " +

@@ -12,6 +12,7 @@
 
 #include "base/guarded_text.h"
 #include "base/settings.h"
+#include "base/text_escape.h"
 #include "broker/broker_channel.h"
 #include "device/broker_standing.h"
 #include "device/device.h"
@@ -27,45 +28,7 @@ constexpr char kJsonHeader[] =
     "HTTP/1.0 200 OK\nContent-Type: application/json\nCache-Control: no-store\n\n";
 constexpr char kHtmlHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/html; charset=utf-8\n\n";
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string Html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string Json(const std::string& text) { return "\"" + JsonEscape(text) + "\""; }
 
 std::string LocalTimeText(int64_t seconds) {
   std::tm parts{};
@@ -92,7 +55,7 @@ struct Picture {
   std::string tls;  // "verified", "failed: why", "not tried yet"
   bool secure_pages = true;
   std::string channel;  // "TLS, verified" or "plain HTTP, not authenticated"
-  std::string proxy;  // where the proxy came from, and its setting
+  std::string proxy;    // where the proxy came from, and its setting
   std::string proxy_setting;
   std::string port;
   std::string version;
@@ -160,8 +123,7 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
           ",\"result\":" + Json(BeatOutcomeText(s.beat)) + "}";
   json += ",\"nextBeat\":" + Json(s.next_beat != 0 ? LocalTimeText(s.next_beat) : "none");
-  json += ",\"proxy\":{\"source\":" + Json(p.proxy) + ",\"setting\":" + Json(p.proxy_setting) +
-          "}";
+  json += ",\"proxy\":{\"source\":" + Json(p.proxy) + ",\"setting\":" + Json(p.proxy_setting) + "}";
   json += ",\"port\":" + Json(p.port);
   json += ",\"version\":" + Json(p.version);
   json += ",\"modules\":[";
@@ -195,7 +157,7 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Device status</title></head>"
       "<body><h1>Device status</h1><table>";
   for (const auto& [label, value] : rows) {
-    page += "<tr><th>" + Html(label) + "</th><td>" + Html(value) + "</td></tr>";
+    page += "<tr><th>" + HtmlEscape(label) + "</th><td>" + HtmlEscape(value) + "</td></tr>";
   }
   return page + "</table><p><a href=\"/index.html\">Start</a></p></body></html>";
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text_escape.h"
+
 // One relay proxy the broker listed: a dotted IPv4 host and a port.
 struct RelayProxy {
   char host[16];  // at most 15 characters
@@ -43,9 +45,6 @@ std::string QueryWithoutCredentials(std::string_view query);
 
 // Every occurrence of every secret (longest first) replaced by "*".
 std::string Redact(std::string text, std::vector<std::string> secrets);
-
-std::string HtmlEscape(std::string_view text);
-std::string JsonEscape(std::string_view text);
 
 // "HTTP and Yxprotocol both Succeeded" and the three others.
 const char* RelayVerdict(bool http_ok, bool protocol_ok);
