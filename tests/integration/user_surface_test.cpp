@@ -50,17 +50,6 @@ std::string Details(uint16_t port) {
   return Get(port, "/QvStatusModule.dll?operation=details").answer;
 }
 
-// Every href="..." of a page, in order.
-std::vector<std::string> Links(const std::string& page) {
-  std::vector<std::string> links;
-  for (size_t at = page.find("href=\""); at != std::string::npos;
-       at = page.find("href=\"", at + 1)) {
-    const size_t start = at + 6;
-    links.push_back(page.substr(start, page.find('"', start) - start));
-  }
-  return links;
-}
-
 }  // namespace
 
 TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
@@ -148,7 +137,7 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
     PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);
   }
 
-  // Online: the labelled details, the modules, and every link answering.
+  // Online: the labelled details and the modules (the links are the diagnostic page test's).
   PeerServer& online = *servers[0];
   const std::string dom =
       DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/index.html");
@@ -160,13 +149,6 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   EXPECT_NE(dom.find("<td id=\"tls\">verified</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("<td id=\"proxy\">none</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("QvLoginModule.dll (not installed)"), std::string::npos) << dom;
-  const std::string index = ReadText(online.root() / "index.html");
-  for (const std::string& link : Links(index)) {
-    // The connection test's link is the diagnostic page's to keep.
-    if (link.find("QvDiagnosticModule") != std::string::npos) continue;
-    const std::string answer = Get(PortOf(online), link).answer;
-    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.0 200 OK") << link << "\n" << answer.substr(0, 300);
-  }
   // The Device page opened by itself says so instead of showing empty fields.
   const std::string device =
       DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/vclient/engine.html");
