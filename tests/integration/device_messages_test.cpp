@@ -88,7 +88,6 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
        "&messageSID=5",
        "3", ""},
       {"messageType=SetHeartbeatLen&messageSID=6", "4", ""},
-      {"messageType=DeviceSID&deviceSID=other&messageSID=7", "3", ""},  // already by SID
       {"messageType=DATAction&file=qvmetaobjects.dat&messageSID=8", "", "QvShareModule.dll"},
       {"messageType=DATAction&file=qvxfer.dat&messageSID=9", "", "QvTransferModule.dll"},
       {"messageType=DATAction&file=other.dat&messageSID=10", "", ""},
