@@ -428,19 +428,6 @@ TEST(Diagnostic, WithoutASocketTheModuleStillRuns) {
   EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
 }
 
-// The broker's "Diagnostic" message hands the plug-in a device it can
-// upload with (its socket-less run is the test above).
-TEST(Diagnostic, TheBrokersMessageRunsItWithoutABrowser) {
-  auto server =
-      StartServer({}, {}, {"--message", "messageType=Diagnostic&operation=postfile&messageSID=9"});
-  if (!server) return;
-  EXPECT_TRUE(WaitUntil(
-      [&] { return server->Log().find("No response from module") != std::string::npos; },
-      std::chrono::seconds(30)));
-  EXPECT_TRUE(fs::exists(server->broker()->store_dir() / "_Yx_Logs.log"));
-  EXPECT_EQ(server->Terminate(), 0) << server->Output();
-}
-
 // What a user reads when all is well, when the broker refuses connections
 // and when a proxy asks for credentials: Chromium's headline and rows agree
 // and name the failing step's cause; the JSON of each holds to its schema.
