@@ -42,19 +42,10 @@ constexpr char kRecorder[] = TEST_MODULE_DIR "/RecordingModule.dll";
 constexpr char kSlow[] = TEST_MODULE_DIR "/SlowModule.dll";
 constexpr auto kWait = std::chrono::seconds(30);
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
 // What follows label on each log line that has it, in order.
 std::vector<std::string> Logged(const std::string& log, const std::string& label) {
   std::vector<std::string> found;
-  for (const std::string& line : Lines(log)) {
+  for (const std::string& line : SplitLines(log)) {
     size_t at = line.find(label);
     if (at != std::string::npos) found.push_back(line.substr(at + label.size()));
   }
@@ -134,7 +125,9 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
   ASSERT_TRUE(WaitUntil([&] { return server.broker()->Admin("/admin/acks") == acks; }, kWait))
       << server.broker()->Admin("/admin/acks");
   ASSERT_TRUE(WaitUntil(
-      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == calls.size(); },
+      [&] {
+        return SplitLines(ReadText(server.work() / "module-calls.txt")).size() == calls.size();
+      },
       kWait));
 
   std::vector<std::string> invoked;
@@ -142,7 +135,7 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
     if (!c.module.empty()) invoked.insert(invoked.end(), {c.module, c.message});
   }
   EXPECT_EQ(Logged(server.Log(), "iInvokeExtensionDll: : "), invoked);
-  std::vector<std::string> reached = Lines(ReadText(server.work() / "module-calls.txt"));
+  std::vector<std::string> reached = SplitLines(ReadText(server.work() / "module-calls.txt"));
   std::sort(reached.begin(), reached.end());
   std::sort(calls.begin(), calls.end());
   EXPECT_EQ(reached, calls);  // module threads run side by side
@@ -177,13 +170,13 @@ TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
   ASSERT_TRUE(WaitUntil(
       [&] {
         peak = std::max(peak, server.ThreadCount());
-        return Lines(ReadText(server.work() / "slow-entered")).size() == sent.size();
+        return SplitLines(ReadText(server.work() / "slow-entered")).size() == sent.size();
       },
       std::chrono::seconds(90)));
   // Besides the calls: the heartbeat's page calls (beat, acknowledgements)
   // watch their deadlines on a thread each.
   EXPECT_LE(peak, idle + 32 + 2) << "idle " << idle;
-  std::vector<std::string> reached = Lines(ReadText(server.work() / "slow-entered"));
+  std::vector<std::string> reached = SplitLines(ReadText(server.work() / "slow-entered"));
   std::sort(reached.begin(), reached.end());
   std::sort(sent.begin(), sent.end());
   EXPECT_EQ(reached, sent);
@@ -209,8 +202,8 @@ TEST(DeviceMessages, TransfersAreResumedAtStart) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   ASSERT_TRUE(WaitUntil(
-      [&] { return Lines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
-  std::vector<std::string> reached = Lines(ReadText(server.work() / "module-calls.txt"));
+      [&] { return SplitLines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
+  std::vector<std::string> reached = SplitLines(ReadText(server.work() / "module-calls.txt"));
   std::sort(reached.begin(), reached.end());
   EXPECT_EQ(reached,
             (std::vector<std::string>{"type=ResumeXfer&xferUID=x1", "type=ResumeXfer&xferUID=x4"}));

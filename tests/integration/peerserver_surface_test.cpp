@@ -8,54 +8,12 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/chromium.h"
 #include "support/http_client.h"
 #include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// curl's whole answer (status line and headers too); empty when the server
-// closed without one.
-std::string Curl(const std::vector<std::string>& options, const std::string& url) {
-  std::vector<std::string> argv = {"/usr/bin/curl", "-s", "-i", "--max-time", "20"};
-  argv.insert(argv.end(), options.begin(), options.end());
-  argv.push_back(url);
-  std::string output;
-  RunCommand(argv, std::chrono::seconds(30), &output);
-  return output;
-}
-
-// The DOM after scripts ran, with further Chromium flags.
-std::string Dom(const PeerServer& server, const std::string& url,
-                const std::vector<std::string>& flags = {}) {
-  static int profiles = 0;
-  const fs::path profile = server.work().parent_path() / ("chromium-" + std::to_string(++profiles));
-  std::vector<std::string> argv = {ChromiumProgram(),
-                                   "--headless",
-                                   "--no-sandbox",
-                                   "--disable-gpu",
-                                   "--disable-quic",
-                                   "--no-first-run",
-                                   "--disable-background-networking",
-                                   "--disable-component-update",
-                                   "--disable-sync",
-                                   "--user-data-dir=" + profile.string(),
-                                   "--virtual-time-budget=3000"};
-  argv.insert(argv.end(), flags.begin(), flags.end());
-  argv.insert(argv.end(), {"--dump-dom", url});
-  std::string output;
-  return RunCommand(argv, std::chrono::seconds(60), &output) == 0 ? output : std::string();
-}
-
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-}  // namespace
 
 TEST(PeerServerSurface, CallersHostNamesSitesAndPatternsAreChecked) {
   PeerServerOptions options;
@@ -84,7 +42,10 @@ TEST(PeerServerSurface, CallersHostNamesSitesAndPatternsAreChecked) {
       {{}, "/secret.bin", refused},  // this machine's browser hears why
   };
   for (const Case& c : cases) {
-    const std::string answer = Curl(c.options, base + c.target);
+    std::vector<std::string> args = {"-i"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(base + c.target);
+    const std::string answer = Curl(args);
     EXPECT_EQ(answer.substr(0, c.answer_begins.size()), c.answer_begins)
         << c.target << " " << (c.options.empty() ? "" : c.options.back()) << "\n"
         << answer;
@@ -100,16 +61,15 @@ TEST(PeerServerSurface, CallersHostNamesSitesAndPatternsAreChecked) {
   OpenConnection connection(server.port());
   ASSERT_TRUE(connection.connected());
   for (const char* part : {"GE", "T /index.html HTTP/1.0\r\n", "\r\n"}) {
-    const size_t reads = Count(server.Log(), "recv nRet ");
+    const size_t reads = Occurrences(server.Log(), "recv nRet ");
     ASSERT_TRUE(connection.Send(part));
     if (part[0] == '\r') break;
-    ASSERT_TRUE(WaitUntil([&] { return Count(server.Log(), "recv nRet ") > reads; },
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(server.Log(), "recv nRet ") > reads; },
                           std::chrono::seconds(20)))
         << part;
   }
   EXPECT_EQ(connection.Finish().answer,
             FileAnswer("text/html", ReadText(server.root() / "index.html")));
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }
 
 TEST(PeerServerSurface, BrowsersPagesReachModulesOnlyFromTheDevicesOwnSite) {
@@ -143,18 +103,17 @@ TEST(PeerServerSurface, BrowsersPagesReachModulesOnlyFromTheDevicesOwnSite) {
                 "  .finally(() => { document.getElementById('r').textContent = 'done'; });\n"
                 "</script></body></html>\n");
 
-  std::string dom = Dom(server, "http://127.0.0.1:" + port + "/own.html");
+  std::string dom = DumpDom("http://127.0.0.1:" + port + "/own.html");
   EXPECT_NE(dom.find("<pre id=\"r\">q=" + query), std::string::npos) << dom;
 
-  dom = Dom(server, "http://127.0.0.2:" + port + "/attack.html");
+  dom = DumpDom("http://127.0.0.2:" + port + "/attack.html");
   EXPECT_NE(dom.find("<p id=\"r\">done</p>"), std::string::npos) << dom;
   EXPECT_NE(server.Log().find("Refused cross-site module call"), std::string::npos);
   EXPECT_EQ(server.Log().find("attack=1"), std::string::npos) << "the module ran";
 
   // DNS rebinding: a name that resolves to us does not get our pages.
-  dom = Dom(server, "http://rebind.test:" + port + "/index.html",
-            {"--host-resolver-rules=MAP rebind.test 127.0.0.1"});
+  dom = DumpDom("http://rebind.test:" + port + "/index.html",
+                {"--host-resolver-rules=MAP rebind.test 127.0.0.1"});
   EXPECT_NE(dom.find("403 Forbidden"), std::string::npos) << dom;
   EXPECT_EQ(dom.find("Yxnetwork"), std::string::npos) << dom;
-  EXPECT_EQ(server.Terminate(), 0) << server.Output();
 }

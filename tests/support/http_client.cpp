@@ -1,8 +1,10 @@
 // The test client over the platform layer's socket calls, for both builds.
+#include "support/http_client.h"
+
 #include <utility>
 
 #include "platform/socket.h"
-#include "support/http_client.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -74,4 +76,13 @@ HttpExchange OpenConnection::Finish(std::chrono::milliseconds timeout) {
 
 void OpenConnection::ShutdownWrite() {
   if (fd_ >= 0) platform::ShutdownSend(Socket(fd_));
+}
+
+std::string Curl(const std::vector<std::string>& args, int* status) {
+  std::vector<std::string> argv = {"/usr/bin/curl", "-s", "--max-time", "30"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string output;
+  const int result = RunCommand(argv, std::chrono::seconds(60), &output);
+  if (status != nullptr) *status = result;
+  return output;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct HttpExchange {
   bool connected = false;
@@ -23,6 +24,10 @@ inline constexpr std::chrono::milliseconds kAnswerTimeout{20000};
 HttpExchange Get(uint16_t port, std::string_view target);
 // What the server answers for a file of that type and content.
 std::string FileAnswer(std::string_view type, std::string_view bytes);
+// curl as a user runs it (quiet, bounded in time) with args: what it
+// printed, empty when the server closed without an answer; *status gets
+// its exit status.
+std::string Curl(const std::vector<std::string>& args, int* status = nullptr);
 
 // A connection that is opened at once and then kept as the test says: it
 // may stay silent (tying up a server thread in its receive), send later,

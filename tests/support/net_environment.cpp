@@ -18,24 +18,10 @@ void WriteSettings(const std::map<std::string, std::string>& keys) {
 
 void WriteBrokerSettings(const QvBrokerFixture& broker,
                          const std::map<std::string, std::string>& extra) {
-  std::map<std::string, std::string> keys = {
-      {"BrokerIP", "127.0.0.1"},
-      {"BrokerPort", std::to_string(broker.plain_port())},
-      {"BrokerSecurePort", std::to_string(broker.tls_port())},
-      {"BrokerCAFile", broker.ca_file().string()},
-      {"DeviceUID", "10.0.0.5-abc"},
-      {"DeviceSID", "None"},
-      {"proxyRecorded", "1"}};
+  std::map<std::string, std::string> keys = broker.DeviceSettings();
+  keys.insert({{"DeviceUID", "10.0.0.5-abc"}, {"DeviceSID", "None"}, {"proxyRecorded", "1"}});
   for (const auto& [key, value] : extra) keys[key] = value;
   WriteSettings(keys);
-}
-
-size_t Occurrences(std::string_view text, std::string_view part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 size_t LogCount(std::string_view message) {

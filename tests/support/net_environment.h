@@ -28,5 +28,3 @@ inline bool Logged(std::string_view message) { return LogCount(message) > 0; }
 bool LoggedPrefix(std::string_view prefix);
 // The messages of a log file, each line's stamp checked and removed.
 std::vector<std::string> LogMessages(const char* file = "QvDebug.log");
-// How often part occurs in text.
-size_t Occurrences(std::string_view text, std::string_view part);

@@ -1,5 +1,6 @@
 #include "support/peerserver_fixture.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdlib>
@@ -72,10 +73,7 @@ PeerServer::PeerServer(PeerServerOptions options)
       failure_ = broker_->failure();
       return;
     }
-    settings["BrokerIP"] = "127.0.0.1";
-    settings["BrokerPort"] = std::to_string(broker_->plain_port());
-    settings["BrokerSecurePort"] = std::to_string(broker_->tls_port());
-    settings["BrokerCAFile"] = broker_->ca_file().string();
+    settings.merge(broker_->DeviceSettings());
     settings["DeviceUID"] = kUid;
     settings["DeviceSID"] = kSid;
     settings["proxyRecorded"] = "1";
@@ -107,7 +105,15 @@ PeerServer::PeerServer(PeerServerOptions options)
 }
 
 PeerServer::~PeerServer() {
+  if (process_ && process_->Running()) {
+    const int status = Terminate();
+    EXPECT_EQ(status, 0) << "peerserver did not end cleanly\n" << Output();
+  }
   StopProcess();
+  const std::string log = Log() + Output();
+  for (const char* secret : kProxySecrets) {
+    EXPECT_EQ(log.find(secret), std::string::npos) << "peerserver logged a password: " << secret;
+  }
   broker_.reset();
 }
 
@@ -118,10 +124,10 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
   // connects to the accessibility bus and leaves libdbus allocations the
   // leak check reports.
   std::vector<std::string> argv = {"-C", work_.string()};
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
-                           "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID", "DESKTOP_SESSION",
-                           "KDE_FULL_SESSION", "http_proxy", "HTTP_PROXY", "https_proxy",
-                           "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
+  for (const char* name :
+       {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_CURRENT_DESKTOP",
+        "GNOME_DESKTOP_SESSION_ID", "DESKTOP_SESSION", "KDE_FULL_SESSION", "http_proxy",
+        "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
     argv.insert(argv.end(), {"-u", name});
   }
   argv.push_back("XDG_RUNTIME_DIR=" + session_.string());
@@ -202,44 +208,4 @@ std::string PeerServer::Maps() const {
 
 std::string PeerServer::Program() const {
   return options_.program.empty() ? PEERSERVER_PROGRAM : options_.program;
-}
-
-std::string ChromiumProgram() {
-  return FindProgram({"/usr/bin/chromium", "/usr/bin/chromium-browser"});
-}
-
-std::string DumpDom(const std::string& url) {
-  const std::string program = ChromiumProgram();
-  if (program.empty()) return std::string();
-  const fs::path profile = MakeTempDir("chromium-");
-  std::string output;
-  int status = RunCommand(
-      {program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-       "--disable-background-networking", "--disable-component-update", "--disable-sync",
-       "--user-data-dir=" + profile.string(), "--virtual-time-budget=3000", "--dump-dom", url},
-      std::chrono::seconds(60), &output);
-  std::error_code ignored;
-  fs::remove_all(profile, ignored);
-  return status == 0 ? output : std::string();
-}
-
-std::filesystem::path PageScreenshot(const std::string& url, const std::string& name, int width,
-                                     int height) {
-  const std::string program = ChromiumProgram();
-  if (program.empty()) return {};
-  const fs::path folder = fs::current_path() / "artifacts";
-  fs::create_directories(folder);
-  const fs::path file = folder / name;
-  fs::remove(file);
-  const fs::path profile = MakeTempDir("chromium-");
-  RunCommand({program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-              "--no-first-run", "--disable-background-networking", "--disable-component-update",
-              "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile.string(),
-              "--virtual-time-budget=3000",
-              "--window-size=" + std::to_string(width) + "," + std::to_string(height),
-              "--screenshot=" + file.string(), url},
-             std::chrono::seconds(60));
-  std::error_code ignored;
-  fs::remove_all(profile, ignored);
-  return fs::exists(file) ? file : fs::path();
 }

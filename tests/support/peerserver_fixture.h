@@ -29,6 +29,11 @@
 inline constexpr char kPeerServerDeviceUid[] = "127.0.0.1-test-device";
 inline constexpr char kPeerServerDeviceSid[] = "test-sid-1";
 
+// The proxy passwords the tests give (and "alice:..." as Basic encodes
+// them): no log line or output of peerserver may hold one.
+inline constexpr const char* kProxySecrets[] = {"s3cret", "YWxpY2U6czNjcmV0", "wrongpw",
+                                                "YWxpY2U6d3Jvbmdwdw=="};
+
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
   // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,
@@ -61,6 +66,8 @@ struct PeerServerOptions {
 class PeerServer : public PeerProcess {
  public:
   explicit PeerServer(PeerServerOptions options = {});
+  // Still running, it is terminated and must end with 0; either way its
+  // log and output must hold none of kProxySecrets.
   ~PeerServer();
 
   // Running with its listener up (or started, without wait_ready).
@@ -113,14 +120,3 @@ class PeerServer : public PeerProcess {
   uint16_t configured_port_ = 0;
   long idle_threads_ = -1;  // when the listener came up
 };
-
-// Chromium's program, or empty when it is not installed.
-std::string ChromiumProgram();
-// The page as Chromium's DOM after scripts ran (headless, bounded in time);
-// empty when Chromium failed.
-std::string DumpDom(const std::string& url);
-// A picture of the page as a person sees it, in artifacts/ beside the
-// test's working directory (build/tests/artifacts), for a person to look
-// at; its path, or empty when Chromium failed.
-std::filesystem::path PageScreenshot(const std::string& url, const std::string& name,
-                                     int width = 1024, int height = 768);

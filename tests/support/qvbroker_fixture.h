@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,14 @@ class QvBrokerFixture : public PeerProcess {
   uint16_t plain_port() const { return plain_port_; }
   uint16_t tls_port() const { return tls_port_; }
   std::filesystem::path ca_file() const { return dir_ / "ca.pem"; }
+  // The vane.ini keys that point a device at this broker: BrokerIP,
+  // BrokerPort, BrokerSecurePort and BrokerCAFile.
+  std::map<std::string, std::string> DeviceSettings() const {
+    return {{"BrokerIP", "127.0.0.1"},
+            {"BrokerPort", std::to_string(plain_port_)},
+            {"BrokerSecurePort", std::to_string(tls_port())},
+            {"BrokerCAFile", ca_file().string()}};
+  }
   std::filesystem::path store_dir() const { return dir_ / "store"; }
 
   // The recorded requests, in arrival order, byte for byte.

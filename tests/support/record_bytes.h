@@ -50,7 +50,8 @@ inline std::string XferBytes(const Xfer& x) {
   Put32(b, 0, x.number);
   b[4] = x.deleted;
   Put32(b, 8, x.next);
-  for (auto [offset, text] : {std::pair{12, &x.path}, {268, &x.uid}, {668, &x.direction}, {925, &x.done}}) {
+  for (auto [offset, text] :
+       {std::pair{12, &x.path}, {268, &x.uid}, {668, &x.direction}, {925, &x.done}}) {
     b.replace(offset, text->size(), *text);
   }
   Put32(b, 2328, x.time);
@@ -63,7 +64,8 @@ inline std::string XferBytes(const Xfer& x) {
 
 inline std::string Header(int32_t tag, int32_t size, int32_t rows, int32_t last_del) {
   std::string h(24, '\0');
-  for (auto [offset, value] : {std::pair{0, tag}, {4, 1}, {8, size}, {12, rows}, {16, -1}, {20, last_del}}) {
+  for (auto [offset, value] :
+       {std::pair{0, tag}, {4, 1}, {8, size}, {12, rows}, {16, -1}, {20, last_del}}) {
     Put32(h, offset, value);
   }
   return h;
@@ -85,7 +87,7 @@ inline size_t RecordAt(int32_t slot) { return 24 + kXferSize * static_cast<size_
 class RecordTest : public ::testing::Test {
  protected:
   RecordTest() {
-    WriteText("vane.ini", "[Quovane]\nLogLevel=1\n");
+    WriteIni("LogLevel=1\n");
     QvLog::ReleaseInstance();
     platform::InitProcessLock(&lock);
   }
@@ -95,7 +97,9 @@ class RecordTest : public ::testing::Test {
     platform::DestroyProcessLock(&lock);
   }
   QvDataManager* Manager() { return QvDataManager::GetInstance(&lock); }
-  std::string Record(int32_t slot) { return ReadText("qvxfer.dat").substr(RecordAt(slot), kXferSize); }
+  std::string Record(int32_t slot) {
+    return ReadText("qvxfer.dat").substr(RecordAt(slot), kXferSize);
+  }
 
   ScopedWorkDir dir;
   platform::ProcessLock lock;

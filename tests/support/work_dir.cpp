@@ -25,6 +25,31 @@ std::string IniText(const std::map<std::string, std::string>& keys) {
   return text;
 }
 
+void WriteIni(const std::string& lines) { WriteText("vane.ini", "[Quovane]\n" + lines); }
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    lines.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+size_t Occurrences(std::string_view text, std::string_view part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+size_t LogLinePosition(std::string_view log, std::string_view message) {
+  return log.find("): " + std::string(message) + "\n");
+}
+
 // The log opens its file in the working directory and reads its settings
 // there once: released on every change, a test never writes into another's
 // log nor at another's level.
@@ -66,9 +91,8 @@ ScopedEnvironment::~ScopedEnvironment() {
 
 std::map<std::string, std::optional<std::string>> NoProxyEnvironment() {
   std::map<std::string, std::optional<std::string>> none;
-  for (const char* name :
-       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-        "no_proxy", "NO_PROXY"}) {
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                           "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
     none[name] = std::nullopt;
   }
   return none;

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ScopedWorkDir {
@@ -30,6 +31,19 @@ void WriteText(const std::filesystem::path& file, const std::string& text);
 std::filesystem::path MakeTempDir(const std::string& prefix);
 // A settings file's text: section "Quovane" with the keys in order.
 std::string IniText(const std::map<std::string, std::string>& keys);
+// The working directory's vane.ini: section "Quovane", then lines as given.
+void WriteIni(const std::string& lines);
+
+// The lines of text, each without its newline (an unended last line too).
+std::vector<std::string> SplitLines(std::string_view text);
+// How often part occurs in text.
+size_t Occurrences(std::string_view text, std::string_view part);
+// Where the log line whose message is exactly message begins, npos when
+// there is none (a log line is "stamp (thread): message").
+size_t LogLinePosition(std::string_view log, std::string_view message);
+inline bool HasLogLine(std::string_view log, std::string_view message) {
+  return LogLinePosition(log, message) != std::string_view::npos;
+}
 
 // Environment variables set (or removed, for nullopt) while the object
 // lives, and given back their values when it goes, whatever the test did.

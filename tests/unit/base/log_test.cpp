@@ -23,7 +23,7 @@ class LogTest : public ::testing::Test {
  protected:
   // The log reads its settings when constructed.
   QvLog* Open(const std::string& settings) {
-    WriteText("vane.ini", "[Quovane]\n" + settings);
+    WriteIni(settings);
     QvLog::ReleaseInstance();
     return QvLog::GetInstance();
   }

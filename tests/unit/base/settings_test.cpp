@@ -14,7 +14,6 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void Ini(const std::string& body) { WriteText("vane.ini", "[Quovane]\n" + body); }
   QvSettings* settings = QvSettings::GetInstance();
   ScopedWorkDir dir;
 };
@@ -33,7 +32,7 @@ TEST_F(SettingsTest, MissingOrEmptyValuesReadAsNotSetOrTheDefault) {
   EXPECT_EQ(settings->TransactionFilter(), -2);
   EXPECT_FALSE(std::filesystem::exists("vane.ini"));
 
-  Ini("Empty=\nBlank=\" \"\nLogLevel=\n");
+  WriteIni("Empty=\nBlank=\" \"\nLogLevel=\n");
   EXPECT_EQ(settings->GetSettingString("Empty", text, sizeof text), 0);
   EXPECT_STREQ(text, "");
   EXPECT_EQ(settings->GetSetting("Empty"), std::nullopt);
@@ -43,8 +42,9 @@ TEST_F(SettingsTest, MissingOrEmptyValuesReadAsNotSetOrTheDefault) {
 }
 
 TEST_F(SettingsTest, ValuesAreCutToTheReadersBufferAndConverted) {
-  Ini("brokerip=" + std::string(100, 'h') + "\nLogLevel= 12abc\nNeg=-3\nHeartbeatSleep=1500\n" +
-      "XferRetryInterval=4\nTransactionFilter=session\nLong=" + std::string(15, '0') + "7\n");
+  WriteIni("brokerip=" + std::string(100, 'h') +
+           "\nLogLevel= 12abc\nNeg=-3\nHeartbeatSleep=1500\n" +
+           "XferRetryInterval=4\nTransactionFilter=session\nLong=" + std::string(15, '0') + "7\n");
   EXPECT_EQ(settings->BrokerIP(), std::string(63, 'h'));
   char text[10];
   EXPECT_EQ(settings->ReadSetting("BrokerIP", "0", text, sizeof text, false), 9);
@@ -81,7 +81,7 @@ TEST_F(SettingsTest, WriteCreatesTheFileAndKeepsEverythingElse) {
 }
 
 TEST_F(SettingsTest, RefusesAValueThatWouldPlantAnotherKey) {
-  Ini("LogLevel=1\n");
+  WriteIni("LogLevel=1\n");
   EXPECT_EQ(settings->WriteSetting("LogLevel", "3\nAppPath=/tmp/evil"), -1);
   EXPECT_EQ(settings->WriteSetting("Evil\r\nAppPath", "x"), -1);
   EXPECT_EQ(settings->WriteSetting("[Other]", "x"), -1);
@@ -91,7 +91,7 @@ TEST_F(SettingsTest, RefusesAValueThatWouldPlantAnotherKey) {
 
 TEST_F(SettingsTest, DeviceKeyIsDecryptedWithThePassPhraseOrEmpty) {
   // "secret-device-key-42" by `openssl enc -aes-256-cbc -pbkdf2 -a -A` (see qvcrypt_test.cpp).
-  Ini("DeviceKey=U2FsdGVkX19WN5m3TExRffhjx+l0u63p2nPn9IgAmt5b9Wk8b8APYZHLcT3MDccd\n");
+  WriteIni("DeviceKey=U2FsdGVkX19WN5m3TExRffhjx+l0u63p2nPn9IgAmt5b9Wk8b8APYZHLcT3MDccd\n");
   char key[2048], small[7];
   std::memset(key, 'x', sizeof key);
   settings->DeviceKey(key, sizeof key);
@@ -100,7 +100,7 @@ TEST_F(SettingsTest, DeviceKeyIsDecryptedWithThePassPhraseOrEmpty) {
   settings->DeviceKey(small, sizeof small);
   EXPECT_STREQ(small, "secret");
   // The same text under another phrase decrypts to nothing.
-  Ini("DeviceKey=U2FsdGVkX1+TmbKa/fNS1HYd37jw80CRCdxE+gOh6KxryGzFfvwxQXZcwyhjtYaJ\n");
+  WriteIni("DeviceKey=U2FsdGVkX1+TmbKa/fNS1HYd37jw80CRCdxE+gOh6KxryGzFfvwxQXZcwyhjtYaJ\n");
   std::memset(key, 'x', sizeof key);
   settings->DeviceKey(key, sizeof key);
   EXPECT_STREQ(key, "");

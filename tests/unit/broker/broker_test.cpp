@@ -39,7 +39,7 @@ class JspResponseTest : public ::testing::Test {
 class EndpointTest : public ::testing::Test {
  protected:
   std::unique_ptr<QvBrokerEndpoint> Load(const std::string& settings) {
-    WriteText("vane.ini", "[Quovane]\n" + settings);
+    WriteIni(settings);
     auto endpoint = std::make_unique<QvBrokerEndpoint>();
     EXPECT_EQ(endpoint->LoadEndpoint(), 0);
     return endpoint;

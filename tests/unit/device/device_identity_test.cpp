@@ -47,7 +47,7 @@ TEST_F(DeviceIdentityTest, StaysWithAnIniFileElseMovesAboveQvServerOfTheAutostar
             "# log-on start\r\n[Desktop Action tray]\r\nExec=/nowhere/QvServer/x\r\n"
             "[Desktop Entry]\r\nName=Tray\r\nExec = \"" +
                 install.string() + "/QvServer/peerserver\" -wbx\r\n");
-  WriteText("vane.ini", "[Quovane]\n");
+  WriteIni("");
   EXPECT_EQ(CheckWorkingDirectory(), 0);
   EXPECT_EQ(fs::current_path(), dir.path());
   EXPECT_EQ(Log(), "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir\n");

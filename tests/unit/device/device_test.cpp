@@ -16,7 +16,7 @@ namespace {
 class DeviceTest : public ::testing::Test {
  protected:
   QvDevice& Load(const std::string& settings) {
-    WriteText("vane.ini", "[Quovane]\n" + settings);
+    WriteIni(settings);
     QvLog::ReleaseInstance();  // the log reads its level afresh
     device = std::make_unique<QvDevice>();
     EXPECT_EQ(device->LoadConfiguration(), 0);
@@ -40,7 +40,7 @@ TEST_F(DeviceTest, LoadsIdentityAndSettingsAndReloadsInPlace) {
   QvBrokerEndpoint* endpoint = d.GetEndpoint();
   ASSERT_NE(endpoint, nullptr);
   // Another thread may hold the endpoint: a reload keeps the same record.
-  WriteText("vane.ini", "[Quovane]\nDeviceSID=77\nAppIP=host.local\nUserSID=u1\n");
+  WriteIni("DeviceSID=77\nAppIP=host.local\nUserSID=u1\n");
   ASSERT_EQ(d.LoadConfiguration(), 0);
   EXPECT_TRUE(d.IsRegistered());
   EXPECT_EQ(d.GetAppIP(), "host.local");

@@ -44,7 +44,7 @@ class PeerModuleTest : public ::testing::Test {
  protected:
   // Settings with LogLevel=level (and more), read afresh by the log.
   static void UseSettings(int level, const std::string& more = "") {
-    WriteText("vane.ini", "[Quovane]\nLogLevel=" + std::to_string(level) + "\n" + more);
+    WriteIni("LogLevel=" + std::to_string(level) + "\n" + more);
     QvLog::ReleaseInstance();
   }
   Pairs Parse(const char* query) {
@@ -91,11 +91,11 @@ TEST_F(PeerModuleTest, LogsTheQueryButNeverAPassword) {
   module.ParseString("operation=proxy&creds=bobs3cret");
   module.ParseString("operation=proxyinfo&CREDS=carol:S3cret");  // read in any case
   module.ParseString("creds=alice:pw2&a=b:c");
-  EXPECT_EQ(LogMessages(), (Lines{"ParseString: : operation=proxy&creds=bob", "Done ParseString",
-                                  "ParseString: : operation=proxy&creds=", "Done ParseString",
-                                  "ParseString: : operation=proxyinfo&CREDS=carol",
-                                  "Done ParseString", "ParseString: : creds=alice",
-                                  "Done ParseString"}));
+  EXPECT_EQ(LogMessages(),
+            (Lines{"ParseString: : operation=proxy&creds=bob", "Done ParseString",
+                   "ParseString: : operation=proxy&creds=", "Done ParseString",
+                   "ParseString: : operation=proxyinfo&CREDS=carol", "Done ParseString",
+                   "ParseString: : creds=alice", "Done ParseString"}));
   EXPECT_STREQ(module.GetCgiValue("creds"), "alice:pw2");
 }
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "support/record_bytes.h"
 #include "records/startup_passes.h"
 #include "records/transfer_rules.h"
+#include "support/record_bytes.h"
 
 using namespace record_bytes;
 
@@ -82,8 +82,11 @@ TEST_F(RecordTest, StartupPassesResetAndPurgeByTheRules) {
 TEST_F(RecordTest, StartupPassesMatchTheThreePassesInTurn) {
   std::vector<Xfer> file;
   for (int i = 0; i < 70; ++i) {
-    file.push_back({.uid = "u" + std::to_string(i), .direction = i % 5 ? "Receive" : "Send",
-                    .done = i % 3 ? "true" : "", .time = DaysAgo(i % 37), .resumable = uint8_t(i % 2),
+    file.push_back({.uid = "u" + std::to_string(i),
+                    .direction = i % 5 ? "Receive" : "Send",
+                    .done = i % 3 ? "true" : "",
+                    .time = DaysAgo(i % 37),
+                    .resumable = uint8_t(i % 2),
                     .status = i % 6});
   }
   file[7].deleted = true;
@@ -104,7 +107,7 @@ TEST_F(RecordTest, StartupPassesMatchTheThreePassesInTurn) {
 }
 
 TEST_F(RecordTest, UpdateReportsACorruptedPathAndStillWrites) {
-  WriteText("vane.ini", "[Quovane]\nLogLevel=3\n");
+  WriteIni("LogLevel=3\n");
   QvLog::ReleaseInstance();
   XferRecord record;
   records::SetInitialValues(&record);
@@ -112,7 +115,8 @@ TEST_F(RecordTest, UpdateReportsACorruptedPathAndStillWrites) {
   std::strcpy(record.szXferUID, "u1");
   Manager()->Update(&record);
   const std::string log = ReadText("QvDebug.log");
-  const size_t corrupted = log.find("): Above Record Looks Corrupted!!!!!  First char of filepath is :\n");
+  const size_t corrupted =
+      log.find("): Above Record Looks Corrupted!!!!!  First char of filepath is :\n");
   ASSERT_NE(corrupted, std::string::npos) << log;
   EXPECT_NE(log.find("): Updating : u1\n", corrupted), std::string::npos) << log;
   EXPECT_NE(log.find("): RecNo = 0\n", corrupted), std::string::npos) << log;
