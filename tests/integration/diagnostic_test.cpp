@@ -417,28 +417,6 @@ TEST(Diagnostic, WithoutASocketTheModuleStillRuns) {
   EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
 }
 
-// The broker's "Diagnostic" message runs the plug-in with no browser: the
-// logs arrive and the message is acknowledged as carried out.
-TEST(Diagnostic, TheBrokersMessageRunsItWithoutABrowser) {
-  auto server = StartServer(
-      {}, {}, {"--message", "messageType=Diagnostic&operation=postfile,brkhttp,brkhttps&messageSID=9"});
-  if (!server) return;
-  QvBrokerFixture& broker = *server->broker();
-  EXPECT_TRUE(WaitUntil(
-      [&] { return broker.Admin("/admin/acks").find("&status=3&messageSID=9\n") != std::string::npos; },
-      std::chrono::seconds(30)))
-      << broker.Admin("/admin/acks");
-  // The module runs on a thread of its own, acknowledged or not.
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return server->Log().find("QvDiagnosticModule: no socket, page not sent") != std::string::npos;
-      },
-      std::chrono::seconds(30)));
-  EXPECT_TRUE(fs::exists(broker.store_dir() / "_Yx_Logs.log"));
-  EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
-  EXPECT_EQ(server->Terminate(), 0) << server->Output();
-}
-
 // What a user reads when all is well, when the broker refuses connections
 // and when a proxy asks for credentials: Chromium's headline and rows agree
 // and name the failing step's cause; the JSON of each holds to its schema.
