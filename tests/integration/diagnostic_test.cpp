@@ -321,10 +321,6 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
   // Over the login's channel: the broker's TLS port.
   EXPECT_TRUE(broker.RecordNames().back().ends_with("-tls.req"));
   EXPECT_NE(request.find("name=\"deviceSID\"\r\n\r\ntest-sid-1\r\n"), std::string::npos);
-  // Byte for byte: what was sent after the part's head is what is stored.
-  const std::string head = "filename=\"_Yx_Logs.log\"\r\nContent-Type: text/plain\r\n\r\n";
-  ASSERT_NE(request.find(head), std::string::npos) << request;
-  EXPECT_EQ(request.substr(request.find(head) + head.size()), stored);
   std::string ini = ReadText(server->work() / "vane.ini");
   ini.replace(ini.find("StoredDeviceKey42"), 17, "*");
   EXPECT_TRUE(stored.starts_with(ini)) << stored.substr(0, 600);
