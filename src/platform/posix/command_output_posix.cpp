@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/posix/command_output.h"
+#include "platform/posix/spawn_attributes.h"
 
 extern char** environ;
 
@@ -77,21 +78,10 @@ std::optional<std::string> CommandOutput(const std::string& program,
   ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
   ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  // The program blocks the termination signals for its own threads; the
-  // tool must not inherit that.
-  posix_spawnattr_t attributes;
-  ::posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  ::posix_spawnattr_setsigmask(&attributes, &none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const CleanSpawnAttributes attributes;
   pid_t pid = 0;
-  int error = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-  ::posix_spawnattr_destroy(&attributes);
+  int error =
+      ::posix_spawnp(&pid, program.c_str(), &actions, attributes.get(), argv.data(), environ);
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_ends[1]);
   if (error != 0) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/posix/spawn_attributes.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -20,21 +21,9 @@ SysResult<std::optional<Process>> Process::Start(const std::string& program,
   argv.push_back(const_cast<char*>(argv0.empty() ? program.c_str() : argv0.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  // The program blocks the termination signals for its own threads and
-  // ignores broken pipes; what it starts must inherit neither.
-  posix_spawnattr_t attributes;
-  ::posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  ::posix_spawnattr_setsigmask(&attributes, &none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const CleanSpawnAttributes attributes;
   pid_t pid = 0;
-  int error = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
-  ::posix_spawnattr_destroy(&attributes);
+  int error = ::posix_spawn(&pid, program.c_str(), nullptr, attributes.get(), argv.data(), environ);
   if (error != 0) return {std::nullopt, error};
   return {Process(pid), 0};
 }
