@@ -7,6 +7,7 @@
 # Environment: BUILD_DIR (default build-bench, RelWithDebInfo), BEATS (200).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/qvbroker.sh
 build=${BUILD_DIR:-build-bench}
 beats=${BEATS:-200}
 if [ ! -f "$build/build.ninja" ]; then
@@ -24,15 +25,6 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 sid=bench-sid
-"$bin/qvbroker" --port 0 --tls-port 0 --ca-out ca.pem --ready-file ready \
-  --device "deviceUID=127.0.0.1-bench&deviceSID=$sid&loggedIn=1" >qvbroker.out 2>&1 &
-broker=$!
-for _ in $(seq 100); do
-  [ -s ready ] && break
-  kill -0 "$broker" 2>/dev/null || { cat qvbroker.out >&2; exit 1; }
-  sleep 0.1
-done
-plain=$(sed -n 's/.*plain=\([0-9]*\).*/\1/p' ready)
-tls=$(sed -n 's/.*tls=\([0-9]*\).*/\1/p' ready)
-"$bin/beat_bench" 127.0.0.1 "$plain" "$tls" "$work/ca.pem" "$sid" "$beats"
+start_qvbroker "$bin/qvbroker" "$work/broker" "deviceUID=127.0.0.1-bench&deviceSID=$sid&loggedIn=1"
+"$bin/beat_bench" 127.0.0.1 "$plain" "$tls" "$work/broker/ca.pem" "$sid" "$beats"
 echo "broker: $(curl -s "http://127.0.0.1:$plain/admin/tls")"

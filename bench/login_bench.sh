@@ -12,6 +12,7 @@
 # the cases taking turns).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/qvbroker.sh
 build=${BUILD_DIR:-build}
 repeat=${REPEAT:-20}
 
@@ -33,17 +34,7 @@ trap 'exit 130' INT TERM
 mkdir -p "$work/work" "$work/broker" "$work/home" "$work/xdg/glib-2.0/settings"
 uid=127.0.0.1-bench-device
 sid=bench-sid-1
-"$build/bin/qvbroker" --port 0 --tls-port 0 --ca-out "$work/broker/ca.pem" \
-  --ready-file "$work/broker/ready" --record "$work/broker/requests" \
-  --device "deviceUID=$uid&deviceSID=$sid" >"$work/broker/qvbroker.out" 2>&1 &
-broker=$!
-for _ in $(seq 300); do
-  [ -s "$work/broker/ready" ] && break
-  sleep 0.1
-done
-[ -s "$work/broker/ready" ] || { echo "qvbroker did not start" >&2; exit 1; }
-plain=$(sed -n 's/.*plain=\([0-9]*\).*/\1/p' "$work/broker/ready")
-tls=$(sed -n 's/.*tls=\([0-9]*\).*/\1/p' "$work/broker/ready")
+start_qvbroker "$build/bin/qvbroker" "$work/broker" "deviceUID=$uid&deviceSID=$sid"
 
 cat > "$work/work/vane.ini" <<INI
 [Quovane]

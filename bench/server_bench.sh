@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source bench/qvbroker.sh
 build=${BUILD_DIR:-build}
 duration=${DURATION:-10s}
 connections=${CONNECTIONS:-32}
@@ -70,13 +71,7 @@ cp "$build/test-modules/QvExampleModule.dll" "$work/root/QvExampleModule.dll"
 
 uid=127.0.0.1-bench-device
 sid=bench-sid-1
-"$build/bin/qvbroker" --port 0 --tls-port 0 --ca-out "$work/broker/ca.pem" \
-  --ready-file "$work/broker/ready" --record "$work/broker/requests" \
-  --device "deviceUID=$uid&deviceSID=$sid" >"$work/broker/qvbroker.out" 2>&1 &
-broker=$!
-wait_for '[ -s "$work/broker/ready" ]' qvbroker
-plain=$(sed -n 's/.*plain=\([0-9]*\).*/\1/p' "$work/broker/ready")
-tls=$(sed -n 's/.*tls=\([0-9]*\).*/\1/p' "$work/broker/ready")
+start_qvbroker "$build/bin/qvbroker" "$work/broker" "deviceUID=$uid&deviceSID=$sid"
 
 # A peerserver logged in at the broker, in dir/work (dir/doc, dir/session
 # beside it), on the display given or headless; sets started_pid, started_port.
