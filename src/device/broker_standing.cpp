@@ -1,6 +1,7 @@
 #include "device/broker_standing.h"
 
 #include "base/settings.h"
+#include "base/text_list.h"
 #include "device/device.h"
 #include "device/device_identity.h"
 
@@ -10,17 +11,8 @@ constexpr const char* kBrokerKeys[] = {"BrokerIP", "BrokerPort", "BrokerSecurePo
                                        "DeviceSID"};
 constexpr int32_t kNotRegistered = -2;
 
-std::string KeyList(const std::vector<std::string>& keys) {
-  std::string list;
-  for (size_t i = 0; i < keys.size(); ++i) {
-    if (i > 0) list += i + 1 == keys.size() ? " and " : ", ";
-    list += keys[i];
-  }
-  return list;
-}
-
 std::string NotConfiguredReason(const std::vector<std::string>& missing, const std::string& file) {
-  return "set " + KeyList(missing) + " in section [Quovane] of " + file +
+  return "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
          " (and BrokerCAFile when the broker's certificate comes from a CA of its own), then "
          "restart peerserver. Nothing else is wrong: until then the device works offline";
 }

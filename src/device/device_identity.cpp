@@ -3,10 +3,10 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/guarded_text.h"
 #include "base/log.h"
 #include "platform/autostart.h"
@@ -137,15 +137,7 @@ std::optional<std::string> WorkingPathFromProgramDirectory(std::string_view dire
   }
   const size_t slash = directory.find_last_of("/\\");
   if (slash == std::string_view::npos) return std::nullopt;
-  std::string_view name = directory.substr(slash + 1);
-  constexpr std::string_view kFolder = "QvServer";
-  if (name.size() != kFolder.size()) return std::nullopt;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(name[i])) !=
-        std::tolower(static_cast<unsigned char>(kFolder[i]))) {
-      return std::nullopt;
-    }
-  }
+  if (!EqualsIgnoreCase(directory.substr(slash + 1), "QvServer")) return std::nullopt;
   if (slash == 0) return std::string("/");
   return std::string(directory.substr(0, slash));
 }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/text_list.h"
+
 namespace {
 
 struct Item {
@@ -19,16 +21,6 @@ std::vector<Item> Items(const Findings& findings) {
     items.push_back({"relay proxy " + relay.address, ok ? FailureKind::kNone : relay.failure.kind});
   }
   return items;
-}
-
-// "a", "a and b", "a, b and c".
-std::string JoinList(const std::vector<std::string>& parts) {
-  std::string text;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) text += i + 1 == parts.size() ? " and " : ", ";
-    text += parts[i];
-  }
-  return text;
 }
 
 }  // namespace
@@ -81,7 +73,7 @@ std::string Headline(const Findings& findings) {
     if (cause == causes.end()) cause = causes.insert(causes.end(), {item.kind, {}});
     cause->second.push_back(item.label);
   }
-  if (causes.empty()) return "Everything answered: " + JoinList(answered) + ".";
+  if (causes.empty()) return "Everything answered: " + JoinAsList(answered) + ".";
 
   const size_t failed = items.size() - answered.size();
   std::string text;
@@ -95,9 +87,9 @@ std::string Headline(const Findings& findings) {
     text = std::to_string(failed) + " of " + std::to_string(items.size()) + " checks failed.";
   }
   for (const auto& [kind, labels] : causes) {
-    text += std::string(" ") + FailureName(kind) + ": " + JoinList(labels) + ".";
+    text += std::string(" ") + FailureName(kind) + ": " + JoinAsList(labels) + ".";
   }
-  if (!answered.empty()) text += " Answered: " + JoinList(answered) + ".";
+  if (!answered.empty()) text += " Answered: " + JoinAsList(answered) + ".";
   if (findings.proxy.credentials == "required") {
     text += " The proxy asks for a user name and password.";
   } else if (findings.proxy.credentials == "refused") {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/posix/command_output.h"
 #include "platform/posix/desktop_proxy.h"
 
@@ -12,16 +13,6 @@ namespace {
 
 constexpr size_t kToolOutputLimit = 4096;
 constexpr std::chrono::milliseconds kToolTimeout{2000};
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string_view TrimmedLine(std::string_view text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
@@ -87,9 +78,9 @@ ProxyDesktop NamedDesktop(std::string_view current_desktop) {
     std::string_view name = current_desktop.substr(0, end);
     current_desktop.remove_prefix(end == std::string_view::npos ? current_desktop.size() : end + 1);
     for (std::string_view gnome : kGnomeFamily) {
-      if (SameText(name, gnome)) return ProxyDesktop::kGnome;
+      if (SameIgnoringCase(name, gnome)) return ProxyDesktop::kGnome;
     }
-    if (SameText(name, "KDE")) return ProxyDesktop::kKde;
+    if (SameIgnoringCase(name, "KDE")) return ProxyDesktop::kKde;
   }
   return ProxyDesktop::kNone;
 }

@@ -4,22 +4,13 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/process.h"
 #include "platform/shared_library.h"
 
 namespace platform {
 
 namespace {
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The file at path, or else one in the same folder whose name differs only
 // in case (module names are case-blind where the system comes from). Of
