@@ -28,6 +28,10 @@ struct QvTextGuard {
 // The guard of this copy's lock, which ReadGuarded and WriteGuarded take.
 const QvTextGuard& ThisRuntimeTextGuard();
 
+// The same on a record another copy may have made: under that record's guard.
+std::string ReadGuarded(const QvTextGuard& guard, const char* field, size_t size);
+void WriteGuarded(const QvTextGuard& guard, char* field, size_t size, std::string_view text);
+
 template <size_t N>
 std::string ReadGuarded(const char (&field)[N]) {
   return ReadGuarded(field, N);
@@ -35,4 +39,12 @@ std::string ReadGuarded(const char (&field)[N]) {
 template <size_t N>
 void WriteGuarded(char (&field)[N], std::string_view text) {
   WriteGuarded(field, N, text);
+}
+template <size_t N>
+std::string ReadGuarded(const QvTextGuard& guard, const char (&field)[N]) {
+  return ReadGuarded(guard, field, N);
+}
+template <size_t N>
+void WriteGuarded(const QvTextGuard& guard, char (&field)[N], std::string_view text) {
+  WriteGuarded(guard, field, N, text);
 }

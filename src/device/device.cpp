@@ -18,17 +18,18 @@
 namespace {
 
 constexpr const char* kBuiltInModules[] = {
-    "QvLoginModule.dll",  "QvMetaObjectModule.dll", "QvProxyModule.dll",
-    "QvShareModule.dll",  "QvStatusModule.dll",     "QvTransferModule.dll",
+    "QvLoginModule.dll", "QvMetaObjectModule.dll", "QvProxyModule.dll",
+    "QvShareModule.dll", "QvStatusModule.dll",     "QvTransferModule.dll",
 };
 
 // Reads a text setting into a guarded field, cut to size-1 as its readers do.
 template <size_t N>
-void LoadText(QvSettings* settings, const char* key, char (&field)[N], size_t size = N) {
+void LoadText(const QvTextGuard& guard, QvSettings* settings, const char* key, char (&field)[N],
+              size_t size = N) {
   std::string value(size, '\0');
   int n = settings->GetSettingString(key, value.data(), size);
   value.resize(static_cast<size_t>(n));
-  WriteGuarded(field, value);
+  WriteGuarded(guard, field, value);
 }
 
 bool Flag(QvSettings* settings, const char* key) {
@@ -61,8 +62,8 @@ int QvDevice::LoadConfiguration() {
   char ip[sizeof m_szIP] = {};
   CreateDeviceIdentifier(uuid, sizeof uuid);
   ::GetIP(ip, sizeof ip);
-  WriteGuarded(m_szUUID, uuid);
-  WriteGuarded(m_szIP, ip);
+  WriteGuarded(TextGuard(), m_szUUID, uuid);
+  WriteGuarded(TextGuard(), m_szIP, ip);
 
   QvSettings* settings = m_pSettings;
   m_nBadResponseThreshold.store(settings->GetSettingInt("BadResponseThreshold", 0, false));
@@ -70,30 +71,30 @@ int QvDevice::LoadConfiguration() {
   m_bHungryXPeer.store(Flag(settings, "HungryXPeer"));
   m_bAutoLogin.store(Flag(settings, "AutoLogin"));
 
-  LoadText(settings, "DeviceSID", m_szDeviceSID);
-  LoadText(settings, "DeviceUID", m_szDeviceUID);
+  LoadText(TextGuard(), settings, "DeviceSID", m_szDeviceSID);
+  LoadText(TextGuard(), settings, "DeviceUID", m_szDeviceUID);
   if (GetDeviceSID() != "None") {
     char key[sizeof m_szDeviceKey];
     std::memset(key, 0, sizeof key);
     settings->DeviceKey(key, sizeof key);
-    WriteGuarded(m_szDeviceKey, key);
+    WriteGuarded(TextGuard(), m_szDeviceKey, key);
   }
-  LoadText(settings, "DeviceSID", m_szDeviceSID2);
-  LoadText(settings, "DeviceUID", m_szDeviceUID2);
-  LoadText(settings, "AppPort", m_szAppPort);
-  LoadText(settings, "AppIP", m_szAppIP);
-  LoadText(settings, "yxport", m_szYxport);
+  LoadText(TextGuard(), settings, "DeviceSID", m_szDeviceSID2);
+  LoadText(TextGuard(), settings, "DeviceUID", m_szDeviceUID2);
+  LoadText(TextGuard(), settings, "AppPort", m_szAppPort);
+  LoadText(TextGuard(), settings, "AppIP", m_szAppIP);
+  LoadText(TextGuard(), settings, "yxport", m_szYxport);
   char user[32];
   settings->GetSettingString("UserSID", user, sizeof user);
   m_bHasUser.store(std::string_view(user) != "0");
-  if (GetAppIP() == "0") WriteGuarded(m_szAppIP, "localhost");
-  LoadText(settings, "LineSpeed", m_szLineSpeed);
-  LoadText(settings, "Firewall", m_szFirewall);
-  LoadText(settings, "PeerDownloadDir", m_szPeerDownloadDir);
+  if (GetAppIP() == "0") WriteGuarded(TextGuard(), m_szAppIP, "localhost");
+  LoadText(TextGuard(), settings, "LineSpeed", m_szLineSpeed);
+  LoadText(TextGuard(), settings, "Firewall", m_szFirewall);
+  LoadText(TextGuard(), settings, "PeerDownloadDir", m_szPeerDownloadDir);
   if (GetUUID().empty()) return -1;
 
   {
-    std::unique_lock<std::mutex> lock = LockGuardedTexts();
+    std::lock_guard<const QvTextGuard> lock(TextGuard());
     settings->GetSettingString("AllowHosts", m_szAllowHosts, sizeof m_szAllowHosts);
     CutList(m_szAllowHosts, m_pHosts, "host i ", false);
     settings->GetSettingString("AllowFiles", m_szAllowFiles, sizeof m_szAllowFiles);
@@ -138,7 +139,7 @@ void QvDevice::CutList(char* list, const char** entries, const char* label, bool
 
 void QvDevice::SetDeviceUID(const char* uid) {
   if (uid == nullptr) return;
-  WriteGuarded(m_szDeviceUID, uid);
+  WriteGuarded(TextGuard(), m_szDeviceUID, uid);
   m_pSettings->WriteSetting("DeviceUID", GetDeviceUID());
 }
 
@@ -163,33 +164,39 @@ int QvDevice::SetBrokerKey(const char* key) {
         static_cast<long>(length), 3);
     return -1;
   }
-  WriteGuarded(m_szBrokerKey, key);
+  WriteGuarded(TextGuard(), m_szBrokerKey, key);
   log->WriteString("QvDevice::SetBrokerKey ", key, 3);
   return 0;
 }
 
-std::string QvDevice::GetBrokerKey() const { return ReadGuarded(m_szBrokerKey); }
-std::string QvDevice::GetDeviceUID() const { return ReadGuarded(m_szDeviceUID); }
-std::string QvDevice::GetDeviceSID() const { return ReadGuarded(m_szDeviceSID); }
-std::string QvDevice::GetDeviceKey() const { return ReadGuarded(m_szDeviceKey); }
-std::string QvDevice::GetAppPort() const { return ReadGuarded(m_szAppPort); }
-std::string QvDevice::GetAppIP() const { return ReadGuarded(m_szAppIP); }
-std::string QvDevice::GetYxport() const { return ReadGuarded(m_szYxport); }
-std::string QvDevice::GetUUID() const { return ReadGuarded(m_szUUID); }
-std::string QvDevice::GetIP() const { return ReadGuarded(m_szIP); }
-std::string QvDevice::GetLocalIP() const { return ReadGuarded(m_szLocalIP); }
-std::string QvDevice::GetRemoteIP() const { return ReadGuarded(m_szRemoteIP); }
-std::string QvDevice::GetLineSpeed() const { return ReadGuarded(m_szLineSpeed); }
-std::string QvDevice::GetPeerDownloadDir() const { return ReadGuarded(m_szPeerDownloadDir); }
+std::string QvDevice::GetBrokerKey() const { return ReadGuarded(TextGuard(), m_szBrokerKey); }
+std::string QvDevice::GetDeviceUID() const { return ReadGuarded(TextGuard(), m_szDeviceUID); }
+std::string QvDevice::GetDeviceSID() const { return ReadGuarded(TextGuard(), m_szDeviceSID); }
+std::string QvDevice::GetDeviceKey() const { return ReadGuarded(TextGuard(), m_szDeviceKey); }
+std::string QvDevice::GetAppPort() const { return ReadGuarded(TextGuard(), m_szAppPort); }
+std::string QvDevice::GetAppIP() const { return ReadGuarded(TextGuard(), m_szAppIP); }
+std::string QvDevice::GetYxport() const { return ReadGuarded(TextGuard(), m_szYxport); }
+std::string QvDevice::GetUUID() const { return ReadGuarded(TextGuard(), m_szUUID); }
+std::string QvDevice::GetIP() const { return ReadGuarded(TextGuard(), m_szIP); }
+std::string QvDevice::GetLocalIP() const { return ReadGuarded(TextGuard(), m_szLocalIP); }
+std::string QvDevice::GetRemoteIP() const { return ReadGuarded(TextGuard(), m_szRemoteIP); }
+std::string QvDevice::GetLineSpeed() const { return ReadGuarded(TextGuard(), m_szLineSpeed); }
+std::string QvDevice::GetPeerDownloadDir() const {
+  return ReadGuarded(TextGuard(), m_szPeerDownloadDir);
+}
 
 bool QvDevice::IsRegistered() const {
   std::string sid = GetDeviceSID();
   return !sid.empty() && sid != "None";
 }
 
-void QvDevice::SetAppPort(const char* port) { WriteGuarded(m_szAppPort, port ? port : ""); }
-void QvDevice::SetLocalIP(const char* ip) { WriteGuarded(m_szLocalIP, ip ? ip : ""); }
-void QvDevice::SetRemoteIP(const char* ip) { WriteGuarded(m_szRemoteIP, ip ? ip : ""); }
+void QvDevice::SetAppPort(const char* port) {
+  WriteGuarded(TextGuard(), m_szAppPort, port ? port : "");
+}
+void QvDevice::SetLocalIP(const char* ip) { WriteGuarded(TextGuard(), m_szLocalIP, ip ? ip : ""); }
+void QvDevice::SetRemoteIP(const char* ip) {
+  WriteGuarded(TextGuard(), m_szRemoteIP, ip ? ip : "");
+}
 
 void QvDevice::SetOnlineState(bool online) {
   if (!online) QvLog::GetInstance()->Write("SetOnlineState to offline", 3);
@@ -204,7 +211,7 @@ bool QvDevice::GetOnlineState() const {
 
 bool QvDevice::IsHostAllowed(const char* host) const {
   if (host == nullptr) return false;
-  std::unique_lock<std::mutex> lock = LockGuardedTexts();
+  std::lock_guard<const QvTextGuard> lock(TextGuard());
   for (int i = 0; m_pHosts[i] != nullptr; ++i) {
     if (std::strcmp(m_pHosts[i], host) == 0) return true;
   }
@@ -220,7 +227,7 @@ bool QvDevice::IsFileAllowed(const char* name, size_t text_from) const {
                                       lowered, 3);
     return false;
   }
-  std::unique_lock<std::mutex> lock = LockGuardedTexts();
+  std::lock_guard<const QvTextGuard> lock(TextGuard());
   for (int i = 0; m_pFiles[i] != nullptr; ++i) {
     std::string_view entry = m_pFiles[i];
     // An empty entry (a trailing ';') would match every name.
@@ -293,7 +300,7 @@ void QvDevice::SetUser(const QvUser* user) {
   QvUser* replacement = user != nullptr ? new QvUser(user) : nullptr;
   QvUser* previous;
   {
-    std::unique_lock<std::mutex> lock = LockGuardedTexts();
+    std::lock_guard<const QvTextGuard> lock(TextGuard());
     previous = m_pUser;
     m_pUser = replacement;
   }

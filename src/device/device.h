@@ -5,10 +5,10 @@
 // peerserver keeps one for the process and hands it to every module call
 // (tagREQUEST::pDevice), so its field order and widths are shared with
 // modules. Threads read and write single fields while others run: texts go
-// through the guarded-text lock and are returned as copies, numbers and
-// flags are atomics. The program and every module have their own copy of
-// this code and so their own lock: the record carries its maker's
-// (TextGuard), which a module takes to touch the texts of the host's record.
+// through a lock and are returned as copies, numbers and flags are atomics.
+// The program and every module have their own copy of this code and so their
+// own lock: the record carries its maker's (TextGuard), and every text of it
+// is read and written under that one, whichever copy's code does it.
 #pragma once
 
 #include <atomic>

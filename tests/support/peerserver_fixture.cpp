@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <iostream>
 
 #include "base/ini_file.h"
 #include "support/work_dir.h"
@@ -108,6 +109,12 @@ PeerServer::~PeerServer() {
   if (process_ && process_->Running()) {
     const int status = Terminate();
     EXPECT_EQ(status, 0) << "peerserver did not end cleanly\n" << Output();
+  } else if (::testing::Test::HasFailure() && process_) {
+    // It ended on its own (a sanitizer report, a crash): say so beside the
+    // failure it caused.
+    const std::optional<int> status = process_->WaitFor(std::chrono::seconds(0));
+    std::cerr << "peerserver had ended with status " << status.value_or(-1) << "; its output:\n"
+              << Output() << std::endl;
   }
   StopProcess();
   const std::string log = Log() + Output();

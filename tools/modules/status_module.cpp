@@ -87,7 +87,9 @@ Picture Look(QvDevice& device) {
   picture.channel = BrokerChannelText();
   picture.proxy = picture.status.proxy_origin;
   const QvProxyVars& proxy = device.GetProxyVars();
-  if (proxy.bProxyEnabled.load()) picture.proxy_setting = ReadGuarded(proxy.szProxySetting);
+  if (proxy.bProxyEnabled.load()) {
+    picture.proxy_setting = ReadGuarded(device.TextGuard(), proxy.szProxySetting);
+  }
   picture.port = device.GetAppPort();
   picture.version = kProductVersion;
   for (int i = 0; i < device.GetModuleCount(); ++i) {

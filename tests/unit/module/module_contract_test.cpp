@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
+#include "device/device.h"
 #include "device/module_entry.h"
 #include "module/QvPeerModule.h"
 #include "platform/shared_library.h"
+#include "support/work_dir.h"
 
 TEST(ModuleContract, CalledThroughItsExportsOnly) {
   std::string error;
@@ -25,6 +28,43 @@ TEST(ModuleContract, CalledThroughItsExportsOnly) {
   ASSERT_NE(module, nullptr);
   destroy(module);
   destroy(nullptr);
+}
+
+// A module reads the host's device with its own copy of the device code,
+// while the host's threads rewrite it: under the host's lock, or the
+// ThreadSanitizer build reports the race (a status page during a re-login).
+TEST(ModuleContract, AModuleReadsTheHostsDeviceUnderTheHostsLock) {
+  ScopedWorkDir dir;
+  WriteIni("AppPort=8080\n");
+  QvDevice device;
+  ASSERT_EQ(device.LoadConfiguration(), 0);
+  std::string error;
+  auto library = platform::SharedLibrary::Load(STATUS_MODULE, &error);
+  ASSERT_TRUE(library) << error;
+  auto construct = library->Find<ConstructQvModuleFn>("ConstructQvModule");
+  auto destroy = library->Find<DestroyQvModuleFn>("DestroyQvModule");
+  auto get_execute = library->Find<GetExecuteMethodFn>("GetExecuteMethod");
+  auto dealloc = library->Find<DeallocMemFn>("DeallocMem");
+  ASSERT_TRUE(construct && destroy && get_execute && dealloc);
+  QvPeerModule* module = construct();
+  ASSERT_NE(module, nullptr);
+  tagREQUEST request{};
+  request.pDevice = &device;
+
+  std::thread writer([&] {
+    for (int i = 0; i < 2000; ++i) device.SetAppPort(i % 2 ? "8080" : "9090");
+  });
+  for (int i = 0; i < 20; ++i) {
+    char* answer = (module->*get_execute())("operation=details", &request);
+    ASSERT_NE(answer, nullptr);
+    const std::string text = answer;
+    dealloc(answer);
+    EXPECT_TRUE(text.find("\"port\":\"8080\"") != std::string::npos ||
+                text.find("\"port\":\"9090\"") != std::string::npos)
+        << text;
+  }
+  writer.join();
+  destroy(module);
 }
 
 TEST(ModuleEntry, CountsUsesAndIsTakenOnlyWhenUnused) {
