@@ -4,6 +4,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/device.h"
 #include "device/module_entry.h"
@@ -11,23 +12,39 @@
 #include "platform/shared_library.h"
 #include "support/work_dir.h"
 
+namespace {
+
+// The exports a host calls, found as the host finds them.
+struct Exports {
+  explicit Exports(const platform::SharedLibrary& library)
+      : construct(library.Find<ConstructQvModuleFn>("ConstructQvModule")),
+        destroy(library.Find<DestroyQvModuleFn>("DestroyQvModule")),
+        get_execute(library.Find<GetExecuteMethodFn>("GetExecuteMethod")),
+        dealloc(library.Find<DeallocMemFn>("DeallocMem")) {}
+  bool Complete() const { return construct && destroy && get_execute && dealloc; }
+
+  ConstructQvModuleFn construct;
+  DestroyQvModuleFn destroy;
+  GetExecuteMethodFn get_execute;
+  DeallocMemFn dealloc;
+};
+
+}  // namespace
+
 TEST(ModuleContract, CalledThroughItsExportsOnly) {
   std::string error;
   auto library = platform::SharedLibrary::Load(EXAMPLE_MODULE, &error);
   ASSERT_TRUE(library) << error;
-  auto construct = library->Find<ConstructQvModuleFn>("ConstructQvModule");
-  auto destroy = library->Find<DestroyQvModuleFn>("DestroyQvModule");
-  auto get_execute = library->Find<GetExecuteMethodFn>("GetExecuteMethod");
-  auto dealloc = library->Find<DeallocMemFn>("DeallocMem");
-  ASSERT_TRUE(construct && destroy && get_execute && dealloc);
+  const Exports exports(*library);
+  ASSERT_TRUE(exports.Complete());
   EXPECT_EQ(library->Symbol("GetUserObject"), nullptr);
   // The runtime inside stays the module's own.
   EXPECT_EQ(library->Symbol("_ZN5QvLog11GetInstanceEv"), nullptr);
 
-  QvPeerModule* module = construct();
+  QvPeerModule* module = exports.construct();
   ASSERT_NE(module, nullptr);
-  destroy(module);
-  destroy(nullptr);
+  exports.destroy(module);
+  exports.destroy(nullptr);
 }
 
 // A module reads the host's device with its own copy of the device code,
@@ -43,12 +60,9 @@ TEST(ModuleContract, AModuleReadsTheHostsDeviceUnderTheHostsLock) {
   std::string error;
   auto library = platform::SharedLibrary::Load(STATUS_MODULE, &error);
   ASSERT_TRUE(library) << error;
-  auto construct = library->Find<ConstructQvModuleFn>("ConstructQvModule");
-  auto destroy = library->Find<DestroyQvModuleFn>("DestroyQvModule");
-  auto get_execute = library->Find<GetExecuteMethodFn>("GetExecuteMethod");
-  auto dealloc = library->Find<DeallocMemFn>("DeallocMem");
-  ASSERT_TRUE(construct && destroy && get_execute && dealloc);
-  QvPeerModule* module = construct();
+  const Exports exports(*library);
+  ASSERT_TRUE(exports.Complete());
+  QvPeerModule* module = exports.construct();
   ASSERT_NE(module, nullptr);
   tagREQUEST request{};
   request.pDevice = &device;
@@ -56,17 +70,19 @@ TEST(ModuleContract, AModuleReadsTheHostsDeviceUnderTheHostsLock) {
   std::thread writer([&] {
     for (int i = 0; i < 2000; ++i) device.SetAppPort(i % 2 ? "8080" : "9090");
   });
+  std::vector<std::string> answers;
   for (int i = 0; i < 20; ++i) {
-    char* answer = (module->*get_execute())("operation=details", &request);
-    ASSERT_NE(answer, nullptr);
-    const std::string text = answer;
-    dealloc(answer);
+    char* answer = (module->*exports.get_execute())("operation=details", &request);
+    answers.push_back(answer != nullptr ? answer : "(no answer)");
+    exports.dealloc(answer);
+  }
+  writer.join();
+  exports.destroy(module);
+  for (const std::string& text : answers) {
     EXPECT_TRUE(text.find("\"port\":\"8080\"") != std::string::npos ||
                 text.find("\"port\":\"9090\"") != std::string::npos)
         << text;
   }
-  writer.join();
-  destroy(module);
 }
 #endif
 
