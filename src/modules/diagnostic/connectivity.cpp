@@ -255,7 +255,7 @@ void QvDiagnosticModule::ConnectivityTest() {
     m_table.Insert("broker_secure_success", "Skipped");
     m_table.Insert("NUM_PROXIES", "none asked for (the broker is not configured)");
     m_table.Insert("diagnosis",
-                   ("No verdict: the broker tests were skipped. " + HtmlEscape(BrokerMissing()))
+                   ("No verdict, the broker tests were skipped: " + HtmlEscape(BrokerMissing()) + ".")
                        .c_str());
     FinishConnectivityPage();
     return;

@@ -40,7 +40,7 @@ std::string StepLabel(const std::string& name) {
 }
 
 std::string StepNote(const Step& step) {
-  if (!step.skipped.empty()) return "Skipped: " + step.skipped;
+  if (!step.skipped.empty()) return "Skipped: " + step.skipped + ".";
   if (!step.ok) return step.failure.words;
   if (!step.seen.empty()) return step.seen;
   if (step.name == "http" || step.name == "https") return "The web site answered.";
