@@ -3,6 +3,7 @@
 #include <ctime>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/log.h"
@@ -111,7 +112,7 @@ void StartBrokerSession(Shell& shell) {
     return;
   }
   try {
-    shell.session_start = std::thread([&shell] { LogInAtStart(shell); });
+    std::thread([&shell] { LogInAtStart(shell); }).detach();
   } catch (const std::system_error& e) {
     QvLog::GetInstance()->WriteString("No thread for the login at start", e.what(), 1);
     EndFirstLogin();
@@ -135,13 +136,8 @@ void EndBrokerSession(Shell& shell) {
   if (!WaitForOutboundRequestsEnded(kLoginEndWaitMs)) {
     QvLog::GetInstance()->Write("Outbound requests still under way at the stop; not waited for", 1);
   }
-  if (shell.session_start.joinable()) {
-    if (shell.session_started.Wait(kLoginEndWaitMs)) {
-      shell.session_start.join();
-    } else {
-      QvLog::GetInstance()->Write("The login at start did not end in time; not waited for", 1);
-      shell.session_start.detach();
-    }
+  if (!shell.session_started.Wait(kLoginEndWaitMs)) {
+    QvLog::GetInstance()->Write("The login at start did not end in time; not waited for", 1);
   }
   // The logout is the one request a stop still lets out, for a short while.
   StopOutboundRequests(kStopGraceMs);

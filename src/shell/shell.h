@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/desktop.h"
@@ -64,9 +63,9 @@ struct Shell {
   std::atomic<bool> shut_down{false};
   // A stop was asked for: long start-up work ends early.
   std::atomic<bool> stop_requested{false};
-  // The login at start and what follows it, beside the main thread; it sets
-  // session_started when it is done. Main thread only.
-  std::thread session_start;
+  // Set when the login at start and what follows it are done (or were not
+  // tried); they run on a thread of their own, not joined: the quit for an
+  // upgrade may end the process from another thread.
   platform::Event session_started{true, false};
 };
 

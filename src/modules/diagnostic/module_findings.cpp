@@ -64,6 +64,7 @@ void QvDiagnosticModule::AddSkippedStep(const char* name) {
   // The whole of it is said once, in the verdict's place and the JSON's broker.
   step.skipped = "the broker is not configured";
   m_findings.steps.push_back(std::move(step));
+  m_szTestLine.clear();  // no request, so no error line of its own
 }
 
 Evidence QvDiagnosticModule::GatherDirect(const std::string& target, uint32_t start) const {
