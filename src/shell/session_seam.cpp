@@ -1,5 +1,7 @@
 #include "shell/session_seam.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <system_error>
@@ -29,8 +31,9 @@ namespace {
 // After a stop, what a request may still take: the logout at the end
 // reaches a broker that answers, and one that does not costs no more.
 constexpr uint32_t kStopGraceMs = 1000;
-// How long the shutdown gives the login at start to notice a stop.
-constexpr uint32_t kLoginEndWaitMs = 1000;
+// How long the shutdown gives the stopped requests and the login at start
+// to let go, all together: with the grace, the end stays within 2 s.
+constexpr auto kLetGoWait = std::chrono::milliseconds(500);
 
 // Whether this run logs in at start; main thread only.
 bool g_log_in_at_start = false;
@@ -114,9 +117,9 @@ void StartBrokerSession(Shell& shell) {
   try {
     std::thread([&shell] { LogInAtStart(shell); }).detach();
   } catch (const std::system_error& e) {
+    // The login is not given up: it holds the main thread instead.
     QvLog::GetInstance()->WriteString("No thread for the login at start", e.what(), 1);
-    EndFirstLogin();
-    shell.session_started.Set();
+    LogInAtStart(shell);
   }
 }
 
@@ -133,10 +136,16 @@ void EndBrokerSession(Shell& shell) {
   // Nothing waits for a login that no longer matters; the requests the stop
   // ended let go of their sockets (a beat's thread is not waited for).
   EndFirstLogin();
-  if (!WaitForOutboundRequestsEnded(kLoginEndWaitMs)) {
+  const auto until = std::chrono::steady_clock::now() + kLetGoWait;
+  const auto left = [until] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    return static_cast<uint32_t>(std::max<int64_t>(0, ms.count()));
+  };
+  if (!WaitForOutboundRequestsEnded(left())) {
     QvLog::GetInstance()->Write("Outbound requests still under way at the stop; not waited for", 1);
   }
-  if (!shell.session_started.Wait(kLoginEndWaitMs)) {
+  if (!shell.session_started.Wait(left())) {
     QvLog::GetInstance()->Write("The login at start did not end in time; not waited for", 1);
   }
   // The logout is the one request a stop still lets out, for a short while.
