@@ -348,21 +348,3 @@ TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
   ASSERT_TRUE(WaitUntil([&] { return display_->LitBelowBar(); }, kWait)) << "no tooltip";
   display_->Keep("tray-tooltip.png");
 }
-
-// "Launch Yxshare" without Yxshare: a notice says what is missing and
-// where, and the log says it at level 2 too.
-TEST_F(TrayTest, LaunchingAMissingYxshareSaysWhatIsMissing) {
-  PeerServerOptions options;
-  options.settings = {{"TrayLimited", "0"}, {"LogLevel", "2"}};
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
-  ASSERT_TRUE(server.ok()) << server.failure();
-  server_ = &server;
-  ASSERT_NO_FATAL_FAILURE(Pick(2));  // Launch Yxshare
-  ASSERT_TRUE(WaitUntil([&] { return Shown("Yxnetwork"); }, kWait)) << server.Log();
-  display_->Keep("tray-yxshare-missing.png");
-  EXPECT_TRUE(HasLogLine(server.Log(), "Could not launch Yxshare.exe!!!: there is no Yxshare.exe in " +
-                                           server.work().string()))
-      << server.Log();
-  Close("Yxnetwork");
-}
