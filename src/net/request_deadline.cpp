@@ -1,26 +1,18 @@
 #include "net/request_deadline.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "base/log.h"
 #include "platform/socket.h"
 
 namespace {
 
-// The requests under way, and the stop once it came. Lock order: this lock,
-// then a request's own.
+// The requests under way (a list through the requests themselves), and the
+// stop once it came. Lock order: this lock, then a request's own.
 std::mutex g_lock;
-std::condition_variable g_none_under_way;
+RequestDeadline* g_first = nullptr;
 bool g_stopping = false;
 std::chrono::steady_clock::time_point g_stop_deadline;
-
-std::vector<RequestDeadline*>& UnderWay() {
-  // Never destroyed: a thread the program does not wait for may still end
-  // a request while it exits.
-  static auto* requests = new std::vector<RequestDeadline*>();
-  return *requests;
-}
+// How often the wait for the stopped requests looks again.
+constexpr auto kEndedPoll = std::chrono::milliseconds(10);
 
 }  // namespace
 
@@ -33,7 +25,10 @@ RequestDeadline::RequestDeadline(platform::SocketDescriptor socket,
       deadline_ = g_stop_deadline;
       deadline_is_stop_ = true;
     }
-    UnderWay().push_back(this);
+    next_ = g_first;
+    if (g_first != nullptr) g_first->previous_ = this;
+    g_first = this;
+    listed_ = true;
   }
   watcher_ = std::thread([this] { Watch(); });
 }
@@ -43,9 +38,12 @@ RequestDeadline::~RequestDeadline() { Disarm(); }
 void RequestDeadline::Disarm() {
   {
     std::lock_guard<std::mutex> hold(g_lock);
-    std::vector<RequestDeadline*>& requests = UnderWay();
-    requests.erase(std::remove(requests.begin(), requests.end(), this), requests.end());
-    if (requests.empty()) g_none_under_way.notify_all();
+    if (listed_) {
+      if (previous_ != nullptr) previous_->next_ = next_;
+      if (next_ != nullptr) next_->previous_ = previous_;
+      if (g_first == this) g_first = next_;
+      listed_ = false;
+    }
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -83,8 +81,10 @@ void StopOutboundRequests(uint32_t grace_ms) {
     std::lock_guard<std::mutex> hold(g_lock);
     g_stopping = true;
     g_stop_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(grace_ms);
-    for (RequestDeadline* request : UnderWay()) request->Stop();
-    ended = UnderWay().size();
+    for (RequestDeadline* request = g_first; request != nullptr; request = request->next_) {
+      request->Stop();
+      ++ended;
+    }
   }
   if (ended > 0) {
     QvLog::GetInstance()->WriteNumber("Outbound requests stopped, under way: ",
@@ -98,9 +98,15 @@ bool OutboundRequestsStopped() {
 }
 
 bool WaitForOutboundRequestsEnded(uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(g_lock);
-  return g_none_under_way.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                   [] { return UnderWay().empty(); });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(g_lock);
+      if (g_first == nullptr) return true;
+    }
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(kEndedPoll);
+  }
 }
 
 void ResumeOutboundRequests() {

@@ -53,6 +53,11 @@ class RequestDeadline {
   std::chrono::steady_clock::time_point deadline_;
   bool deadline_is_stop_ = false;  // the stop's grace came first
   platform::SocketDescriptor socket_;
+  // The requests under way, linked through themselves: a module's copy of
+  // this code allocates nothing that its unloading would leave behind.
+  RequestDeadline* previous_ = nullptr;
+  RequestDeadline* next_ = nullptr;
+  bool listed_ = false;
   std::atomic<bool> expired_{false};
   std::atomic<bool> stopped_{false};
   std::atomic<bool> abandoned_{false};
