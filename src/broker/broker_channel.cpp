@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "device/broker_endpoint.h"
+#include "net/tls_client.h"
 
 bool SecureBrokerPages() {
   // Only an explicit 0 turns it off: a typo must not open the channel.
@@ -25,7 +26,8 @@ BrokerRoute RouteBrokerPage(const QvBrokerEndpoint* endpoint) {
 }
 
 std::string BrokerChannelText() {
-  return SecureBrokerPages() ? "TLS, verified" : "plain HTTP, not authenticated";
+  if (!SecureBrokerPages()) return "plain HTTP, not authenticated";
+  return "TLS, certificate checked against " + TlsTrustSource();
 }
 
 void LogBrokerChannel() {

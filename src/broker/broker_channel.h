@@ -27,8 +27,10 @@ BrokerRoute RouteBrokerPage(int plain_port, int secure_port);
 // 0 without an endpoint).
 BrokerRoute RouteBrokerPage(const QvBrokerEndpoint* endpoint);
 
-// The channel in words, for the start page and the status details:
-// "TLS, verified" or "plain HTTP, not authenticated".
+// The channel as it is required, for the start page and the status details
+// ("TLS, certificate checked against BrokerCAFile ca.pem", or "... against
+// the system's CA store"; "plain HTTP, not authenticated"); what the last
+// handshake made of the certificate is the device status's to say.
 std::string BrokerChannelText();
 
 // The log line at start when secure pages are off (level 1); nothing

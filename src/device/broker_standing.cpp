@@ -1,5 +1,8 @@
 #include "device/broker_standing.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include "base/settings.h"
 #include "base/text_list.h"
 #include "device/device.h"
@@ -10,6 +13,7 @@ namespace {
 constexpr const char* kBrokerKeys[] = {"BrokerIP", "BrokerPort", "BrokerSecurePort", "DeviceUID",
                                        "DeviceSID"};
 constexpr int32_t kNotRegistered = -2;
+constexpr char kUnknownAtBeat[] = "the broker does not know this device at its heartbeat (status 404";
 
 std::string NotConfiguredReason(const std::vector<std::string>& missing, const std::string& file) {
   return "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
@@ -32,6 +36,7 @@ std::string LoginReason(const QvDeviceStatus::Attempt& login) {
 
 std::string BeatReason(const QvDeviceStatus::Attempt& beat) {
   if (!beat.failure.empty()) return beat.failure;
+  if (beat.result == 0 && beat.status == "404") return std::string(kUnknownAtBeat) + ")";
   if (beat.result != 0) return "the heartbeat failed (" + std::to_string(beat.result) + ")";
   return "the broker answered the heartbeat with status " + beat.status;
 }
@@ -66,6 +71,10 @@ std::string BrokerStanding::Text() const {
   return reason.empty() ? Word() : Word() + ": " + reason;
 }
 
+std::string BrokerStanding::SteadyText() const {
+  return steady_reason.empty() ? Text() : Word() + ": " + steady_reason;
+}
+
 std::vector<std::string> MissingBrokerKeys() {
   QvSettings* settings = QvSettings::GetInstance();
   std::vector<std::string> missing;
@@ -80,24 +89,45 @@ std::vector<std::string> MissingBrokerKeys() {
 
 BrokerStanding DescribeBrokerStanding(const QvDevice& device) {
   return JudgeBrokerStanding(device.Status().Read(), device.GetOnlineState(), MissingBrokerKeys(),
-                             SettingsFilePath());
+                             SettingsFilePath(), std::time(nullptr));
 }
 
 BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool online,
                                    const std::vector<std::string>& missing_keys,
-                                   const std::string& settings_file) {
+                                   const std::string& settings_file, int64_t now) {
   if (!missing_keys.empty()) {
     return {BrokerStanding::kNotConfigured, NotConfiguredReason(missing_keys, settings_file)};
   }
   const QvDeviceStatus::Attempt& login = status.login;
   const QvDeviceStatus::Attempt& beat = status.beat;
   if (!status.login_waits_for.empty()) {
-    std::string reason = "waiting for " + status.login_waits_for;
-    if (Failed(login)) reason += "; the last try: " + LoginReason(login);
-    return {BrokerStanding::kLoggingIn, reason};
+    // The wait's own seconds against its time-out: a clock set back, or a
+    // wait that outlived it, never shows more than the limit or less than 0.
+    const int64_t limit = status.login_wait_limit;
+    const int64_t waited = std::max<int64_t>(0, std::min(now - status.login_wait_began, limit));
+    const std::string last_try = Failed(login) ? "; the last try: " + LoginReason(login) : "";
+    const std::string waiting = "waiting for " + status.login_waits_for;
+    return {BrokerStanding::kLoggingIn,
+            waiting + " (" + std::to_string(waited) + " s of " + std::to_string(limit) + ")" +
+                last_try,
+            waiting + last_try};
   }
   const bool logged_in = login.time != 0 && login.result == 0;
-  if (online && logged_in) return {BrokerStanding::kOnline, {}};
+  // Online while the latest beat was answered 200. A beat refused right
+  // after a login that succeeded (the broker logs the device in, then does
+  // not know it) leaves the flag on, and is still no session.
+  if (online && logged_in) {
+    if (beat.time == 0) {
+      return {BrokerStanding::kLoggingIn, "logged in; waiting for the first heartbeat's answer"};
+    }
+    if (!Failed(beat)) return {BrokerStanding::kOnline, {}};
+    if (beat.result == 0 && beat.status == "404") {
+      return {BrokerStanding::kOffline, std::string(kUnknownAtBeat) +
+                                            " after each login; check DeviceSID in " +
+                                            settings_file + ")"};
+    }
+    return {BrokerStanding::kOffline, BeatReason(beat)};
+  }
   if (login.time == 0 && beat.time == 0) {
     return {BrokerStanding::kOffline, "the device has not tried to reach the broker yet"};
   }

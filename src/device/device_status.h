@@ -1,7 +1,8 @@
 // What a person wants to know about the broker session beyond the online
 // flag: the last login and heartbeat with their results (numbered in the
-// order they ended), whether a login is under way and what it waits for,
-// the next beat, whether the broker's certificate was verified, why the
+// order they ended), how many beats in a row the broker refused, whether a
+// login is under way, what it waits for and since when, the next beat,
+// what the latest TLS handshake made of the broker's certificate, why the
 // broker could not be reached, and where the proxy setting came from.
 // peerserver's session and device write it; the status module reads it
 // through the device pointer. Every member is inline and the record is one
@@ -36,28 +37,43 @@ class QvDeviceStatus {
     int32_t tls = kTlsUntried;
     std::string tls_failure;
     std::string proxy_origin;
-    std::string login_waits_for;  // while a login runs: "127.0.0.1:443 (TLS)"
+    // While a login runs: what it waits for ("127.0.0.1:443", and the proxy
+    // on the way), since when its current wait began, and how long one
+    // wait may last (seconds).
+    std::string login_waits_for;
+    int64_t login_wait_began = 0;
+    int32_t login_wait_limit = 0;
+    // Beats since the last one answered 200 that the broker answered with
+    // another status.
+    int32_t refused_beats = 0;
   };
 
-  void NoteLoginStarted(std::string_view waits_for) {
+  void NoteLoginStarted(std::string_view waits_for, int64_t now, int32_t wait_limit) {
     std::lock_guard<std::mutex> hold(lock_);
     CopyBounded(login_waits_for_, waits_for.empty() ? std::string_view("the broker") : waits_for);
+    login_wait_began_ = now;
+    login_wait_limit_ = wait_limit;
+  }
+  // The login under way began another wait (connect, handshake, answer).
+  void NoteLoginWait(int64_t now) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (login_waits_for_[0] != '\0') login_wait_began_ = now;
   }
   void NoteLogin(int64_t now, int32_t result, std::string_view failure, int32_t tls,
                  std::string_view tls_failure) {
     std::lock_guard<std::mutex> hold(lock_);
     login_waits_for_[0] = '\0';
     Store(login_, now, result, {}, failure);
-    if (tls != kTlsUntried) {
-      tls_ = tls;
-      CopyBounded(tls_failure_, tls_failure);
-    }
+    StoreTls(tls, tls_failure);
   }
   void NoteBeat(int64_t now, int32_t result, std::string_view status, std::string_view failure,
-                uint32_t interval_ms) {
+                uint32_t interval_ms, int32_t tls = kTlsUntried, std::string_view tls_failure = {}) {
     std::lock_guard<std::mutex> hold(lock_);
     Store(beat_, now, result, status, failure);
     next_beat_ = now + interval_ms / 1000;
+    StoreTls(tls, tls_failure);
+    // A beat that got no answer refused nothing, and so ends a run too.
+    refused_beats_ = result == 0 && status != "200" ? refused_beats_ + 1 : 0;
   }
 
   // "none", "environment", "GNOME settings", ... (device/proxy_settings.h).
@@ -80,6 +96,9 @@ class QvDeviceStatus {
     out.tls_failure = tls_failure_;
     out.proxy_origin = proxy_origin_;
     out.login_waits_for = login_waits_for_;
+    out.login_wait_began = login_wait_began_;
+    out.login_wait_limit = login_wait_limit_;
+    out.refused_beats = refused_beats_;
     return out;
   }
 
@@ -99,6 +118,12 @@ class QvDeviceStatus {
     CopyBounded(record.failure, failure);
     record.order = ++ended_;
   }
+  // A request without a handshake (a plain beat) leaves the last word as it was.
+  void StoreTls(int32_t tls, std::string_view tls_failure) {
+    if (tls == kTlsUntried) return;
+    tls_ = tls;
+    CopyBounded(tls_failure_, tls_failure);
+  }
   static void Load(const Record& record, Attempt* out) {
     out->time = record.time;
     out->result = record.result;
@@ -115,5 +140,8 @@ class QvDeviceStatus {
   char tls_failure_[128] = {};
   char proxy_origin_[256] = "none";
   char login_waits_for_[128] = {};
+  int64_t login_wait_began_ = 0;
+  int32_t login_wait_limit_ = 0;
+  int32_t refused_beats_ = 0;
   uint64_t ended_ = 0;
 };

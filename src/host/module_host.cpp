@@ -198,13 +198,13 @@ void SetMainWindowPoster(std::function<void(int, std::string)> poster) {
   g_poster = std::move(poster);
 }
 
-void WebCall(tagREQUEST* request) {
+WebCallResult WebCall(tagREQUEST* request) {
   QvLog* log = QvLog::GetInstance();
   QvDevice* device = TheHostState().pDevice;
   QvModule* entry = device != nullptr ? device->FindModule(request->szUri) : nullptr;
   if (entry == nullptr) {
     log->WriteString("Attempt to access Unknown dll ", request->szUri, 1);
-    return;
+    return WebCallResult::kUnknown;
   }
   ModuleUse use(entry);
   std::string error;
@@ -212,11 +212,13 @@ void WebCall(tagREQUEST* request) {
   if (!library) {
     log->Write("Unable to load dll", 1);
     log->WriteString("Error returned by LoadLibrary: ", error, 1);
-    return;
+    return platform::SharedLibrary::Exists(request->szFilePath) ? WebCallResult::kNotLoaded
+                                                                : WebCallResult::kNotInstalled;
   }
   ModuleExports exports(*library);
   if (exports.Callable()) CallModule(request, device, *library, exports);
   UnloadModule(library);
+  return WebCallResult::kCalled;
 }
 
 void CallExtensionDll(ExtensionCall* call) {

@@ -10,8 +10,15 @@
 #include "module/QvPeerModule.h"
 
 // Finds the module entry by szUri, loads the library from szFilePath (the
-// web root) and calls it with szQueryString.
-void WebCall(tagREQUEST* request);
+// web root) and calls it with szQueryString. Says how it ended, so that the
+// caller can tell the browser why a module gave no answer.
+enum class WebCallResult {
+  kCalled,        // loaded and called (the module answered, or chose not to)
+  kUnknown,       // no module of the list has that name
+  kNotInstalled,  // listed, but no library file where the call looks
+  kNotLoaded,     // the file is there, but the loader refused it (logged)
+};
+WebCallResult WebCall(tagREQUEST* request);
 
 // A device message for a module, run on a thread of its own.
 struct ExtensionCall {

@@ -38,6 +38,7 @@ LinkFailureKind LinkKind(int connect_error) {
   switch (platform::ClassifyConnectError(connect_error)) {
     case platform::ConnectError::kRefused: return LinkFailureKind::kRefused;
     case platform::ConnectError::kTimedOut: return LinkFailureKind::kTimedOut;
+    case platform::ConnectError::kAbandoned:
     case platform::ConnectError::kOther: break;
   }
   return LinkFailureKind::kOther;
@@ -71,6 +72,9 @@ class OutboundRequest {
 
   int Run() {
     const int result = RunSteps();
+    StopDeadline();
+    // Whatever the aborted socket made each step report, the stop is why.
+    if (result == -1 && stopped_) NoteRequestFailure(host_, port_, kStoppedReason);
     // Every failure has its reason in words; this one names the server at least.
     if (result == -1 && LastLinkFailure().empty()) NoteServerFailure("the request failed");
     return result;
@@ -80,7 +84,7 @@ class OutboundRequest {
   int RunSteps() {
     QvLog* log = QvLog::GetInstance();
     log->Write("ConnectRequest()", 3);
-    const auto deadline =
+    deadline_at_ =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(OutboundDeadline());
     NoteLinkReached();
     if (secure_ && !tls_.CreateContext()) {
@@ -91,7 +95,6 @@ class OutboundRequest {
     platform::ClearLastSocketError();
     ChooseRoute();
     if (!Connect()) return -1;
-    deadline_.emplace(socket_, deadline);
 
     bool discover = true;
     switch (secure_ ? SendSecure() : SendPlain()) {
@@ -171,6 +174,8 @@ class OutboundRequest {
       return false;
     }
     socket_ = created.value;
+    // From here on the deadline and the program's stop can end every wait.
+    deadline_.emplace(socket_, deadline_at_);
     if (int error = platform::SetLinger(socket_, true, kLingerSeconds); error != 0) {
       log->WriteNumber("setsocketopt failed:", error, 1);
     }
@@ -179,14 +184,17 @@ class OutboundRequest {
     platform::SetSendTimeout(socket_, timeout);
 
     log->Write("ConnectRequest--Calling Connect", 3);
+    NoteWaitBegins();
     int error = platform::ConnectIPv4(socket_, address,
-                                      static_cast<uint16_t>(target_port_ & 0xFFFF), timeout);
+                                      static_cast<uint16_t>(target_port_ & 0xFFFF), timeout,
+                                      &deadline_->abandoned());
     if (error != 0) {
       log->Write("ConnectRequest(): connect error", 1);
       log->WriteNumber("WSALastError", error, 3);
       NoteLinkFailure(target_host_, target_port_, platform::ErrorText(error), LinkKind(error));
       NoteTargetFailure(platform::IsTimeoutError(error) ? TimeoutReason()
                                                         : platform::ErrorText(error));
+      StopDeadline();
       platform::CloseSocket(socket_);
       return false;
     }
@@ -215,6 +223,7 @@ class OutboundRequest {
            " s (time-out)";
   }
   std::string ReadFailureReason(int error) const {
+    if (deadline_ && deadline_->stopped()) return kStoppedReason;
     if (deadline_ && deadline_->expired()) return DeadlineReason();
     if (platform::IsTimeoutError(error)) return TimeoutReason();
     if (error == 0) return "the connection broke off while the answer was read";
@@ -227,6 +236,7 @@ class OutboundRequest {
 
   bool Socks() {
     TakeProxyRefusal();
+    NoteWaitBegins();
     bool ok =
         util_.EstablishSocksConnect(host_.c_str(), port_ & 0xFFFF, EncodedCredentials(), socket_);
     if (!ok) NoteWayRefused();
@@ -237,6 +247,7 @@ class OutboundRequest {
 
   bool Tunnel() {
     TakeProxyRefusal();
+    NoteWaitBegins();
     bool ok = util_.EstablishProxyConnect(host_.c_str(), port_, EncodedCredentials(), socket_);
     if (!ok) NoteWayRefused();
     QvLog::GetInstance()->Write(
@@ -277,6 +288,7 @@ class OutboundRequest {
       log->Write("ConnectRequest-- Done Formatting HTTP request.", 3);
     }
     log->Write("ConnectRequest-- Calling  send", 3);
+    NoteWaitBegins();
     platform::SysResult<long> sent = platform::Send(socket_, text);
     if (!sent.ok()) {
       log->Write("ConnectRequest(): error on GET send", 1);
@@ -347,6 +359,7 @@ class OutboundRequest {
     QvLog* log = QvLog::GetInstance();
     log->Write("ConnectRequest using SSL", 3);
     if (!direct_ && !(socks_ ? Socks() : Tunnel())) return Sent::kFailed;
+    NoteWaitBegins();
     if (!tls_.Connect(socket_, host_, port_)) return Sent::kTlsFailed;
     // The proxy's credentials are for the proxy: inside the tunnel they would
     // reach the broker.
@@ -357,6 +370,7 @@ class OutboundRequest {
     const std::string text = FormatSecureGetRequest(route_, path_, SelectedAgent());
     log->Write("ConnectRequest-- Done Formatting SSL HTTPS request.", 3);
     log->Write("ConnectRequest-- Calling  pfnSSL_write", 3);
+    NoteWaitBegins();
     sent_ = tls_.Write(text);
     if (sent_ < 1) tls_.LogErrorTexts(sent_);
     log->Write("ConnectRequest-- Done Calling  pfnSSL_write", 3);
@@ -380,6 +394,7 @@ class OutboundRequest {
     for (;;) {
       long n;
       int error = 0;
+      NoteWaitBegins();
       if (secure_) {
         n = tls_.Read(buffer, static_cast<int>(kBufferSize));
         if (n < 0) error = platform::LastSocketError();
@@ -388,8 +403,8 @@ class OutboundRequest {
         n = received.ok() ? received.value : -1;
         error = received.error;
       }
-      // The deadline's shutdown looks like the peer's close: it is a failure.
-      if (n >= 0 && deadline_ && deadline_->expired()) n = -1;
+      // The abort looks like the peer's close: it is a failure.
+      if (n >= 0 && deadline_ && deadline_->abandoned().load()) n = -1;
       if (n < 0) {
         NoteServerFailure(ReadFailureReason(error));
         log->WriteNumber("ConnectRequest(): recv error, nRet", -1, 1);
@@ -472,7 +487,13 @@ class OutboundRequest {
   // Reports a passed deadline once; the socket is then left alone.
   void StopDeadline() {
     if (!deadline_) return;
+    // Said while the request still counts as under way: whoever waits for
+    // the stopped ones to end reads it first.
+    if (deadline_->stopped()) {
+      QvLog::GetInstance()->Write("ConnectRequest(): stopped, the program is ending", 3);
+    }
     deadline_->Disarm();
+    stopped_ = deadline_->stopped();
     if (deadline_->expired()) {
       QvLog::GetInstance()->WriteNumber("ConnectRequest(): request took longer than ms ",
                                         static_cast<long>(OutboundDeadline()), 1);
@@ -513,7 +534,9 @@ class OutboundRequest {
   RequestRoute route_;
   platform::SocketDescriptor socket_ = platform::kInvalidSocket;
   TlsClient tls_;
+  std::chrono::steady_clock::time_point deadline_at_;
   std::optional<RequestDeadline> deadline_;
+  bool stopped_ = false;  // the program's stop ended it
   std::unique_ptr<char[]> buffer_;
   // The chunk that carried the answer's header block (the last one that
   // began with a status line), else the last chunk received.

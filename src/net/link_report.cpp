@@ -19,6 +19,11 @@ LinkReport& ThisThread() {
   return report;
 }
 
+std::function<void()>& WaitListener() {
+  thread_local std::function<void()> listener;
+  return listener;
+}
+
 std::string Where(std::string_view host, int port) {
   return std::string(host) + ":" + std::to_string(port);
 }
@@ -53,6 +58,12 @@ std::string LastLinkFailure() {
 }
 
 LinkFailure LastLinkFailureDetail() { return ThisThread().failure; }
+
+void SetWaitListener(std::function<void()> listener) { WaitListener() = std::move(listener); }
+
+void NoteWaitBegins() {
+  if (const std::function<void()>& listener = WaitListener()) listener();
+}
 
 std::string TimeoutReason() {
   return "no answer within " + std::to_string((OutboundTimeout() + 999) / 1000) + " s (time-out)";

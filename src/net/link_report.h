@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,14 @@ LinkFailure LastLinkFailureDetail();
 // The reason for a wait that ran out: "no answer within N s (time-out)",
 // N the outbound time-out.
 std::string TimeoutReason();
+// The reason of a request that the program's stop ended.
+inline constexpr char kStoppedReason[] = "the request was stopped: the program is ending";
+
+// Told on this thread whenever a request begins a wait that the outbound
+// time-out bounds (connect, TLS handshake, send, each receive), so that a
+// caller can say how long the current one has lasted. Empty: nobody.
+void SetWaitListener(std::function<void()> listener);
+void NoteWaitBegins();
 
 // What a proxy answered when it would not open the way to the server; the
 // request takes it for its failure.

@@ -36,12 +36,6 @@ std::string CaFile() {
   return file == "0" ? std::string() : file;
 }
 
-// The trust a certificate was checked against, in words.
-std::string TrustSource() {
-  const std::string ca_file = CaFile();
-  return ca_file.empty() ? std::string("the system's CA store") : "BrokerCAFile " + ca_file;
-}
-
 // Which store a context trusts, as it is now: a CA file that was replaced
 // or mended since (even within the same second, at the same size) gives
 // another key, and so a fresh context.
@@ -55,6 +49,11 @@ std::string TrustKey(const std::string& ca_file) {
 }
 
 }  // namespace
+
+std::string TlsTrustSource() {
+  const std::string ca_file = CaFile();
+  return ca_file.empty() ? std::string("the system's CA store") : "BrokerCAFile " + ca_file;
+}
 
 TlsClient::~TlsClient() { Discard(); }
 
@@ -149,7 +148,7 @@ bool TlsClient::Connect(platform::SocketDescriptor socket, const std::string& ho
                        X509_verify_cert_error_string(verified), 1);
       NoteTlsOutcome(false, X509_verify_cert_error_string(verified));
       NoteRequestFailure(host, port,
-                         "TLS certificate not verified against " + TrustSource() + ": " +
+                         "TLS certificate not verified against " + TlsTrustSource() + ": " +
                              X509_verify_cert_error_string(verified));
     } else if (ssl_error == SSL_ERROR_SYSCALL || ssl_error == SSL_ERROR_ZERO_RETURN) {
       // The server went silent or away: no word on its certificate.

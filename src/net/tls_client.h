@@ -15,6 +15,10 @@
 struct ssl_ctx_st;
 struct ssl_st;
 
+// What a server's certificate is checked against, in words: "BrokerCAFile
+// <file>" or "the system's CA store".
+std::string TlsTrustSource();
+
 class TlsClient {
  public:
   TlsClient() = default;

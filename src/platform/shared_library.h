@@ -19,6 +19,8 @@ class SharedLibrary {
 
   // The library, or nothing and the loader's reason in *error.
   static std::optional<SharedLibrary> Load(const std::string& name, std::string* error);
+  // True when Load finds a file for name, whether or not it then loads.
+  static bool Exists(const std::string& name);
 
   // The exported symbol, or null.
   void* Symbol(const char* name) const;

@@ -85,11 +85,20 @@ int CloseSocket(SocketDescriptor socket);
 int ShutdownSend(SocketDescriptor socket);
 // Also wakes a thread blocked in Accept on a listening socket.
 int ShutdownBoth(SocketDescriptor socket);
+// From another thread: every wait on socket ends at once with an error (a
+// connect under way, a send, a receive, and so a TLS handshake or a proxy's
+// negotiation on it). Windows cancels the pending calls as well, which a
+// shutdown alone does not promise there. The socket stays open: the thread
+// that uses it closes it.
+void AbortSocket(SocketDescriptor socket);
 // Binds to every local IPv4 address on port.
 int BindAny(SocketDescriptor socket, uint16_t port);
 // Binds to 127.0.0.1 on port (0 picks a free one).
 int BindLoopback(SocketDescriptor socket, uint16_t port);
-int Listen(SocketDescriptor socket);
+// backlog: connections the system completes before they are accepted (0
+// lets one wait and leaves later ones unanswered); by default the most.
+inline constexpr int kMostWaiting = -1;
+int Listen(SocketDescriptor socket, int backlog = kMostWaiting);
 // The accepted socket, and the peer's dotted IPv4 address in peer.
 SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer);
 int ConnectLoopback(SocketDescriptor socket, uint16_t port);

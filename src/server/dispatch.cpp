@@ -12,14 +12,19 @@
 #include "broker/record_http_proxy.h"
 #include "device/device.h"
 #include "device/device_identity.h"
+#include "device/module_entry.h"
 #include "device/proxy_credentials.h"
 #include "host/answer_send.h"
 #include "host/host_state.h"
 #include "host/module_host.h"
+#include "net/outbound_state.h"
+#include "net/request_deadline.h"
 #include "platform/clock.h"
+#include "platform/directory.h"
 #include "platform/named_event.h"
 #include "platform/socket.h"
 #include "server/file_server.h"
+#include "server/refusal_page.h"
 #include "server/server_state.h"
 #include "session/device_login.h"
 #include "session/heartbeat.h"
@@ -28,6 +33,7 @@ namespace {
 
 constexpr size_t kPathField = sizeof(tagREQUEST::szFilePath);
 constexpr uint32_t kSslWaitMs = 30000;
+constexpr int kNotFound = 10;  // the status line "404 Not Found"
 constexpr char kLoginAlarm[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!.";
 constexpr char kCredentialsRequiredLine[] = "======!!!Credentials required for proxy!!!======";
 
@@ -68,7 +74,19 @@ class Route {
  private:
   void LoginGate();
   void OnlineGate();
-  void CallModule() { WebCall(request_); }
+  void CallModule() {
+    if (WebCall(request_) == WebCallResult::kNotInstalled) ExplainNotInstalled();
+  }
+  // This machine's browser learns which module is missing and where its
+  // library would go, instead of an empty answer.
+  void ExplainNotInstalled() {
+    const QvModule* entry = device_.FindModule(request_->szUri);
+    const std::string name = entry != nullptr ? entry->GetName() : request_->szUri;
+    ExplainRefusal(request_, kNotFound,
+                   name + " is a module of the network, but it is not installed on this device: "
+                          "its library would be " + platform::AbsolutePath(request_->szFilePath) +
+                       " (in the web root, AppPath in " + SettingsFilePath() + ").");
+  }
 
   // Answers instead of the module, then shuts the socket for sending.
   void Answer(const std::string& text) {
@@ -92,6 +110,11 @@ class Route {
   // Tells the broker once (unless "proxyRecorded") that credentials are needed.
   void ReportCredentialsNeeded(const char* cred_type);
   void SetOnlineFromNetwork() { device_.SetOnlineState(IsOnline()); }
+  // A login the program's stop cut short tells nothing about the broker:
+  // the device stays as it was (and logs out at the end when online).
+  void LoginFailed() {
+    if (!OutboundRequestsStopped()) device_.SetOnlineState(false);
+  }
 
   tagREQUEST* request_;
   QvDevice& device_;
@@ -108,6 +131,11 @@ void Route::Run() {
     return CallModule();
   }
   if (ContainsTextIgnoreCase(path_, "QvStatusModule")) return CallModule();
+  // The gates go by the online state, which the login at start decides: a
+  // request that needs it waits until that login has ended.
+  if (!WaitForFirstLogin(OutboundDeadline())) {
+    QvLog::GetInstance()->WriteString("The login at start is still under way; routing", path_, 1);
+  }
   if (!device_.GetOnlineState() && ContainsText(path_, "QVLoginModule")) return LoginGate();
   OnlineGate();
 }
@@ -159,7 +187,7 @@ void Route::LoginGate() {
       log->Write(kLoginAlarm, 1);
       log->Write("Error on device login - setting to offline state.", 1);
       log->Write(kLoginAlarm, 1);
-      device_.SetOnlineState(false);
+      LoginFailed();
     } else {
       StopHeartbeat();
       BeginHeartbeatThread();
@@ -198,7 +226,7 @@ void Route::OnlineGate() {
       log->Write(kLoginAlarm, 1);
       log->Write("Error on device login - setting to offline state.", 1);
       log->Write(kLoginAlarm, 1);
-      device_.SetOnlineState(false);
+      LoginFailed();
       return Status("qvstatus=500\n\n");
     }
     log->Write(kCredentialsRequiredLine, 3);

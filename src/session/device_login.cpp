@@ -1,8 +1,11 @@
 #include "session/device_login.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "base/log.h"
@@ -192,28 +195,65 @@ int LoginSteps(QvDevice& device) {
 
 }  // namespace
 
-std::string LoginTarget() {
-  QvSettings* settings = QvSettings::GetInstance();
-  std::string target = settings->BrokerIP() + ":" + settings->BrokerSecurePort() + " (TLS";
+namespace {
+
+// The proxy on the login's way, in words (", through proxy h:p"), or empty.
+std::string ProxyOnTheWay(const char* separator) {
   const ProxySnapshot proxy = ReadProxySnapshot();
-  if (proxy.enabled && !proxy.https_host.empty()) {
-    target += std::string(proxy.socks ? ", through SOCKS proxy " : ", through proxy ") +
-              proxy.https_host + ":" + std::to_string(proxy.https_port);
-  }
-  return target + ")";
+  if (!proxy.enabled || proxy.https_host.empty()) return {};
+  return std::string(separator) + (proxy.socks ? "through SOCKS proxy " : "through proxy ") +
+         proxy.https_host + ":" + std::to_string(proxy.https_port);
 }
+
+std::string BrokerTlsAddress() {
+  QvSettings* settings = QvSettings::GetInstance();
+  return settings->BrokerIP() + ":" + settings->BrokerSecurePort();
+}
+
+std::mutex g_first_login_lock;
+std::condition_variable g_first_login_ended;
+bool g_first_login_pending = false;
+
+}  // namespace
+
+std::string LoginTarget() { return BrokerTlsAddress() + " (TLS" + ProxyOnTheWay(", ") + ")"; }
+
+std::string LoginWaitsFor() { return BrokerTlsAddress() + ProxyOnTheWay(" "); }
 
 int DeviceLogin(QvDevice& device) {
   QvDeviceStatus& status = device.Status();
-  status.NoteLoginStarted(LoginTarget());
+  status.NoteLoginStarted(LoginWaitsFor(), std::time(nullptr),
+                          static_cast<int32_t>((OutboundTimeout() + 999) / 1000));
   NotifyStandingChanged();
   NoteLinkReached();
   ClearTlsOutcome();
+  // Each wait of the login's requests starts the clock the standing shows.
+  SetWaitListener([&status] { status.NoteLoginWait(std::time(nullptr)); });
   const int result = LoginSteps(device);
+  SetWaitListener({});
   status.NoteLogin(std::time(nullptr), result, result != 0 ? LastLinkFailure() : std::string(),
                    LastTlsState(), LastTlsFailure());
   NotifyStandingChanged();
   return result;
+}
+
+void HoldForFirstLogin() {
+  std::lock_guard<std::mutex> hold(g_first_login_lock);
+  g_first_login_pending = true;
+}
+
+void EndFirstLogin() {
+  {
+    std::lock_guard<std::mutex> hold(g_first_login_lock);
+    g_first_login_pending = false;
+  }
+  g_first_login_ended.notify_all();
+}
+
+bool WaitForFirstLogin(uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(g_first_login_lock);
+  return g_first_login_ended.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                      [] { return !g_first_login_pending; });
 }
 
 int DeviceLogout() {

@@ -5,6 +5,7 @@
 // broker host's secure port.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class QvBrokerEndpoint;
@@ -16,6 +17,17 @@ class QvDevice;
 int DeviceLogin(QvDevice& device);
 // What a login waits for: "host:port (TLS)", and the proxy on the way.
 std::string LoginTarget();
+// The same as the standing tells it: "host:port", or "host:port through
+// proxy h:p".
+std::string LoginWaitsFor();
+
+// The login at start runs beside the local server. Until it has ended,
+// requests that need the broker's session wait for it: the program holds
+// them before its server starts, and ends the hold when the login ended,
+// was not tried or was stopped. False when the wait ran out.
+void HoldForFirstLogin();
+void EndFirstLogin();
+bool WaitForFirstLogin(uint32_t timeout_ms);
 // The page call's result; -1 when the configuration cannot be loaded or the
 // device is not registered.
 int DeviceLogout();

@@ -15,6 +15,7 @@
 #include "broker/run_jsp.h"
 #include "device/device.h"
 #include "net/link_report.h"
+#include "net/request_deadline.h"
 #include "platform/event.h"
 #include "session/device_login.h"
 #include "session/device_messages.h"
@@ -128,6 +129,8 @@ void Relogin(QvDevice& device) {
     log->Write("Device Logged In!!", 3);
     return;
   }
+  // A login the program's stop cut short tells nothing about the broker.
+  if (OutboundRequestsStopped()) return;
   log->Write(kLoginAlarm, 1);
   log->Write("Error on device login.", 1);
   log->Write(kLoginAlarm, 1);
@@ -152,10 +155,15 @@ void Beat(HeartbeatState& state, QvDevice& device, int resume_period, int& good_
   if (!route.secure && !state.reached.load() && !Accepted(result, *response)) {
     result = TryAlternativePorts(state, beat, result, response);
   }
+  // A beat the program's stop cut short tells nothing about the broker.
+  if (result != 0 && OutboundRequestsStopped()) {
+    log->Write("HeartbeatThread beat stopped: the program is ending", 3);
+    return;
+  }
   const char* beat_status = response->GetStatus();
   device.Status().NoteBeat(std::time(nullptr), result, beat_status != nullptr ? beat_status : "",
                            result != 0 ? LastLinkFailure() : std::string(),
-                           state.interval_ms.load());
+                           state.interval_ms.load(), LastTlsState(), LastTlsFailure());
   NotifyStandingChanged();
 
   if (Accepted(result, *response)) {

@@ -75,7 +75,9 @@ bool MainWndProc(const platform::Message& message) {
       }
       return true;
     case WM_CLOSE:
-      // Closing destroys the window.
+      // Closing destroys the window, and the program ends without waiting
+      // for any broker.
+      RequestStop();
       return MainWndProc(platform::Message{WM_DESTROY, 0, 0, {}});
     case WM_DESTROY:
       log->Write("MainWndProc Getting WM_DESTROY", 3);

@@ -61,8 +61,12 @@ struct Shell {
   std::optional<std::vector<platform::MenuItem>> tray_menu;  // main thread only
   std::string told_standing;  // what the terminal and the log last heard; main thread only
   std::atomic<bool> shut_down{false};
-  // A termination signal came: long start-up work ends early.
+  // A stop was asked for: long start-up work ends early.
   std::atomic<bool> stop_requested{false};
+  // Set when the login at start and what follows it are done (or were not
+  // tried); they run on a thread of their own, not joined: the quit for an
+  // upgrade may end the process from another thread.
+  platform::Event session_started{true, false};
 };
 
 Shell& TheShell();
@@ -71,6 +75,10 @@ Shell& TheShell();
 int PeerServerMain(int argc, char** argv);
 // Runs at most once per process.
 void ShutdownServer();
+// A stop was asked for (a termination signal, Exit, WM_CLOSE, the session's
+// end): long start-up work and every outbound request under way end now,
+// whatever login or beat is waiting for its broker. Any thread.
+void RequestStop();
 // Handles one message of the main window; false ends the message loop.
 bool MainWndProc(const platform::Message& message);
 void PostMessage(uint32_t id, intptr_t wparam = 0, std::string payload = {}, intptr_t lparam = 0);

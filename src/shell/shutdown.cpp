@@ -32,6 +32,8 @@ void ShutdownServer() {
   if (shell.shut_down.exchange(true)) return;
   QvLog* log = QvLog::GetInstance();
   log->Write("ShutdownServer()", 3);
+  // Whatever login or beat is waiting for its broker ends now.
+  RequestStop();
   if (shell.device) shell.device->SaveBadResponseNumber();
   StopHTTP();
   QvSettings::ReleaseInstance();

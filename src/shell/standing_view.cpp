@@ -33,7 +33,8 @@ void ShowStanding() {
   Shell& shell = TheShell();
   if (!shell.device) return;
   const BrokerStanding standing = DescribeBrokerStanding(*shell.device);
-  const std::string text = standing.Text();
+  // The tooltip stays until the next change: without a login's ticking seconds.
+  const std::string text = standing.SteadyText();
   SetTrayTip(std::string(kTrayTip) + ": " + text);
   if (standing.kind == BrokerStanding::kLoggingIn || text == shell.told_standing) return;
   shell.told_standing = text;

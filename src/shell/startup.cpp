@@ -145,10 +145,12 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   shell.device->SetOnlineState(IsOnline());
   SetRecordLock(&shell.lock);
   WatchStanding();
-  const std::optional<int> login = StartBrokerSession(shell);
+  PrepareBrokerSession(shell);
 
   SetMainWindowPoster(
       [](int command, std::string text) { PostMessage(WM_COMMAND, command, std::move(text)); });
+  // The port is bound and served before the login, which reports it: the
+  // start page is there whatever the broker does.
   if (!StartWebServer(shell)) {
     Say("the web server could not start on port " + QvSettings::GetInstance()->AppPort() +
         " or any of 82-100, 4080-4999");
@@ -156,12 +158,12 @@ Start Initialise(Shell& shell, int argc, char** argv, int* exit_code) {
   }
   RecordStartPage({StartPageAddress(shell.device->GetAppPort()), platform::CurrentDirectory()});
   SayStarted(*shell.device);
-  // Both read the whole transfer file: after the web server is up, so that
-  // a large or damaged file never keeps the pages from the user.
-  if (login && QvSettings::GetInstance()->XferRetryInterval() != 0) ResumeXfer();
-  // The record lock keeps these passes and a resumption the heartbeat may
-  // already have started from meeting inside the files. A stop request
-  // ends them between chunks.
+  // The login, the heartbeat and the resumption of transfers (which reads
+  // the whole transfer file) go on beside the pages from here.
+  StartBrokerSession(shell);
+  // The record lock keeps these passes and a resumption the login at start
+  // or the heartbeat may already have started from meeting inside the
+  // files. A stop request ends them between chunks.
   records::RunStartupPasses(&shell.lock, QvSettings::GetInstance()->TransactionFilter(),
                             records::SystemNowSeconds(),
                             [&shell] { return shell.stop_requested.load(); });
@@ -193,6 +195,11 @@ void PostMessage(uint32_t id, intptr_t wparam, std::string payload, intptr_t lpa
   TheShell().queue.Post(platform::Message{id, wparam, lparam, std::move(payload)});
 }
 
+void RequestStop() {
+  TheShell().stop_requested.store(true);
+  StopBrokerRequests();
+}
+
 int PeerServerMain(int argc, char** argv) {
   if (std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
   // It may set the desktop's session variables: before any thread runs.
@@ -201,7 +208,7 @@ int PeerServerMain(int argc, char** argv) {
   SettleWorkingDirectory();
   // Before any thread starts, so the signals reach only their own thread.
   platform::OnTerminationRequest([] {
-    TheShell().stop_requested.store(true);
+    RequestStop();
     PostMessage(WM_CLOSE);
   });
   // A broker or proxy that hangs up while the login's TLS record goes out

@@ -93,6 +93,14 @@ void ShowAboutBox() {
   TheDesktop().ShowDialog(dialog);
 }
 
+void ShowCompanionNotice(const std::string& text) {
+  platform::Dialog dialog;
+  dialog.caption = "Yxnetwork";
+  dialog.text = text;
+  dialog.timeout_ms = kNoticeMs;
+  TheDesktop().ShowDialog(dialog);
+}
+
 void ShowUpgradeNotice() {
   platform::Dialog dialog;
   dialog.caption = "Yxnetwork";

@@ -35,5 +35,8 @@ void ShowAboutBox();
 // Installed as the upgrade's notice: shown modally when the companion
 // window is up, closing by itself after eight seconds.
 void ShowUpgradeNotice();
+// Why a companion program the user launched from the menu did not start;
+// closes by itself after eight seconds.
+void ShowCompanionNotice(const std::string& text);
 
 }  // namespace shell

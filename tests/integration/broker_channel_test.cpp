@@ -64,7 +64,9 @@ TEST(BrokerChannel, ByDefaultEveryPageGoesOverTlsAndThePlainPortIsNeverAsked) {
   EXPECT_TRUE(impostor.RecordNames().empty());
   EXPECT_EQ(server.Setting("AllowHosts"), "127.0.0.1");
   const std::string details = Details(server);
-  EXPECT_NE(details.find("\"channel\":{\"authenticated\":true,\"text\":\"TLS, verified\"}"),
+  EXPECT_NE(details.find("\"channel\":{\"authenticated\":true,\"text\":\"TLS, certificate checked "
+                         "against BrokerCAFile " +
+                         broker.ca_file().string() + "\"},\"tls\":{\"verified\":true,"),
             std::string::npos)
       << details;
 }

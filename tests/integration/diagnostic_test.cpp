@@ -107,10 +107,11 @@ Row RowOf(const std::string& dom, const std::string& id) {
 
 // What a person and a program read in one situation.
 struct Expected {
-  int verdict;
+  int verdict;  // -1: none, the paragraph says why
   std::string headline;
   std::map<std::string, Row> rows;  // by the row's id
   std::vector<std::string> json;    // parts of the JSON answer
+  std::string no_verdict;           // the verdict's paragraph when there is none
 };
 
 // A JSON answer's body against the documented schema.
@@ -126,17 +127,22 @@ void ExpectMatchesSchema(const PeerServer& server, const std::string& json, cons
 
 // The page in Chromium (and a picture of it), then the JSON of the same
 // query against its schema.
-void CheckSituation(const PeerServer& server, const std::string& query, const std::string& picture,
+void CheckSituation(const PeerServer& server, const std::string& site, const std::string& picture,
                     const Expected& expected) {
   SCOPED_TRACE(picture);
+  const std::string query = "operation=conntest&server=" + site;
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) +
                           "/QvDiagnosticModule.dll?" + query;
   const std::string dom = DumpDom(url);
   const std::string headline = Between(dom, "<p id=\"headline\" class=\"", "</p>");
-  const bool passed = std::all_of(expected.rows.begin(), expected.rows.end(),
-                                  [](const auto& row) { return row.second.state == "ok"; });
+  // A skipped test is no failure.
+  const bool passed = std::none_of(expected.rows.begin(), expected.rows.end(),
+                                   [](const auto& row) { return row.second.state == "bad"; });
   EXPECT_EQ(headline, std::string(passed ? "ok" : "bad") + "\">" + expected.headline) << dom;
-  EXPECT_NE(dom.find(Verdict(expected.verdict, Site(server))), std::string::npos) << dom;
+  const std::string verdict = expected.verdict >= 0
+                                  ? Verdict(expected.verdict, site)
+                                  : "<p id=\"verdict\">" + expected.no_verdict + "</p>";
+  EXPECT_NE(dom.find(verdict), std::string::npos) << dom;
   for (const auto& [id, row] : expected.rows) EXPECT_EQ(RowOf(dom, id), row) << id;
   EXPECT_EQ(dom.find("&lt;font"), std::string::npos) << dom;
   PageScreenshot(url, picture, 1100, 1000);
@@ -413,11 +419,12 @@ TEST(Diagnostic, WithoutASocketTheModuleStillRuns) {
   EXPECT_EQ(broker.PageRequests("CheckConnection"), 2u);
 }
 
-// What a user reads when all is well and when a proxy asks for credentials:
-// Chromium's headline and rows agree and name the failing step's cause; the
-// JSON of each holds to its schema. The words of every other cause and the
-// headline of every mix are the unit tests'.
-TEST(DiagnosticPage, TwoSituationsAsAPersonAndAProgramReadThem) {
+// What a user reads when all is well, when a proxy asks for credentials and
+// when the broker is not configured: Chromium's headline and rows agree and
+// name the failing step's cause (or why a step was skipped); the JSON of
+// each holds to its schema. The words of every other cause and the headline
+// of every mix are the unit tests'.
+TEST(DiagnosticPage, ThreeSituationsAsAPersonAndAProgramReadThem) {
   if (ChromiumProgram().empty()) GTEST_SKIP() << "chromium is not installed";
   const Row web_site{"ok", "The web site answered."};
   const Row broker{"ok", "The broker answered."};
@@ -429,23 +436,24 @@ TEST(DiagnosticPage, TwoSituationsAsAPersonAndAProgramReadThem) {
     const std::string relay2 = Between(relays, "\n", " ");
     const std::string tls = std::to_string(server->broker()->tls_port());
     CheckSituation(
-        *server, "operation=conntest&server=" + Site(*server), "diagnostic-all-good.png",
+        *server, Site(*server), "diagnostic-all-good.png",
         {7,
          "Everything answered: web site, broker over HTTP, broker over HTTPS, relay list, relay "
          "proxy " + relay1 + " and relay proxy " + relay2 + ".",
          {{"step-http", web_site}, {"step-brkhttp", broker}, {"step-brkhttps", broker},
           {"step-relaylist", {"ok", "The broker listed 2 relay proxies."}},
           {"step-creds", {"ok", "No proxy is in use."}}},
-         {"\"version\": \"1.21\",\n  \"agentVersion\": \"3.6.1\",\n  \"verdict\": {\"number\": 7, "
-          "\"text\": \"" + std::string(kVerdicts[7]) + "\"},",
+         {"\"version\": \"1.21\",\n  \"agentVersion\": \"3.6.1\",\n  \"broker\": {\"state\": ",
+          "\n  \"verdict\": {\"number\": 7, \"text\": \"" + std::string(kVerdicts[7]) + "\"},",
           "\"passed\": true,",
           "{\"name\": \"brkhttps\", \"label\": \"broker over HTTPS\", \"target\": \"127.0.0.1:" + tls +
               "\", \"outcome\": \"ok\", \"code\": \"200\", \"failure\": null, \"error\": null, "
-              "\"milliseconds\": ",
+              "\"skipped\": null, \"milliseconds\": ",
           "\"proxy\": {\"source\": \"none\", \"type\": \"none\", \"host\": null, \"port\": null, "
           "\"secureHost\": null, \"securePort\": null, \"credentials\": \"not required\", "
           "\"server\": null}",
-          "{\"address\": \"" + relay2 + "\", \"outcome\": \"ok\""}});
+          "{\"address\": \"" + relay2 + "\", \"outcome\": \"ok\""},
+         ""});
   }
   if (std::string(SQUID_PROGRAM).empty()) {
     ADD_FAILURE() << "squid is not installed (scripts/bootstrap installs it)";
@@ -461,7 +469,7 @@ TEST(DiagnosticPage, TwoSituationsAsAPersonAndAProgramReadThem) {
                                         " asks for a user name and password (HTTP/1.1 407 Proxy "
                                         "Authentication Required)."};
   CheckSituation(
-      *server, "operation=conntest&server=" + Site(*server), "diagnostic-proxy-credentials.png",
+      *server, Site(*server), "diagnostic-proxy-credentials.png",
       {0,
        "All 4 checks failed. Proxy refused: web site, broker over HTTP, broker over HTTPS and relay "
        "list. The proxy asks for a user name and password.",
@@ -472,7 +480,37 @@ TEST(DiagnosticPage, TwoSituationsAsAPersonAndAProgramReadThem) {
        {"\"proxy\": {\"source\": \"environment\", \"type\": \"http\", \"host\": \"127.0.0.1\", "
         "\"port\": " + std::to_string(squid.port()) + ", \"secureHost\": \"127.0.0.1\", "
         "\"securePort\": " + std::to_string(squid.port()) + ", \"credentials\": \"required\", ",
-        "\"failure\": \"proxy-refused\", "}});
+        "\"failure\": \"proxy-refused\", "},
+       ""});
+
+  // Nothing at the broker to test: the site alone, and the start page's words.
+  PeerServerOptions options;
+  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
+  options.settings = {{"BrokerIP", "0"}};
+  PeerServer alone(options);
+  ASSERT_TRUE(alone.ok()) << alone.failure();
+  RecordingPeer site;
+  const std::string missing =
+      "not configured: set BrokerIP, DeviceUID and DeviceSID in section [Quovane] of " +
+      (alone.work() / "vane.ini").string() +
+      " (and BrokerCAFile when the broker's certificate comes from a CA of its own), then "
+      "restart peerserver. Nothing else is wrong: until then the device works offline";
+  const Row skipped{"skipped", "Skipped: the broker is not configured."};
+  CheckSituation(
+      alone, "127.0.0.1:" + std::to_string(site.port()), "diagnostic-not-configured.png",
+      {-1,
+       "Everything answered: web site. Skipped: broker over HTTP, broker over HTTPS and relay list "
+       "(the broker is not configured).",
+       {{"step-http", web_site}, {"step-brkhttp", skipped}, {"step-brkhttps", skipped},
+        {"step-relaylist", skipped}},
+       {"\"broker\": {\"state\": \"not configured\", \"text\": \"" + missing + "\"},\n  "
+        "\"verdict\": null,",
+        "{\"name\": \"brkhttp\", \"label\": \"broker over HTTP\", \"target\": null, \"outcome\": "
+        "\"skipped\", \"code\": null, \"failure\": null, \"error\": null, \"skipped\": \"the "
+        "broker is not configured\", \"milliseconds\": 0}",
+        "\"relays\": []"},
+       "No verdict, the broker tests were skipped: " + missing + "."});
+  EXPECT_EQ(alone.Log().find(":0: "), std::string::npos) << "a test went to the address 0";
 }
 
 // "Run the test again" asks the same again, but never keeps credentials;

@@ -219,53 +219,72 @@ TEST(PeerServerStart, AnInterruptClosingItsWindowOrEndingTheSessionEndsItInOrder
   }
 }
 
-TEST(Shutdown, DuringALoginThatNeverGetsAnAnswer) {
-  PeerServerOptions options = WithBroker({"--fail", "DeviceLogin=stall"});
-  // The login at start holds up the listener until it gives up.
-  options.wait_ready = false;
-  PeerServer server(options);
-  ASSERT_TRUE(server.ok()) << server.failure();
-  QvBrokerFixture& broker = *server.broker();
-  ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("DeviceLogin") >= 1; }, kWait))
-      << server.Log();
+// Every way of asking for the stop ends the program at once, whatever login
+// or beat waits for a broker that never answers: the request under way is
+// stopped (the log says so), not left to its 30-second time-out. A device
+// that never logged in does not log out; one whose session stands does.
+TEST(Shutdown, AStopEndsTheProgramWhateverLoginOrBeatWaitsFor) {
+  enum class Waiting { kLoginAtStart, kBeat, kLoginPage };
+  struct Case {
+    std::string stop;  // a signal, or the line another program sends the window
+    Waiting waiting;
+    std::vector<std::string> broker_args;
+    size_t logouts;
+  };
+  const std::vector<std::string> login_stalls = {"--fail", "DeviceLogin=stall"};
+  const std::vector<Case> cases = {
+      {"SIGTERM", Waiting::kLoginAtStart, login_stalls, 0},
+      {"SIGINT", Waiting::kLoginAtStart, login_stalls, 0},
+      {"WM_CLOSE", Waiting::kLoginAtStart, login_stalls, 0},
+      {"WM_COMMAND 40001", Waiting::kLoginAtStart, login_stalls, 0},  // the tray's Exit
+      {"SIGTERM", Waiting::kBeat, {"--fail", "Heartbeat=stall"}, 1},
+      // Offline from the start (the login fails, the beats are refused), so
+      // a login page logs in first: it counts the device online meanwhile.
+      {"SIGTERM", Waiting::kLoginPage,
+       {"--fail", "DeviceLogin=reset", "--fail", "Heartbeat=status=500"}, 1},
+  };
+  for (const Case& c : cases) {
+    PeerServerOptions options = WithBroker(c.broker_args);
+    options.wait_login = c.waiting != Waiting::kLoginAtStart;
+    PeerServer server(options);
+    ASSERT_TRUE(server.ok()) << server.failure();
+    QvBrokerFixture& broker = *server.broker();
+    std::optional<OpenConnection> page;
+    if (c.waiting == Waiting::kLoginPage) {
+      // The first beat's failure has set the device offline before the page.
+      ASSERT_TRUE(WaitUntil(
+          [&] {
+            return server.Log().find("HeartbeatThread status not OK: ") != std::string::npos;
+          },
+          kWait))
+          << server.Log();
+      ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
+      page.emplace(server.port());
+      ASSERT_TRUE(page->Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
+    }
+    const char* page_name = c.waiting == Waiting::kBeat ? "Heartbeat" : "DeviceLogin";
+    const size_t asked = c.waiting == Waiting::kLoginPage ? 2 : 1;
+    ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests(page_name) >= asked; }, kWait))
+        << c.stop << "\n" << server.Log();
 
-  server.Signal(SIGTERM);
-  // The login gives up after the outbound time-out (30 s); then the
-  // program ends as asked.
-  EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0) << server.Output();
-  const std::string log = FinalLog(server);
-  EXPECT_TRUE(HasLogLine(log, "Error on device login. Awaiting correction")) << log;
-  EXPECT_LT(LogLinePosition(log, "Error on device login. Awaiting correction"),
-            LogLinePosition(log, "ShutdownServer()"));
-  EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
-  // Never logged in, so no logout.
-  EXPECT_EQ(broker.PageRequests("DeviceLogout"), 0u);
-}
-
-TEST(Shutdown, DuringALoginPagesLoginThatNeverGetsAnAnswer) {
-  // Offline from the start (the login fails, the beats are refused), so a
-  // login page logs in first.
-  PeerServer server(WithBroker({"--fail", "DeviceLogin=reset", "--fail", "Heartbeat=status=500"}));
-  ASSERT_TRUE(server.ok()) << server.failure();
-  QvBrokerFixture& broker = *server.broker();
-  ASSERT_TRUE(HasLogLine(server.Log(), "Error on device login. Awaiting correction"))
-      << server.Log();
-  // The first beat's failure sets the device offline: it must come before
-  // the page counts the device online, not during its login.
-  ASSERT_TRUE(WaitUntil(
-      [&] { return server.Log().find("HeartbeatThread status not OK: ") != std::string::npos; },
-      kWait));
-  ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
-  OpenConnection page(server.port());
-  ASSERT_TRUE(page.Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("DeviceLogin") == 2; }, kWait));
-
-  // The connection's thread is not waited for.
-  server.Signal(SIGTERM);
-  EXPECT_EQ(server.WaitExit(kWait), 0) << server.Output();
-  EXPECT_TRUE(HasLogLine(FinalLog(server), "Exiting QvServer"));
-  // The page counted the device online before its login began.
-  EXPECT_EQ(broker.PageRequests("DeviceLogout"), 1u);
+    if (c.stop.starts_with("SIG")) {
+      server.Signal(c.stop == "SIGTERM" ? SIGTERM : SIGINT);
+    } else {
+      ScopedEnvironment session({{"XDG_RUNTIME_DIR", server.session().string()}});
+      ASSERT_TRUE(platform::PostToWindow("Yxnet", c.stop.c_str()));
+    }
+    EXPECT_EQ(server.WaitExit(kExitTimeout), 0) << c.stop << "\n" << server.Output();
+    const std::string log = FinalLog(server);
+    // The request itself saw the stop, before the program ended.
+    EXPECT_TRUE(HasLogLine(log, "Outbound requests stopped, under way: 1")) << c.stop << log;
+    EXPECT_LT(LogLinePosition(log, "ConnectRequest(): stopped, the program is ending"),
+              LogLinePosition(log, "Exiting QvServer"))
+        << c.stop << log;
+    EXPECT_EQ(broker.PageRequests("DeviceLogout"), c.logouts) << c.stop;
+    if (c.waiting == Waiting::kLoginAtStart) {
+      EXPECT_TRUE(HasLogLine(log, "Login at start: stopped")) << log;
+    }
+  }
 }
 
 TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {

@@ -313,18 +313,35 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
 }
 
 // The icon's tooltip tells the device's state with the broker in the words
-// of the start page: here nobody listens on the broker's port.
+// of the start page (the icon's window carries the same text as its name):
+// here a broker that logs the device in and then refuses its every beat,
+// which is no session.
 TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
   PeerServerOptions options;
-  options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
+  options.with_broker = true;
+  options.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}};
   options.environment = {{"DISPLAY", display_->name()}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   server_ = &server;
   const std::string state =
-      "offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") + ": Connection refused";
+      "offline: the broker does not know this device at its heartbeat (status 404 after each "
+      "login; check DeviceSID in " +
+      (server.work() / "vane.ini").string() + ")";
   ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Broker state: " + state); }, kWait))
       << server.Log();
+  // As much as a tooltip holds.
+  const std::string tip = ("Yxnetwork: " + state).substr(0, 127);
+  std::string named;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return display_->Run({"xdotool", "search", "--name", "^Yxnetwork: offline: ",
+                              "getwindowname", "%@"},
+                             &named) == 0 &&
+               named.find(tip + "\n") != std::string::npos;
+      },
+      kWait))
+      << named;
   const Point icon = Icon();
   display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y)});
   // The tooltip comes once the pointer has rested a moment, below the bar.

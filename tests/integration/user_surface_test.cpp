@@ -1,10 +1,11 @@
 // What a person sees: the start page in headless Chromium telling one state
 // with its true reason (online, a refused port, a certificate from another
-// CA, a stalled broker, a dead proxy, a broker not set up) in the same words
-// as the terminal and the status details; the login tried again once a
-// certificate is mended; the command line's texts; failures on standard
-// error under systemd; and an installed copy started at log-on, from the
-// user's home and beside a second copy.
+// CA, a stalled broker, a dead proxy, a broker not set up, a broker that
+// refuses every heartbeat) in the same words as the terminal and the status
+// details, with rows that agree with it, and there while the login waits;
+// the login tried again once a certificate is mended; the command line's
+// texts; failures on standard error under systemd; and an installed copy
+// started at log-on, from the user's home and beside a second copy.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,29 +64,40 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   struct Case {
     std::string name;
     std::string state;
-    std::string reason;  // a piece of it; the file's path is added for "not configured"
+    std::string reason;  // a piece of it; the file's path is added where it ends in "of "
+    std::string tls;     // the certificate row: what a handshake found, or a piece of it
     PeerServerOptions options;
   };
-  std::vector<Case> cases(6);
-  cases[0] = {"online", "online", "", {}};
+  const std::string other_ca_row = "failed: self-signed certificate in certificate chain";
+  std::vector<Case> cases(7);
+  cases[0] = {"online", "online", "", "verified", {}};
   cases[0].options.with_broker = true;
-  cases[1] = {"refused", "offline", ": Connection refused", {}};
+  cases[1] = {"refused", "offline", ": Connection refused", "not tried yet", {}};
   cases[1].options.settings = registered;
-  cases[2] = {"certificate", "offline", ": TLS certificate not verified against BrokerCAFile ", {}};
+  cases[2] = {"certificate", "offline", ": TLS certificate not verified against BrokerCAFile ",
+              other_ca_row, {}};
   cases[2].options.with_broker = true;
   cases[2].options.settings = {{"BrokerCAFile", other_ca.ca_file().string()}};
-  cases[3] = {"time-out", "offline", ": no answer within 30 s (time-out)", {}};
+  cases[3] = {"time-out", "offline", ": no answer within 30 s (time-out)", "verified", {}};
   cases[3].options.with_broker = true;
   cases[3].options.broker_args = {"--fail", "stall"};
-  cases[4] = {"proxy", "offline", "proxy " + dead_proxy.substr(7) + ": Connection refused", {}};
+  cases[4] = {"proxy", "offline", "proxy " + dead_proxy.substr(7) + ": Connection refused",
+              "not tried yet", {}};
   cases[4].options.settings = registered;
   cases[4].options.environment = {
       {"http_proxy", dead_proxy}, {"https_proxy", dead_proxy}, {"no_proxy", ""}, {"NO_PROXY", ""}};
-  cases[5] = {"not-configured",
-              "not configured",
+  cases[5] = {"not-configured", "not configured",
               "set BrokerIP, BrokerSecurePort, DeviceUID and DeviceSID in section [Quovane] of ",
-              {}};
+              "not tried: the broker is not configured", {}};
   cases[5].options.settings = {{"BrokerIP", "0"}, {"BrokerSecurePort", ""}};
+  // The broker logs the device in but knows no device of its SID: every
+  // beat is refused, and each brings one more login.
+  cases[6] = {"refused-beats", "offline",
+              "the broker does not know this device at its heartbeat (status 404 after each login; "
+              "check DeviceSID in ",
+              "verified", {}};
+  cases[6].options.with_broker = true;
+  cases[6].options.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}};
 
   // Side by side: the stalled broker's login takes its 30 s meanwhile.
   std::vector<std::unique_ptr<PeerServer>> servers;
@@ -94,24 +106,40 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
     c.options.modules.push_back({DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"});
     c.options.work_files = {{"terminal.sh", kTerminalLauncher}};
     c.options.launcher = {"/bin/sh", "terminal.sh"};
-    c.options.wait_ready = false;
+    c.options.wait_login = false;
     servers.push_back(std::make_unique<PeerServer>(c.options));
     ASSERT_TRUE(servers.back()->ok()) << servers.back()->failure();
   }
-  // While its login waits, the terminal says for what; the page is not up yet.
+  // While its login waits, the terminal says for what, and the page is
+  // there already: it counts the wait's seconds against the time-out.
   PeerServer& stalled = *servers[3];
-  const std::string waiting = "peerserver: logging in to the broker at 127.0.0.1:" +
-                              std::to_string(stalled.broker()->tls_port()) + " (TLS); waiting";
-  ASSERT_TRUE(
-      WaitUntil([&] { return TerminalText(stalled).find(waiting) != std::string::npos; }, kWait))
+  const std::string broker_tls = "127.0.0.1:" + std::to_string(stalled.broker()->tls_port());
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return TerminalText(stalled).find("peerserver: logging in to the broker at " + broker_tls +
+                                          " (TLS); waiting") != std::string::npos;
+      },
+      kWait))
       << TerminalText(stalled);
-  EXPECT_EQ(stalled.Log().find("): LogLevel: "), std::string::npos);
+  const std::string waiting = "\"state\":\"logging in\",\"reason\":\"waiting for " + broker_tls + " (";
+  EXPECT_NE(Details(stalled.port()).find(waiting), std::string::npos) << Details(stalled.port());
+  const std::string stalled_page =
+      "http://127.0.0.1:" + std::to_string(stalled.port()) + "/index.html";
+  const std::string logging_in = DumpDom(stalled_page);
+  EXPECT_NE(logging_in.find("<span id=\"state\">logging in</span>"), std::string::npos)
+      << logging_in;
+  const size_t counted = logging_in.find("<p id=\"reason\">waiting for " + broker_tls + " (");
+  EXPECT_NE(counted, std::string::npos) << logging_in;
+  EXPECT_NE(logging_in.find(" s of 30)</p>", counted), std::string::npos) << logging_in;
+  PageScreenshot(stalled_page, "start-page-logging-in.png", 900, 800);
 
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     PeerServer& server = *servers[i];
     std::string reason = c.reason;
-    if (c.state == "not configured") reason += (server.work() / "vane.ini").string();
+    if (reason.ends_with(" of ") || reason.ends_with(" in ")) {
+      reason += (server.work() / "vane.ini").string();
+    }
     const std::string told = c.state + (reason.empty() ? "\n" : ": ");
     // The terminal tells the state once it is known, the page then answers.
     ASSERT_TRUE(WaitUntil(
@@ -134,8 +162,22 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
     EXPECT_NE(dom.find("<span id=\"state\">" + c.state + "</span>"), std::string::npos) << dom;
     const size_t shown = dom.find("<p id=\"reason\">");
     EXPECT_NE(dom.find(reason, shown), std::string::npos) << c.name << "\n" << dom;
+    // The channel row says what is required, the certificate row what a
+    // handshake found: only a verified one says "verified".
+    EXPECT_NE(dom.find("<td id=\"channel\" class=\"\">TLS, certificate checked against "),
+              std::string::npos)
+        << c.name << "\n" << dom;
+    EXPECT_NE(dom.find("<td id=\"tls\">" + c.tls), std::string::npos) << c.name << "\n" << dom;
+    EXPECT_EQ(Occurrences(dom, ">verified<"), c.tls == "verified" ? 1u : 0u) << c.name;
     PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);
   }
+  // Each refused beat is counted in the details, and brought one login.
+  PeerServer& refusing = *servers[6];
+  const std::string refused = Details(PortOf(refusing));
+  EXPECT_EQ(refused.find("\"refusedInARow\":0"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("\"online\":false"), std::string::npos) << refused;
+  EXPECT_GE(refusing.broker()->PageRequests("DeviceLogin"),
+            refusing.broker()->PageRequests("Heartbeat"));
 
   // Online: the labelled details and the modules (the links are the diagnostic page test's).
   PeerServer& online = *servers[0];
@@ -149,6 +191,20 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   EXPECT_NE(dom.find("<td id=\"tls\">verified</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("<td id=\"proxy\">none</td>"), std::string::npos) << dom;
   EXPECT_NE(dom.find("QvLoginModule.dll (not installed)"), std::string::npos) << dom;
+  // A page that calls a module the network knows but that is not installed
+  // learns which, and where its library would go.
+  const std::string share = "/QvShareModule.dll?operation=list";
+  EXPECT_EQ(Get(PortOf(online), share).answer.substr(0, 22), "HTTP/1.0 404 Not Found");
+  const std::string share_page = "http://127.0.0.1:" + std::to_string(PortOf(online)) + share;
+  const std::string not_installed = DumpDom(share_page);
+  EXPECT_NE(not_installed.find("<p>QvShareModule.dll is a module of the network, but it is not "
+                               "installed on this device: its library would be " +
+                               (online.root() / "QvShareModule.dll").string() +
+                               " (in the web root, AppPath in " +
+                               (online.work() / "vane.ini").string() + ").</p>"),
+            std::string::npos)
+      << not_installed;
+  PageScreenshot(share_page, "module-not-installed.png", 900, 400);
   // The Device page opened by itself says so instead of showing empty fields.
   const std::string device =
       DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/vclient/engine.html");

@@ -92,11 +92,11 @@ PeerServer::PeerServer(PeerServerOptions options)
     if (!process_) failure_ = "cannot start " + Program();
     return;
   }
-  // "LogLevel: " is logged once the listen thread runs.
+  // "LogLevel: " is logged once the listen thread runs; "Login at start: "
+  // once that login ended or was passed over.
+  const char* ready = options_.wait_login ? "): Login at start: " : "): LogLevel: ";
   if (!Launch("/usr/bin/env", EnvArgs(options_.args), "peerserver.out",
-              [&] {
-                return ReadText(work_ / "QvDebug.log").find("): LogLevel: ") != std::string::npos;
-              },
+              [&] { return ReadText(work_ / "QvDebug.log").find(ready) != std::string::npos; },
               kStartTimeout, {"work/QvDebug.log"})) {
     return;
   }

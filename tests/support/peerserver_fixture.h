@@ -61,6 +61,9 @@ struct PeerServerOptions {
   std::string program;
   // Wait until the listener runs (else only until the process started).
   bool wait_ready = true;
+  // With wait_ready, wait also until the login at start has ended (or was
+  // not tried): the server answers before it, the tests mostly after.
+  bool wait_login = true;
 };
 
 class PeerServer : public PeerProcess {

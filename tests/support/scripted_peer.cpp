@@ -31,6 +31,17 @@ std::string PeerConnection::ReadHeaders() {
   return data;
 }
 
+bool PeerConnection::ReadUntilClosed(const std::function<bool()>& give_up) {
+  char chunk[4096];
+  for (;;) {
+    auto got = platform::Receive(socket_, chunk, sizeof chunk);
+    if (got.ok() && got.value == 0) return true;
+    if (got.ok()) continue;
+    if (!platform::IsTimeoutError(got.error)) return true;  // reset: closed all the same
+    if (give_up()) return false;
+  }
+}
+
 bool PeerConnection::Send(const std::string& data) { return platform::Send(socket_, data).ok(); }
 
 ScriptedPeer::ScriptedPeer(std::function<bool(PeerConnection&)> script) {

@@ -20,6 +20,9 @@ class PeerConnection {
   std::string Read(size_t n);
   // Up to and including the first "\n\n" (or "\r\n\r\n"), bounded alike.
   std::string ReadHeaders();
+  // Takes whatever comes until the other end closes (true), or until
+  // give_up() says so at one of the 10 s time-outs (false).
+  bool ReadUntilClosed(const std::function<bool()>& give_up);
   bool Send(const std::string& data);
 
  private:

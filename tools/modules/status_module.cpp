@@ -52,9 +52,9 @@ struct Picture {
   std::string broker_port;
   std::string broker_tls_port;
   QvDeviceStatus::Snapshot status;
-  std::string tls;  // "verified", "failed: why", "not tried yet"
+  std::string tls;  // what the latest handshake made of the certificate
   bool secure_pages = true;
-  std::string channel;  // "TLS, verified" or "plain HTTP, not authenticated"
+  std::string channel;  // what the channel requires (see BrokerChannelText)
   std::string proxy;    // where the proxy came from, and its setting
   std::string proxy_setting;
   std::string port;
@@ -81,7 +81,9 @@ Picture Look(QvDevice& device) {
       picture.tls = "failed: " + picture.status.tls_failure;
       break;
     default:
-      picture.tls = "not tried yet";
+      picture.tls = picture.standing.kind == BrokerStanding::kNotConfigured
+                        ? "not tried: the broker is not configured"
+                        : "not tried yet";
   }
   picture.secure_pages = SecureBrokerPages();
   picture.channel = BrokerChannelText();
@@ -104,6 +106,13 @@ Picture Look(QvDevice& device) {
   return picture;
 }
 
+// How many beats in a row the broker refused: ", refused 3 times in a row".
+std::string RefusedText(int32_t refused) {
+  if (refused < 1) return {};
+  if (refused == 1) return ", refused once";
+  return ", refused " + std::to_string(refused) + " times in a row";
+}
+
 std::string DetailsJson(const Picture& p) {
   const QvDeviceStatus::Snapshot& s = p.status;
   std::string json = "{";
@@ -117,13 +126,14 @@ std::string DetailsJson(const Picture& p) {
   json += ",\"tls\":{\"verified\":" +
           std::string(s.tls == QvDeviceStatus::kTlsVerified ? "true" : "false") +
           ",\"text\":" + Json(p.tls) + "}";
-  const std::string login = s.login_waits_for.empty()
-                                ? LoginOutcomeText(s.login)
-                                : "under way: waiting for " + s.login_waits_for;
+  const std::string login = p.standing.kind == BrokerStanding::kLoggingIn
+                                ? "under way: " + p.standing.reason
+                                : LoginOutcomeText(s.login);
   json += ",\"login\":{\"time\":" + Json(LocalTimeText(s.login.time)) +
           ",\"result\":" + Json(login) + "}";
   json += ",\"lastBeat\":{\"time\":" + Json(LocalTimeText(s.beat.time)) +
-          ",\"result\":" + Json(BeatOutcomeText(s.beat)) + "}";
+          ",\"result\":" + Json(BeatOutcomeText(s.beat)) +
+          ",\"refusedInARow\":" + std::to_string(s.refused_beats) + "}";
   json += ",\"nextBeat\":" + Json(s.next_beat != 0 ? LocalTimeText(s.next_beat) : "none");
   json += ",\"proxy\":{\"source\":" + Json(p.proxy) + ",\"setting\":" + Json(p.proxy_setting) + "}";
   json += ",\"port\":" + Json(p.port);
@@ -148,7 +158,8 @@ std::string DetailsPage(const Picture& p, const std::string& sid) {
       {"Broker channel", p.channel},
       {"TLS certificate", p.tls},
       {"Proxy", p.proxy_setting.empty() ? p.proxy : p.proxy + " (" + p.proxy_setting + ")"},
-      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + BeatOutcomeText(p.status.beat)},
+      {"Last heartbeat", LocalTimeText(p.status.beat.time) + ", " + BeatOutcomeText(p.status.beat) +
+                             RefusedText(p.status.refused_beats)},
       {"Local port", p.port},
       {"Version", p.version},
   };

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr char kOk[] = "200";
+constexpr char kSkipped[] = "skipped";
 // A broker may list many relays; each costs up to two time-outs.
 constexpr int kMaxRelays = 16;
 // The protocol probe's own bytes; the request adds five zero bytes.
@@ -87,6 +88,11 @@ std::string QvDiagnosticModule::TestHttp(const std::string& server, bool secure)
 }
 
 std::string QvDiagnosticModule::TestHttpBroker(bool secure) {
+  // Without its address the broker would be this very machine's port 0.
+  if (!BrokerMissing().empty()) {
+    AddSkippedStep(secure ? "brkhttps" : "brkhttp");
+    return kSkipped;
+  }
   QvBrokerEndpoint* endpoint = m_pNet->GetEndpoint();
   const int port = endpoint == nullptr ? 0
                    : secure           ? endpoint->GetSecurePort()
@@ -150,6 +156,12 @@ bool QvDiagnosticModule::GetProxySettings(bool in_conntest) {
 }
 
 bool QvDiagnosticModule::TestYxProxy(bool in_conntest) {
+  if (!BrokerMissing().empty()) {
+    AddSkippedStep("relaylist");
+    PrepareOutput("relaylist", kSkipped, m_bCallerTemplate);
+    NoteRow(StepNote(m_findings.steps.back()), true);
+    return false;
+  }
   QvDomain* domain = GetDomain();
   const std::string uri = "/asys/ProxyList.jsp?domainSID=" + Or(domain->m_szDomainSID, "") +
                           "&vendorSID=" + Or(domain->m_szVendorSID, "") +
@@ -235,6 +247,20 @@ void QvDiagnosticModule::ConnectivityTest() {
   m_bOutputReady = true;
   m_table.Insert("proxy_creds_status", CredentialsStatus());
 
+  if (!BrokerMissing().empty()) {
+    // Nothing at the broker to test: no verdict, and the page says why in
+    // the start page's words.
+    for (const char* name : {"brkhttp", "brkhttps", "relaylist"}) AddSkippedStep(name);
+    m_table.Insert("broker_success", "Skipped");
+    m_table.Insert("broker_secure_success", "Skipped");
+    m_table.Insert("NUM_PROXIES", "none asked for (the broker is not configured)");
+    m_table.Insert("diagnosis",
+                   ("No verdict, the broker tests were skipped: " + HtmlEscape(BrokerMissing()) + ".")
+                       .c_str());
+    FinishConnectivityPage();
+    return;
+  }
+
   m_szOperation = "brkhttp";
   const bool broker_ok = TestHttpBroker(false) == kOk;
   m_table.Insert("broker_success", broker_ok ? "Successful" : "UnSuccessful");
@@ -252,6 +278,10 @@ void QvDiagnosticModule::ConnectivityTest() {
   m_table.Insert("verdict", std::to_string(index).c_str());
   m_findings.verdict = index;
   m_findings.verdict_text = VerdictText(index, host);
+  FinishConnectivityPage();
+}
+
+void QvDiagnosticModule::FinishConnectivityPage() {
   AddPageFindings();
   m_output->m_pTable = &m_table;
   m_output->setSocket(m_pRequest->hSocket);

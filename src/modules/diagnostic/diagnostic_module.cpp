@@ -148,6 +148,7 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
     return nullptr;
   }
   m_pNet = UseHostNetwork();
+  NoteBrokerStanding();
   const int timeout =
       QvSettings::GetInstance()->GetSettingInt("DiagnosticTimeout", kDefaultTimeoutMs, false);
   SetOutboundTimeout(static_cast<uint32_t>(
@@ -210,7 +211,8 @@ char* QvDiagnosticModule::Execute(const char* query, void* pExtra) {
       PrepareOutput(name.c_str(), m_bCallerTemplate ? m_szTestLine.c_str() : outcome.c_str(),
                     m_bCallerTemplate);
       if (!m_findings.steps.empty() && m_findings.steps.back().name == name) {
-        NoteRow(StepNote(m_findings.steps.back()), m_findings.steps.back().ok);
+        const Step& step = m_findings.steps.back();
+        NoteRow(StepNote(step), step.ok || !step.skipped.empty());
       }
     }
   }

@@ -45,6 +45,8 @@ class QvDiagnosticModule : public QvPeerModule {
   bool GetProxySettings(bool in_conntest);
   bool TestYxProxy(bool in_conntest);
   void ConnectivityTest();
+  // The connectivity test's page from its findings.
+  void FinishConnectivityPage();
   std::string PostFile(const char* file_name);
   int ReportDiagnostics(const char* result, const char* operation, const char* target_sid,
                         const char* incident_id);
@@ -66,6 +68,12 @@ class QvDiagnosticModule : public QvPeerModule {
 
   // Before a test's request: what earlier requests left behind is forgotten.
   uint32_t BeginStep();
+  // A broker test that cannot run: the broker is not configured.
+  void AddSkippedStep(const char* name);
+  // What the broker's tests need and the device lacks, in the start page's
+  // words ("not configured: set ..."), or empty.
+  const std::string& BrokerMissing() const { return m_szBrokerMissing; }
+  void NoteBrokerStanding();
   // Right after it, before any report goes out.
   Evidence Gather(const std::string& target, bool secure, uint32_t start) const;
   Evidence GatherDirect(const std::string& target, uint32_t start) const;
@@ -97,6 +105,7 @@ class QvDiagnosticModule : public QvPeerModule {
   std::string m_szUploadName;      // what szUploadFile points at during an upload
   std::string m_szTemplateName;    // the page's template below the web root
   std::string m_szQuery;           // as the call received it
+  std::string m_szBrokerMissing;   // see BrokerMissing
   Findings m_findings;             // of this call
   std::unique_ptr<OutputGenerator> m_output;
   QvLookupTable m_table;

@@ -11,9 +11,11 @@ struct Item {
   FailureKind kind;  // kNone: answered
 };
 
+// The checks that ran: skipped steps are neither answered nor failed.
 std::vector<Item> Items(const Findings& findings) {
   std::vector<Item> items;
   for (const Step& step : findings.steps) {
+    if (!step.skipped.empty()) continue;
     items.push_back({StepLabel(step.name), step.ok ? FailureKind::kNone : step.failure.kind});
   }
   for (const RelayFinding& relay : findings.relays) {
@@ -38,6 +40,7 @@ std::string StepLabel(const std::string& name) {
 }
 
 std::string StepNote(const Step& step) {
+  if (!step.skipped.empty()) return "Skipped: " + step.skipped + ".";
   if (!step.ok) return step.failure.words;
   if (!step.seen.empty()) return step.seen;
   if (step.name == "http" || step.name == "https") return "The web site answered.";
@@ -57,9 +60,22 @@ bool AllPassed(const Findings& findings) {
   return true;
 }
 
+// " Skipped: broker over HTTP and relay list (why)." for the steps not tried.
+std::string SkippedPart(const Findings& findings) {
+  std::vector<std::string> labels;
+  std::string why;
+  for (const Step& step : findings.steps) {
+    if (step.skipped.empty()) continue;
+    labels.push_back(StepLabel(step.name));
+    if (why.empty()) why = step.skipped;
+  }
+  if (labels.empty()) return {};
+  return " Skipped: " + JoinAsList(labels) + " (" + why + ").";
+}
+
 std::string Headline(const Findings& findings) {
   const std::vector<Item> items = Items(findings);
-  if (items.empty()) return "No test ran.";
+  if (items.empty()) return "No test ran." + SkippedPart(findings);
   std::vector<std::string> answered;
   // Causes in the order they first appear, each with the checks it stopped.
   std::vector<std::pair<FailureKind, std::vector<std::string>>> causes;
@@ -73,7 +89,9 @@ std::string Headline(const Findings& findings) {
     if (cause == causes.end()) cause = causes.insert(causes.end(), {item.kind, {}});
     cause->second.push_back(item.label);
   }
-  if (causes.empty()) return "Everything answered: " + JoinAsList(answered) + ".";
+  if (causes.empty()) {
+    return "Everything answered: " + JoinAsList(answered) + "." + SkippedPart(findings);
+  }
 
   const size_t failed = items.size() - answered.size();
   std::string text;
@@ -90,6 +108,7 @@ std::string Headline(const Findings& findings) {
     text += std::string(" ") + FailureName(kind) + ": " + JoinAsList(labels) + ".";
   }
   if (!answered.empty()) text += " Answered: " + JoinAsList(answered) + ".";
+  text += SkippedPart(findings);
   if (findings.proxy.credentials == "required") {
     text += " The proxy asks for a user name and password.";
   } else if (findings.proxy.credentials == "refused") {

@@ -19,6 +19,7 @@ struct Step {
   std::string code;    // the result text: "200", a status code or "-1"
   Failure failure;     // kind kNone when ok
   std::string seen;    // for a step that passed: what it saw, when worth saying
+  std::string skipped;  // why it was not tried; empty for a step that ran
   uint32_t milliseconds = 0;
 };
 
@@ -42,8 +43,12 @@ struct ProxyFacts {
 };
 
 struct Findings {
-  int verdict = -1;  // 0 to 7 when the connectivity test ran
+  int verdict = -1;  // 0 to 7 when the connectivity test ran and gave one
   std::string verdict_text;
+  // The device's standing with its broker in the start page's words: its
+  // word ("not configured", "online"...) and the whole line.
+  std::string broker_state;
+  std::string broker_text;
   std::vector<Step> steps;
   std::vector<RelayFinding> relays;
   ProxyFacts proxy;
@@ -57,8 +62,8 @@ std::string StepLabel(const std::string& name);
 std::string StepNote(const Step& step);
 std::string RelayNote(const RelayFinding& relay);
 
-// How many failed, grouped by cause in words, then what answered; "No test
-// ran." when nothing was tried.
+// How many failed, grouped by cause in words, then what answered, then what
+// was skipped and why; "No test ran." when nothing was tried.
 std::string Headline(const Findings& findings);
 bool AllPassed(const Findings& findings);
 

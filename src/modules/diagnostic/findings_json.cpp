@@ -8,12 +8,17 @@
 
 namespace {
 
-constexpr int kFormat = 1;
+// 2: skipped steps and the device's standing with its broker.
+constexpr int kFormat = 2;
 
 std::string Text(const std::string& text) { return "\"" + JsonEscape(text) + "\""; }
 std::string TextOrNull(const std::string& text) { return text.empty() ? "null" : Text(text); }
 std::string Flag(bool flag) { return flag ? "true" : "false"; }
 std::string Outcome(bool ok) { return ok ? "\"ok\"" : "\"failed\""; }
+
+std::string StepOutcome(const Step& step) {
+  return step.skipped.empty() ? Outcome(step.ok) : "\"skipped\"";
+}
 
 std::string Failed(const Failure& failure) {
   if (failure.kind == FailureKind::kNone) return "\"failure\": null, \"error\": null";
@@ -22,9 +27,12 @@ std::string Failed(const Failure& failure) {
 }
 
 std::string StepJson(const Step& step) {
+  const bool passed = step.ok || !step.skipped.empty();
   return "{\"name\": " + Text(step.name) + ", \"label\": " + Text(StepLabel(step.name)) +
-         ", \"target\": " + Text(step.target) + ", \"outcome\": " + Outcome(step.ok) +
-         ", \"code\": " + Text(step.code) + ", " + Failed(step.ok ? Failure{} : step.failure) +
+         ", \"target\": " + TextOrNull(step.target) + ", \"outcome\": " + StepOutcome(step) +
+         ", \"code\": " + TextOrNull(step.code) + ", " +
+         Failed(passed ? Failure{} : step.failure) +
+         ", \"skipped\": " + TextOrNull(step.skipped) +
          ", \"milliseconds\": " + std::to_string(step.milliseconds) + "}";
 }
 
@@ -65,7 +73,9 @@ std::string FindingsJson(const Findings& f) {
     verdict = "{\"number\": " + std::to_string(f.verdict) + ", \"text\": " + Text(f.verdict_text) + "}";
   }
   return "{\n  \"format\": " + std::to_string(kFormat) + ",\n  \"version\": " + Text(f.version) +
-         ",\n  \"agentVersion\": " + Text(f.agent_version) + ",\n  \"verdict\": " + verdict +
+         ",\n  \"agentVersion\": " + Text(f.agent_version) +
+         ",\n  \"broker\": {\"state\": " + Text(f.broker_state) +
+         ", \"text\": " + Text(f.broker_text) + "}" + ",\n  \"verdict\": " + verdict +
          ",\n  \"headline\": " + Text(Headline(f)) + ",\n  \"passed\": " + Flag(AllPassed(f)) +
          ",\n  \"steps\": " + List(f.steps, StepJson) + ",\n  \"proxy\": " + ProxyJson(f.proxy) +
          ",\n  \"relays\": " + List(f.relays, RelayJson) + "\n}\n";

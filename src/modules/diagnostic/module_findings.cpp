@@ -1,12 +1,15 @@
 // What the tests leave behind for a person and a program: each step's
 // evidence gathered right after its request, the words and tags of the
 // connectivity test's page, and the JSON answer.
+#include <ctime>
 #include <string>
 #include <utility>
 
 #include "base/guarded_text.h"
 #include "base/revision.h"
+#include "device/broker_standing.h"
 #include "device/device.h"
+#include "device/device_identity.h"
 #include "diagnostic_module.h"
 #include "net/link_report.h"
 #include "net/outbound_state.h"
@@ -40,6 +43,28 @@ uint32_t QvDiagnosticModule::BeginStep() {
   NoteLinkReached();
   ClearTlsOutcome();
   return platform::TickCount();
+}
+
+void QvDiagnosticModule::NoteBrokerStanding() {
+  // The host's own judgement, as its start page shows it; a call without a
+  // host device (a test's) judges the settings alone.
+  const QvDevice* host = m_pRequest != nullptr ? m_pRequest->pDevice : nullptr;
+  const BrokerStanding standing =
+      host != nullptr ? DescribeBrokerStanding(*host)
+                      : JudgeBrokerStanding({}, false, MissingBrokerKeys(), SettingsFilePath(),
+                                            std::time(nullptr));
+  m_findings.broker_state = standing.Word();
+  m_findings.broker_text = standing.Text();
+  m_szBrokerMissing = standing.kind == BrokerStanding::kNotConfigured ? standing.Text() : "";
+}
+
+void QvDiagnosticModule::AddSkippedStep(const char* name) {
+  Step step;
+  step.name = name;
+  // The whole of it is said once, in the verdict's place and the JSON's broker.
+  step.skipped = "the broker is not configured";
+  m_findings.steps.push_back(std::move(step));
+  m_szTestLine.clear();  // no request, so no error line of its own
 }
 
 Evidence QvDiagnosticModule::GatherDirect(const std::string& target, uint32_t start) const {
@@ -129,8 +154,15 @@ void QvDiagnosticModule::AddPageFindings() {
   m_table.Insert("headline_class", passed ? "ok" : "bad");
   for (const Step& step : m_findings.steps) {
     const std::string& name = step.name;
-    m_table.Insert((name + "_target").c_str(), step.target.c_str());
     m_table.Insert((name + "_note").c_str(), StepNote(step).c_str());
+    if (!step.skipped.empty()) {
+      m_table.Insert((name + "_target").c_str(), "not set");
+      m_table.Insert((name + "_class").c_str(), "skipped");
+      m_table.Insert((name + "_ms").c_str(), "");
+      m_table.Insert((name + "_result").c_str(), "Skipped");
+      continue;
+    }
+    m_table.Insert((name + "_target").c_str(), step.target.c_str());
     m_table.Insert((name + "_class").c_str(), step.ok ? "ok" : "bad");
     m_table.Insert((name + "_ms").c_str(), std::to_string(step.milliseconds).c_str());
     m_table.Insert((name + "_result").c_str(), step.ok ? "Successful" : "UnSuccessful");

@@ -154,6 +154,8 @@ std::string QvDiagnosticModule::PostFile(const char* file_name) {
 
 int QvDiagnosticModule::ReportDiagnostics(const char* result, const char* operation,
                                           const char* target_sid, const char* incident_id) {
+  // No broker to tell.
+  if (!BrokerMissing().empty()) return -1;
   QvDomain* domain = GetDomain();
   std::string uri = "/asys/ReportDiagnostics.jsp?domainSID=" + Or(domain->m_szDomainSID) +
                     "&vendorSID=" + Or(domain->m_szVendorSID) +

@@ -113,7 +113,7 @@ class GtkDesktop final : public Desktop {
   void SetTrayTip(const std::string& tip) override {
     icon_.tip = tip;
     const std::string text = tip.substr(0, kTipCharacters);
-    if (status_icon_ != nullptr) gtk_status_icon_set_tooltip_text(status_icon_, text.c_str());
+    if (status_icon_ != nullptr) SetStatusIconText(text);
     if (indicator_ != nullptr) app_indicator_set_title(indicator_, text.c_str());
   }
 
@@ -171,12 +171,19 @@ class GtkDesktop final : public Desktop {
     status_icon_ = std::filesystem::exists(icon_file_)
                        ? gtk_status_icon_new_from_file(icon_file_.c_str())
                        : gtk_status_icon_new_from_icon_name("network-workgroup");
-    gtk_status_icon_set_tooltip_text(status_icon_, tip.c_str());
+    SetStatusIconText(tip);
     g_signal_connect(status_icon_, "button-release-event",
                      G_CALLBACK(&GtkDesktop::OnButtonRelease), this);
     g_signal_connect(status_icon_, "button-press-event", G_CALLBACK(&GtkDesktop::OnButtonPress),
                      this);
     gtk_status_icon_set_visible(status_icon_, TRUE);
+  }
+
+  // The tooltip, and the same as the icon window's title, where screen
+  // readers (and tests) read it without hovering.
+  void SetStatusIconText(const std::string& text) {
+    gtk_status_icon_set_tooltip_text(status_icon_, text.c_str());
+    gtk_status_icon_set_title(status_icon_, text.c_str());
   }
 
   void AddIndicator(const std::string& tip) {

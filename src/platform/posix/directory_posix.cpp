@@ -18,6 +18,11 @@ std::string CurrentDirectory() {
   return std::string(buffer);
 }
 
+std::string AbsolutePath(const std::string& path) {
+  if (path.starts_with('/')) return path;
+  return CurrentDirectory() + "/" + path;
+}
+
 int CheckReadableDirectory(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return errno;

@@ -20,19 +20,28 @@ Ipv4Address FromInAddr(in_addr address) {
   return out;
 }
 
-// Waits until the connect in progress ends or the time is up.
-int AwaitConnect(SocketDescriptor socket, uint32_t timeout_ms) {
+bool Abandoned(const std::atomic<bool>* abandon) { return abandon != nullptr && abandon->load(); }
+
+// Waits until the connect in progress ends, the time is up or the caller
+// abandons it.
+int AwaitConnect(SocketDescriptor socket, uint32_t timeout_ms, const std::atomic<bool>* abandon) {
   const uint32_t start = TickCount();
   for (;;) {
+    if (Abandoned(abandon)) return ECANCELED;
     uint32_t elapsed = TickCount() - start;
     if (elapsed >= timeout_ms) return ETIMEDOUT;
+    uint32_t slice = timeout_ms - elapsed;
+    if (abandon != nullptr && slice > kAbandonSliceMs) slice = kAbandonSliceMs;
     pollfd item{socket, POLLOUT, 0};
-    int n = ::poll(&item, 1, static_cast<int>(timeout_ms - elapsed));
+    int n = ::poll(&item, 1, static_cast<int>(slice));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (n == 0) return ETIMEDOUT;
+    if (n == 0) continue;
+    // A socket shut by the one who abandons it reports a reset: the
+    // abandonment is the cause.
+    if (Abandoned(abandon)) return ECANCELED;
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
@@ -63,7 +72,8 @@ SysResult<Ipv4Address> ResolveIPv4(const std::string& host) {
   return {out, 0};
 }
 
-int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms) {
+int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms,
+                const std::atomic<bool>* abandon) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
@@ -72,8 +82,11 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
   int flags = ::fcntl(socket, F_GETFL);
   if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
   int error = 0;
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
-    error = (errno == EINPROGRESS || errno == EINTR) ? AwaitConnect(socket, timeout_ms) : errno;
+  if (Abandoned(abandon)) {
+    error = ECANCELED;
+  } else if (::connect(socket, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+    error = (errno == EINPROGRESS || errno == EINTR) ? AwaitConnect(socket, timeout_ms, abandon)
+                                                      : errno;
   }
   if (::fcntl(socket, F_SETFL, flags) != 0 && error == 0) error = errno;
   return error;
@@ -82,6 +95,7 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
 ConnectError ClassifyConnectError(int error) {
   if (error == ECONNREFUSED) return ConnectError::kRefused;
   if (error == ETIMEDOUT) return ConnectError::kTimedOut;
+  if (error == ECANCELED) return ConnectError::kAbandoned;
   return ConnectError::kOther;
 }
 

@@ -34,6 +34,15 @@ std::optional<std::string> FindIgnoringCase(const std::string& path) {
   return slash == std::string::npos ? best : folder + best;
 }
 
+// The file Load opens for name, when there is one.
+std::optional<std::string> Locate(const std::string& name) {
+  if (name.find('/') != std::string::npos) return FindIgnoringCase(name);
+  // dlopen would search only the system's library path for a plain name.
+  std::optional<std::string> found = FindIgnoringCase("./" + name);
+  if (!found) found = FindIgnoringCase(ProgramDirectory() + "/" + name);
+  return found;
+}
+
 }  // namespace
 
 SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
@@ -49,15 +58,14 @@ SharedLibrary::~SharedLibrary() {
   if (handle_ != nullptr) ::dlclose(handle_);
 }
 
+bool SharedLibrary::Exists(const std::string& name) { return Locate(name).has_value(); }
+
 std::optional<SharedLibrary> SharedLibrary::Load(const std::string& name, std::string* error) {
   std::string path = name;
-  if (name.find('/') == std::string::npos) {
-    // dlopen would search only the system's library path for a plain name.
-    std::optional<std::string> found = FindIgnoringCase("./" + name);
-    if (!found) found = FindIgnoringCase(ProgramDirectory() + "/" + name);
-    path = found ? *found : ProgramDirectory() + "/" + name;
-  } else if (std::optional<std::string> found = FindIgnoringCase(name)) {
+  if (std::optional<std::string> found = Locate(name)) {
     path = *found;
+  } else if (name.find('/') == std::string::npos) {
+    path = ProgramDirectory() + "/" + name;
   }
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

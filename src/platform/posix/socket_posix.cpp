@@ -111,6 +111,9 @@ int ShutdownSend(SocketDescriptor socket) { return Result(::shutdown(socket, SHU
 
 int ShutdownBoth(SocketDescriptor socket) { return Result(::shutdown(socket, SHUT_RDWR)); }
 
+// Linux wakes every waiter on a shut socket, a connect under way included.
+void AbortSocket(SocketDescriptor socket) { ::shutdown(socket, SHUT_RDWR); }
+
 int BindAny(SocketDescriptor socket, uint16_t port) {
   sockaddr_in address = IPv4(INADDR_ANY, port);
   return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
@@ -121,7 +124,9 @@ int BindLoopback(SocketDescriptor socket, uint16_t port) {
   return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
 }
 
-int Listen(SocketDescriptor socket) { return Result(::listen(socket, SOMAXCONN)); }
+int Listen(SocketDescriptor socket, int backlog) {
+  return Result(::listen(socket, backlog == kMostWaiting ? SOMAXCONN : backlog));
+}
 
 SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer) {
   sockaddr_in address{};

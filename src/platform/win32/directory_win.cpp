@@ -34,6 +34,13 @@ std::string CurrentDirectory() {
   return std::string(buffer, n);
 }
 
+std::string AbsolutePath(const std::string& path) {
+  char buffer[MAX_PATH + 1];
+  DWORD n = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  if (n == 0 || n >= sizeof buffer) return path;
+  return std::string(buffer, n);
+}
+
 int CheckReadableDirectory(const std::string& path) {
   DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return ErrnoOf(::GetLastError());

@@ -16,20 +16,33 @@ Ipv4Address FromInAddr(in_addr address) {
   return out;
 }
 
-// Waits until the connect in progress ends or the time is up.
-int AwaitConnect(SocketDescriptor socket, uint32_t timeout_ms) {
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(socket, &writable);
-  FD_SET(socket, &failed);
-  timeval limit{};
-  limit.tv_sec = static_cast<long>(timeout_ms / 1000);
-  limit.tv_usec = static_cast<long>(timeout_ms % 1000) * 1000;
-  int n = ::select(0, nullptr, &writable, &failed, &limit);
-  if (n == SOCKET_ERROR) return ::WSAGetLastError();
-  if (n == 0) return WSAETIMEDOUT;
+bool Abandoned(const std::atomic<bool>* abandon) { return abandon != nullptr && abandon->load(); }
+
+// Waits until the connect in progress ends, the time is up or the caller
+// abandons it. Winsock's select is not woken by another thread's shutdown:
+// it waits in slices while someone may abandon the wait.
+int AwaitConnect(SocketDescriptor socket, uint32_t timeout_ms, const std::atomic<bool>* abandon) {
+  const uint32_t start = TickCount();
+  int n = 0;
+  while (n == 0) {
+    if (Abandoned(abandon)) return WSAECANCELLED;
+    const uint32_t elapsed = TickCount() - start;
+    if (elapsed >= timeout_ms) return WSAETIMEDOUT;
+    uint32_t slice = timeout_ms - elapsed;
+    if (abandon != nullptr && slice > kAbandonSliceMs) slice = kAbandonSliceMs;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval limit{};
+    limit.tv_sec = static_cast<long>(slice / 1000);
+    limit.tv_usec = static_cast<long>(slice % 1000) * 1000;
+    n = ::select(0, nullptr, &writable, &failed, &limit);
+    if (n == SOCKET_ERROR) return ::WSAGetLastError();
+  }
+  if (Abandoned(abandon)) return WSAECANCELLED;
   int error = 0;
   int length = sizeof error;
   if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
@@ -64,7 +77,8 @@ SysResult<Ipv4Address> ResolveIPv4(const std::string& host) {
   return {out, 0};
 }
 
-int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms) {
+int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uint32_t timeout_ms,
+                const std::atomic<bool>* abandon) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
@@ -73,9 +87,11 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
   u_long non_blocking = 1;
   if (::ioctlsocket(socket, FIONBIO, &non_blocking) != 0) return ::WSAGetLastError();
   int error = 0;
-  if (::connect(socket, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+  if (Abandoned(abandon)) {
+    error = WSAECANCELLED;
+  } else if (::connect(socket, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
     error = ::WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) error = AwaitConnect(socket, timeout_ms);
+    if (error == WSAEWOULDBLOCK) error = AwaitConnect(socket, timeout_ms, abandon);
   }
   non_blocking = 0;
   if (::ioctlsocket(socket, FIONBIO, &non_blocking) != 0 && error == 0) error = ::WSAGetLastError();
@@ -85,6 +101,7 @@ int ConnectIPv4(SocketDescriptor socket, Ipv4Address address, uint16_t port, uin
 ConnectError ClassifyConnectError(int error) {
   if (error == WSAECONNREFUSED) return ConnectError::kRefused;
   if (error == WSAETIMEDOUT) return ConnectError::kTimedOut;
+  if (error == WSAECANCELLED) return ConnectError::kAbandoned;
   return ConnectError::kOther;
 }
 

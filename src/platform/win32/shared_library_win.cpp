@@ -37,11 +37,19 @@ SharedLibrary::~SharedLibrary() {
 // File names are case-blind on Windows already, so the case-blind match is
 // the system's. A plain name is looked for in the working directory, then
 // the program's folder, and never along PATH or in the system folders.
+namespace {
+
+std::string Path(const std::string& name) {
+  if (name.find_first_of("/\\") != std::string::npos) return name;
+  return FileExists(".\\" + name) ? ".\\" + name : ProgramDirectory() + "\\" + name;
+}
+
+}  // namespace
+
+bool SharedLibrary::Exists(const std::string& name) { return FileExists(Path(name)); }
+
 std::optional<SharedLibrary> SharedLibrary::Load(const std::string& name, std::string* error) {
-  std::string path = name;
-  if (name.find_first_of("/\\") == std::string::npos) {
-    path = FileExists(".\\" + name) ? ".\\" + name : ProgramDirectory() + "\\" + name;
-  }
+  std::string path = Path(name);
   // Altered search order (which wants a full path): the DLLs the module
   // itself needs are found beside it.
   char full[MAX_PATH + 1];

@@ -1,4 +1,5 @@
 #include <winsock2.h>
+#include <windows.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
@@ -169,6 +170,13 @@ int ShutdownBoth(SocketDescriptor socket) {
   return 0;
 }
 
+void AbortSocket(SocketDescriptor socket) {
+  ::shutdown(socket, SD_BOTH);
+  // A blocking recv or send is an overlapped call that the socket's thread
+  // waits for: cancelled here, it fails at once (WSA_OPERATION_ABORTED).
+  ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
 int BindAny(SocketDescriptor socket, uint16_t port) {
   sockaddr_in address = IPv4(INADDR_ANY, port);
   return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
@@ -179,7 +187,9 @@ int BindLoopback(SocketDescriptor socket, uint16_t port) {
   return Result(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
 }
 
-int Listen(SocketDescriptor socket) { return Result(::listen(socket, SOMAXCONN)); }
+int Listen(SocketDescriptor socket, int backlog) {
+  return Result(::listen(socket, backlog == kMostWaiting ? SOMAXCONN : backlog));
+}
 
 SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer) {
   for (;;) {

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int64_t kNow = 1700000000;
+
 QvDeviceStatus::Attempt Attempt(uint64_t order, int32_t result, std::string status = {},
                                 std::string failure = {}) {
   return {1000 + static_cast<int64_t>(order), result, std::move(status), std::move(failure), order};
@@ -22,7 +24,8 @@ QvDeviceStatus::Snapshot Noted(QvDeviceStatus::Attempt login, QvDeviceStatus::At
 }  // namespace
 
 // The latest attempt that went wrong gives the reason; an answered beat
-// never makes up for a failed login; the keys come before everything.
+// never makes up for a failed login, nor a login for a refused beat; the
+// keys come before everything.
 TEST(BrokerStanding, OneJudgementFromWhatTheSessionNoted) {
   const std::string refused = "127.0.0.1:4443: Connection refused";
   const std::string certificate = "127.0.0.1:4443: TLS certificate not verified against x";
@@ -35,7 +38,15 @@ TEST(BrokerStanding, OneJudgementFromWhatTheSessionNoted) {
   };
   QvDeviceStatus::Snapshot waiting;
   waiting.login = Attempt(1, -1, {}, refused);
-  waiting.login_waits_for = "127.0.0.1:4443 (TLS)";
+  waiting.login_waits_for = "127.0.0.1:4443";
+  waiting.login_wait_began = kNow - 12;
+  waiting.login_wait_limit = 30;
+  // A wait older than its limit (or a clock set back) stays within 0 to 30.
+  QvDeviceStatus::Snapshot outlived = waiting;
+  outlived.login = {};
+  outlived.login_wait_began = kNow - 95;
+  QvDeviceStatus::Snapshot early = outlived;
+  early.login_wait_began = kNow + 5;
   const std::vector<Case> cases = {
       {{},
        true,
@@ -47,8 +58,28 @@ TEST(BrokerStanding, OneJudgementFromWhatTheSessionNoted) {
        false,
        {},
        BrokerStanding::kLoggingIn,
-       "waiting for 127.0.0.1:4443 (TLS); the last try: " + refused},
+       "waiting for 127.0.0.1:4443 (12 s of 30); the last try: " + refused},
+      {outlived, true, {}, BrokerStanding::kLoggingIn, "waiting for 127.0.0.1:4443 (30 s of 30)"},
+      {early, true, {}, BrokerStanding::kLoggingIn, "waiting for 127.0.0.1:4443 (0 s of 30)"},
       {Noted(Attempt(1, 0), Attempt(2, 0, "200")), true, {}, BrokerStanding::kOnline, ""},
+      // Online once a beat was answered, not before.
+      {Noted(Attempt(1, 0)),
+       true,
+       {},
+       BrokerStanding::kLoggingIn,
+       "logged in; waiting for the first heartbeat's answer"},
+      // Logged in again after each refused beat: the flag is on, the session is not.
+      {Noted(Attempt(3, 0), Attempt(2, 0, "404")),
+       true,
+       {},
+       BrokerStanding::kOffline,
+       "the broker does not know this device at its heartbeat (status 404 after each login; "
+       "check DeviceSID in /w/vane.ini)"},
+      {Noted(Attempt(3, 0), Attempt(2, 0, "500")),
+       true,
+       {},
+       BrokerStanding::kOffline,
+       "the broker answered the heartbeat with status 500"},
       // The flag alone is no session: the login of this run failed.
       {Noted(Attempt(1, -1, {}, certificate), Attempt(2, 0, "200")),
        true,
@@ -83,10 +114,13 @@ TEST(BrokerStanding, OneJudgementFromWhatTheSessionNoted) {
   };
   for (const Case& c : cases) {
     const BrokerStanding standing =
-        JudgeBrokerStanding(c.status, c.online, c.missing, "/w/vane.ini");
+        JudgeBrokerStanding(c.status, c.online, c.missing, "/w/vane.ini", kNow);
     EXPECT_EQ(standing.kind, c.kind) << c.reason;
     EXPECT_EQ(standing.reason.substr(0, c.reason.size()), c.reason);
     EXPECT_EQ(standing.Text(),
               c.reason.empty() ? "online" : standing.Word() + ": " + standing.reason);
   }
+  // What stays shown until told again has no ticking seconds.
+  EXPECT_EQ(JudgeBrokerStanding(waiting, false, {}, "/w/vane.ini", kNow).SteadyText(),
+            "logging in: waiting for 127.0.0.1:4443; the last try: " + refused);
 }

@@ -29,10 +29,11 @@ Evidence Answer(const std::string& line, const std::string& proxy, bool credenti
   return e;
 }
 
-Step Passed(const char* name) { return {name, "127.0.0.1:80", true, "200", {}, {}, 1}; }
+Step Passed(const char* name) { return {name, "127.0.0.1:80", true, "200", {}, {}, {}, 1}; }
 Step Failed(const char* name, FailureKind kind) {
-  return {name, "127.0.0.1:80", false, "-1", {kind, "words"}, {}, 1};
+  return {name, "127.0.0.1:80", false, "-1", {kind, "words"}, {}, {}, 1};
 }
+Step Skipped(const char* name) { return {name, {}, false, {}, {}, {}, "why", 0}; }
 RelayFinding Relay(const char* address, bool ok, FailureKind kind = FailureKind::kNone) {
   return {address, ok, ok, {kind, ok ? "" : "words"}};
 }
@@ -141,6 +142,11 @@ TEST(DiagnosticWords, TheHeadlineSumsUpEveryRow) {
        "the user name and password given."},
       {{Failed("postfile", FailureKind::kRefused)}, {}, "not required",
        "The check failed. Connection refused: log upload."},
+      // Skipped steps neither fail nor answer: they are named apart, with why.
+      {{Passed("http"), Skipped("brkhttp"), Skipped("relaylist")}, {}, "not required",
+       "Everything answered: web site. Skipped: broker over HTTP and relay list (why)."},
+      {{Failed("http", FailureKind::kTimeOut), Skipped("brkhttps")}, {}, "not required",
+       "The check failed. Time-out: web site. Skipped: broker over HTTPS (why)."},
   };
   for (const Case& c : cases) {
     Findings findings;
