@@ -35,7 +35,9 @@ BrokerStanding DescribeBrokerStanding(const QvDevice& device);
 // "status 200", or why it failed.
 std::string LoginOutcomeText(const QvDeviceStatus::Attempt& login);
 std::string BeatOutcomeText(const QvDeviceStatus::Attempt& beat);
-// The judgement itself, from what the device noted.
+// The judgement itself, from what the device noted; setup_problems are
+// the start-up check's (device/setup_check.h).
 BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool online,
                                    const std::vector<std::string>& missing_keys,
-                                   const std::string& settings_file);
+                                   const std::string& settings_file,
+                                   const std::vector<std::string>& setup_problems = {});
