@@ -1,9 +1,9 @@
-# The uninstall target: removes every file install_manifest.txt lists, then
+# The uninstall target: removes every file a cmake --install listed, then
 # the folders those files were in, up to the prefix they share, that are
 # left empty. A folder that still holds anything (an older install's state,
 # another program's files) stays; no account's state is in the prefix.
 #
-#   cmake -D MANIFEST=build/install_manifest.txt -P cmake/QvUninstall.cmake
+#   cmake -D MANIFEST=build/installed_files.txt -P cmake/QvUninstall.cmake
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (cmake --install writes it)")
 endif()

@@ -18,7 +18,8 @@ std::string NotConfiguredReason(const std::vector<std::string>& missing, const s
   std::string reason = "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
                        " (and BrokerCAFile when the broker's certificate comes from a CA of its "
                        "own), then restart peerserver";
-  if (setup_problems.empty()) return reason + ". Nothing else is wrong: until then the device works offline";
+  if (setup_problems.empty())
+    return reason + ". Nothing else is wrong: until then the device works offline";
   reason += "; until then the device works offline. Also wrong: ";
   for (size_t i = 0; i < setup_problems.size(); ++i) {
     reason += (i > 0 ? "; " : "") + setup_problems[i];
@@ -90,7 +91,8 @@ std::vector<std::string> MissingBrokerKeys() {
 BrokerStanding DescribeBrokerStanding(const QvDevice& device) {
   std::vector<std::string> missing = MissingBrokerKeys();
   // Only then is the set-up looked at: the standing is asked every few seconds.
-  std::vector<std::string> problems = missing.empty() ? std::vector<std::string>() : SetupProblems();
+  std::vector<std::string> problems =
+      missing.empty() ? std::vector<std::string>() : SetupProblems();
   return JudgeBrokerStanding(device.Status().Read(), device.GetOnlineState(), missing,
                              SettingsFilePath(), problems);
 }

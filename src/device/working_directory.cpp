@@ -80,7 +80,9 @@ SettledWorkingDirectory MakeAccountFolder() {
                         " nor where the log-on entry or the installation leads, and nothing is "
                         "made where no vane.ini was";
   std::optional<std::string> work = AccountWorkPath();
-  if (!work) return {std::nullopt, problem + "; this account has no folder for its state (HOME)"};
+  if (!work) {
+    return {std::nullopt, problem + "; and no folder for this account's state is known (HOME)"};
+  }
   if (int error = platform::MakePrivateDirectories(*work); error != 0) {
     return {std::nullopt, problem + "; cannot make " + *work + ": " + platform::ErrorText(error)};
   }
@@ -108,7 +110,8 @@ void PrepareAccountFolder(const std::string& work) {
   }
   platform::PointLinkAt(work + "/vclient", std::string(kPages) + "/vclient");
   const std::string pages = platform::ProgramDirectory() + "/" + kPages;
-  if (platform::CheckReadableDirectory(pages) == 0) platform::PointLinkAt(work + "/" + kPages, pages);
+  if (platform::CheckReadableDirectory(pages) == 0)
+    platform::PointLinkAt(work + "/" + kPages, pages);
 }
 
 void LogMove(const WorkingDirectory& where) {
@@ -178,7 +181,8 @@ SettledWorkingDirectory SettleWorkingDirectory() {
     if (!settled.chosen) return settled;
   }
   const WorkingDirectory& where = *settled.chosen;
-  if (where.source == WorkingDirectory::kAccount || where.source == WorkingDirectory::kAccountMade) {
+  if (where.source == WorkingDirectory::kAccount ||
+      where.source == WorkingDirectory::kAccountMade) {
     PrepareAccountFolder(where.path);
   }
   if (where.source != WorkingDirectory::kCurrent &&

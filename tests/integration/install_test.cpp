@@ -138,8 +138,10 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
   fs::create_directories(empty);
   {
     Installed fresh(program, empty, account);
-    EXPECT_NE(fresh.Terminal().find(Said(work, "made for this account with a fresh vane.ini (no "
-                                               "vane.ini in " + empty.string() + ")")),
+    EXPECT_NE(fresh.Terminal().find(Said(work,
+                                         "made for this account with a fresh vane.ini (no "
+                                         "vane.ini in " +
+                                             empty.string() + ")")),
               std::string::npos)
         << fresh.Terminal();
     EXPECT_NE(Get(fresh.port(), "/index.html").answer.find(ReadText(pages / "index.html")),
@@ -156,8 +158,10 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
   const fs::path own = dir.path() / "own";
   fs::create_directories(own);
   const std::string port = std::to_string(FreeLoopbackPort());
-  WriteText(own / "vane.ini", IniText({{"AppPath", pages.string()}, {"AppPort", port},
-                                       {"AllowHosts", "127.0.0.1"}, {"AllowFiles", "*.html"}}));
+  WriteText(own / "vane.ini", IniText({{"AppPath", pages.string()},
+                                       {"AppPort", port},
+                                       {"AllowHosts", "127.0.0.1"},
+                                       {"AllowFiles", "*.html"}}));
   Installed current(program, own, account);
   EXPECT_NE(current.Terminal().find(Said(own, "the current directory holds vane.ini")),
             std::string::npos)
@@ -169,7 +173,8 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
   std::vector<std::string> second = {"/usr/bin/env", "-C", empty.string()};
   const std::vector<std::string> environment = Environment(account);
   second.insert(second.end(), environment.begin(), environment.end());
-  second.insert(second.end(), {"/usr/bin/script", "-qefc", program.string() + " -wbx", "/dev/null"});
+  second.insert(second.end(),
+                {"/usr/bin/script", "-qefc", program.string() + " -wbx", "/dev/null"});
   std::string said;
   EXPECT_EQ(RunCommand(second, kWait, &said), 255);
   std::erase(said, '\r');
@@ -202,9 +207,9 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
   fs::create_directories(prefix / "bin");
   WriteText(prefix / "bin/other", "another program");
   std::string output;
-  ASSERT_EQ(
-      RunCommand({cmake, "--install", kBuild.string(), "--prefix", prefix.string()}, kWait, &output),
-      0)
+  ASSERT_EQ(RunCommand({cmake, "--install", kBuild.string(), "--prefix", prefix.string()}, kWait,
+                       &output),
+            0)
       << output;
   const fs::path program = prefix / "bin/peerserver";
   EXPECT_NE(ReadText(prefix / "share/systemd/user/quovane.service")
@@ -215,7 +220,8 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
             std::string::npos);
   // Once, in the web root, without debug information; device messages find it beside the program.
   const fs::path home = prefix / "lib/quovane";
-  EXPECT_EQ(ReadText(home / "webroot/QvDiagnosticModule.dll").find(".debug_info"), std::string::npos);
+  EXPECT_EQ(ReadText(home / "webroot/QvDiagnosticModule.dll").find(".debug_info"),
+            std::string::npos);
   EXPECT_EQ(fs::read_symlink(home / "QvDiagnosticModule.dll"), "webroot/QvDiagnosticModule.dll");
 
   const Account account = MakeAccount(dir.path());
@@ -237,8 +243,9 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
                                              {"AppPort", std::to_string(FreeLoopbackPort())}}));
   {
     Installed older(program, empty, account);
-    EXPECT_NE(older.Terminal().find(Said(home / "work", "the installation's own working directory "
-                                                        "holds vane.ini (an older layout)")),
+    EXPECT_NE(older.Terminal().find(Said(home / "work",
+                                         "the installation's own working directory "
+                                         "holds vane.ini (an older layout)")),
               std::string::npos)
         << older.Terminal();
     EXPECT_EQ(older.Stop(), 0);
@@ -246,8 +253,8 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
   EXPECT_FALSE(fs::exists(account.home / ".local"));
   EXPECT_TRUE(fs::is_empty(empty));
 
-  ASSERT_EQ(RunCommand({cmake, "--build", kBuild.string(), "--target", "uninstall"}, kWait, &output),
-            0)
+  ASSERT_EQ(
+      RunCommand({cmake, "--build", kBuild.string(), "--target", "uninstall"}, kWait, &output), 0)
       << output;
   // The older install's state (work/ and ../doc) is no file of this install's.
   std::vector<std::string> left;

@@ -98,7 +98,8 @@ TEST(BrokerStanding, NotConfiguredClaimsNothingElseOnlyForASoundSetUp) {
   const std::string problem = "no web root: AppPath is not set in vane.ini";
   const std::string sound = JudgeBrokerStanding({}, false, missing, "/w/vane.ini", {}).reason;
   EXPECT_NE(sound.find("Nothing else is wrong"), std::string::npos) << sound;
-  const std::string flawed = JudgeBrokerStanding({}, false, missing, "/w/vane.ini", {problem}).reason;
+  const std::string flawed =
+      JudgeBrokerStanding({}, false, missing, "/w/vane.ini", {problem}).reason;
   EXPECT_EQ(flawed.find("Nothing else is wrong"), std::string::npos) << flawed;
   EXPECT_NE(flawed.find("Also wrong: " + problem), std::string::npos) << flawed;
 }

@@ -88,7 +88,8 @@ TEST_F(DeviceIdentityTest, FailsWithoutUsableAutostartCommand) {
     EXPECT_EQ(CheckWorkingDirectory(), -1) << body;
     EXPECT_EQ(fs::current_path(), dir.path());
   }
-  EXPECT_EQ(Log(), std::string(kCannotFind) + kCannotFind + kCannotFind + kCannotFind + kCannotFind);
+  EXPECT_EQ(Log(),
+            std::string(kCannotFind) + kCannotFind + kCannotFind + kCannotFind + kCannotFind);
 }
 
 // With no vane.ini anywhere the account's folder is made once (where the
@@ -117,7 +118,8 @@ TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
   EXPECT_EQ(fs::read_symlink(work / "vclient"), "webroot/vclient");
   EXPECT_TRUE(fs::is_empty(started));
   ASSERT_EQ(CheckWorkingDirectory(), 0);
-  EXPECT_EQ(Log(work / "QvDebug.log"), "Working path made for the account: " + work.string() + "\n");
+  EXPECT_EQ(Log(work / "QvDebug.log"),
+            "Working path made for the account: " + work.string() + "\n");
 
   WriteIni("AppPort=1\n");  // the account's own, kept
   fs::current_path(started);
