@@ -22,8 +22,6 @@
 # left empty.
 option(QV_INSTALL_QVBROKER "Install the broker simulator qvbroker (a test and demo tool) into P/bin" OFF)
 set(QV_HOME lib/quovane)
-# The package holds this component only (cmake/QvPackage.cmake).
-set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME peerserver)
 
 install(TARGETS peerserver RUNTIME DESTINATION ${QV_HOME})
 install(TARGETS qvdesktop LIBRARY DESTINATION ${QV_HOME})

@@ -17,24 +17,26 @@ are the user's interface, a host for the plug-in modules those pages call, and t
 session with the network's broker, directly or through an HTTP or SOCKS 5 proxy. The \
 diagnostic plug-in tells a user who cannot reach the network why. Each account keeps its \
 settings, logs and records in ~/.local/state/quovane.")
-# The one component to install: qvbroker, when installed at all, is another.
+# The one component to install (every install rule's unless it names
+# another, CMakeLists.txt): qvbroker, when installed at all, is "demo".
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};peerserver;/")
 set(CPACK_STRIP_FILES ON)
 
-# The Debian package. DESTDIR staging keeps /usr in the unit, the log-on
-# entry and the links that the install writes.
-set(CPACK_SET_DESTDIR ON)
-set(CPACK_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The proxy settings of GNOME and PAC files are libproxy's plug-ins; the
-# help file opens with xdg-open.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libproxy1-plugin-gsettings, libproxy1-plugin-webkit, xdg-utils")
-
 if(WIN32)
   include(QvPackageNsis OPTIONAL)
+else()
+  # The Debian package. DESTDIR staging keeps /usr in the unit, the log-on
+  # entry and the links that the install writes.
+  set(CPACK_SET_DESTDIR ON)
+  set(CPACK_INSTALL_PREFIX /usr)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The proxy settings of GNOME and PAC files are libproxy's plug-ins; the
+  # help file opens with xdg-open.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+      "libproxy1-plugin-gsettings, libproxy1-plugin-webkit, xdg-utils")
 endif()
 include(CPack)
