@@ -121,7 +121,11 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
                        kWait, &output),
             0)
       << output;
-  const std::string deb = (dir.path() / "package" / "peerserver_3.6.1_amd64.deb").string();
+  std::string deb;  // peerserver_3.6.1_<architecture>.deb
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "package")) {
+    if (entry.path().filename().string().starts_with("peerserver_3.6.1_")) deb = entry.path();
+  }
+  ASSERT_TRUE(deb.ends_with(".deb")) << output;
   std::string listing;
   ASSERT_EQ(RunCommand({"/usr/bin/dpkg-deb", "--contents", deb}, kWait, &listing), 0) << listing;
   for (const char* file :
