@@ -18,8 +18,9 @@ std::string NotConfiguredReason(const std::vector<std::string>& missing, const s
   std::string reason = "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
                        " (and BrokerCAFile when the broker's certificate comes from a CA of its "
                        "own), then restart peerserver";
-  if (setup_problems.empty())
+  if (setup_problems.empty()) {
     return reason + ". Nothing else is wrong: until then the device works offline";
+  }
   reason += "; until then the device works offline. Also wrong: ";
   for (size_t i = 0; i < setup_problems.size(); ++i) {
     reason += (i > 0 ? "; " : "") + setup_problems[i];

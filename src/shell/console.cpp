@@ -70,14 +70,7 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
 }
 
 void Say(const std::string& text) {
-  if (!platform::StandardErrorIsTerminal()) return;
-  // Settings and broker answers end up here: no control sequence reaches the terminal.
-  std::string line = text;
-  for (char& c : line) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  std::fprintf(stderr, "peerserver: %s\n", line.c_str());
-  std::fflush(stderr);
+  if (platform::StandardErrorIsTerminal()) SayFailure(text);
 }
 
 void CheckStartup() {
@@ -85,7 +78,13 @@ void CheckStartup() {
 }
 
 void SayFailure(const std::string& text) {
-  std::fprintf(stderr, "peerserver: %s\n", text.c_str());
+  // Settings, paths and broker answers end up here: no control sequence
+  // reaches the terminal.
+  std::string line = text;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  std::fprintf(stderr, "peerserver: %s\n", line.c_str());
   std::fflush(stderr);
 }
 
