@@ -1,36 +1,36 @@
-# What `cmake --install build --prefix P` lays out: one folder per
-# installation, P/lib/quovane, shaped as the device-identity code expects of
-# a program started at log-on or from anywhere (its working directory is the
-# folder above the "QvServer" folder that holds the program):
+# What `cmake --install build --prefix P` lays out, and what the Debian
+# package holds under /usr: the installation only. Its files never change
+# at run time and are found from the program's own path, so the same files
+# work wherever they are put; each account keeps its state apart
+# (src/device/working_directory.h):
 #
-#   P/lib/quovane/work/            working directory: vane.ini, logs, records,
-#                                  links to the modules (for device messages)
-#   P/lib/quovane/work/QvServer/   peerserver, its desktop library and its
-#                                  tray icon's image
-#   P/lib/quovane/webroot/         the pages and the modules (AppPath)
-#   P/lib/quovane/doc/             port.js ("..\doc\port.js" from work/)
-#   P/bin/peerserver               a link to the program
-#   P/share/systemd/user/quovane.service          a systemd user unit
-#   P/share/quovane/QuovaneTray.desktop           the log-on (XDG autostart) entry
+#   P/lib/quovane/peerserver          the program, with its desktop library
+#                                     libqvdesktop.so and its tray icon's image
+#   P/lib/quovane/<module>.dll        links into webroot/, where device
+#                                     messages look for a module
+#   P/lib/quovane/webroot/            the pages, templates and modules (no
+#                                     debug information)
+#   P/bin/peerserver                  a link to the program
+#   P/share/systemd/user/quovane.service   a systemd user unit
+#                                     (P/lib/systemd/user/ when P is /usr)
+#   P/share/quovane/QuovaneTray.desktop    the log-on (XDG autostart) entry
+#   P/share/man/man1/peerserver.1.gz
+#   P/share/doc/peerserver/copyright
 #
-# An existing vane.ini is kept: installing again never loses a device's
-# settings. install_manifest.txt lists every installed file but vane.ini, so
-# that removing the listed files uninstalls and keeps the device's settings
-# and records. The modules are installed once, without debug information.
+# build/installed_files.txt lists every file the last `cmake --install`
+# put there; the uninstall target removes them and the folders that are
+# left empty.
 option(QV_INSTALL_QVBROKER "Install the broker simulator qvbroker (a test and demo tool) into P/bin" OFF)
 set(QV_HOME lib/quovane)
 
-install(TARGETS peerserver RUNTIME DESTINATION ${QV_HOME}/work/QvServer)
-install(TARGETS qvdesktop LIBRARY DESTINATION ${QV_HOME}/work/QvServer)
-install(FILES ${CMAKE_SOURCE_DIR}/src/shell/resources/yxnet-tray.png
-        DESTINATION ${QV_HOME}/work/QvServer)
+install(TARGETS peerserver RUNTIME DESTINATION ${QV_HOME})
+install(TARGETS qvdesktop LIBRARY DESTINATION ${QV_HOME})
+install(FILES ${CMAKE_SOURCE_DIR}/src/shell/resources/yxnet-tray.png DESTINATION ${QV_HOME})
 if(TARGET qvbroker AND QV_INSTALL_QVBROKER)
-  install(TARGETS qvbroker RUNTIME DESTINATION bin)
+  install(TARGETS qvbroker RUNTIME DESTINATION bin COMPONENT demo)
 endif()
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/webroot/ DESTINATION ${QV_HOME}/webroot)
-install(FILES ${CMAKE_SOURCE_DIR}/webroot/vclient/port.htx DESTINATION ${QV_HOME}/work/vclient)
-install(DIRECTORY DESTINATION ${QV_HOME}/doc)
 set(qv_installed_modules "")
 foreach(module QvStatusModule QvDiagnosticModule)
   if(TARGET ${module})
@@ -38,34 +38,57 @@ foreach(module QvStatusModule QvDiagnosticModule)
     list(APPEND qv_installed_modules ${module}.dll)
   endif()
 endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/peerserver)
 
-# Links and files that name the installed paths are made at install time, so
-# --prefix chooses them; each goes into the manifest by hand.
+# Links and files that name the installed paths are made at install time,
+# so --prefix (or the package's /usr) chooses them; each goes into the
+# manifest by hand, named as installed (without DESTDIR, like the others).
 install(CODE "
-  set(home \"\${CMAKE_INSTALL_PREFIX}/${QV_HOME}\")
-  set(dest \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-  set(root \"\$ENV{DESTDIR}\${home}\")
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  set(stage \"\$ENV{DESTDIR}\")
+  set(home \"\${prefix}/${QV_HOME}\")
+  set(made \"\")
   foreach(module ${qv_installed_modules})
     if(NOT \"${CMAKE_STRIP}\" STREQUAL \"\")
-      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${root}/webroot/\${module}\")
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${stage}\${home}/webroot/\${module}\")
     endif()
-    file(REMOVE \"\${root}/work/\${module}\")
-    file(CREATE_LINK ../webroot/\${module} \"\${root}/work/\${module}\" SYMBOLIC)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${root}/work/\${module}\")
+    file(REMOVE \"\${stage}\${home}/\${module}\")
+    file(CREATE_LINK webroot/\${module} \"\${stage}\${home}/\${module}\" SYMBOLIC)
+    list(APPEND made \"\${home}/\${module}\")
   endforeach()
-  file(MAKE_DIRECTORY \"\${dest}/bin\")
-  file(CREATE_LINK ../${QV_HOME}/work/QvServer/peerserver \"\${dest}/bin/peerserver\" SYMBOLIC)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${dest}/bin/peerserver\")
-  set(ini \"\${root}/work/vane.ini\")
-  if(NOT EXISTS \"\${ini}\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/vane.ini.in\" \"\${ini}\" @ONLY
-                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
+  file(MAKE_DIRECTORY \"\${stage}\${prefix}/bin\")
+  file(REMOVE \"\${stage}\${prefix}/bin/peerserver\")
+  file(CREATE_LINK ../${QV_HOME}/peerserver \"\${stage}\${prefix}/bin/peerserver\" SYMBOLIC)
+  list(APPEND made \"\${prefix}/bin/peerserver\")
+  # Where systemd looks for a package's user units, and for others'.
+  set(units \"\${prefix}/share/systemd/user\")
+  if(prefix STREQUAL \"/usr\")
+    set(units /usr/lib/systemd/user)
   endif()
+  set(program \"\${prefix}/bin/peerserver\")
   configure_file(\"${CMAKE_SOURCE_DIR}/packaging/quovane.service.in\"
-                 \"\${dest}/share/systemd/user/quovane.service\" @ONLY)
+                 \"\${stage}\${units}/quovane.service\" @ONLY)
   configure_file(\"${CMAKE_SOURCE_DIR}/packaging/QuovaneTray.desktop.in\"
-                 \"\${dest}/share/quovane/QuovaneTray.desktop\" @ONLY)
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${dest}/share/systemd/user/quovane.service\"
-       \"\${dest}/share/quovane/QuovaneTray.desktop\")
-  message(STATUS \"Working directory: \${home}/work (settings in vane.ini)\")
+                 \"\${stage}\${prefix}/share/quovane/QuovaneTray.desktop\" @ONLY)
+  file(MAKE_DIRECTORY \"\${stage}\${prefix}/share/man/man1\")
+  execute_process(COMMAND gzip -9nc \"${CMAKE_SOURCE_DIR}/packaging/peerserver.1\"
+                  OUTPUT_FILE \"\${stage}\${prefix}/share/man/man1/peerserver.1.gz\")
+  list(APPEND made \"\${units}/quovane.service\" \"\${prefix}/share/quovane/QuovaneTray.desktop\"
+       \"\${prefix}/share/man/man1/peerserver.1.gz\")
+  foreach(file \${made})
+    message(STATUS \"Installing: \${stage}\${file}\")
+  endforeach()
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \${made})
+  # The uninstall target's list. A package's staging (cpack, DESTDIR)
+  # rewrites install_manifest.txt with its own paths, never this one.
+  if(stage STREQUAL \"\")
+    string(REPLACE \";\" \"\\n\" installed \"\${CMAKE_INSTALL_MANIFEST_FILES}\")
+    file(WRITE \"${CMAKE_BINARY_DIR}/installed_files.txt\" \"\${installed}\\n\")
+  endif()
 ")
+
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -D MANIFEST=${CMAKE_BINARY_DIR}/installed_files.txt
+          -P ${CMAKE_SOURCE_DIR}/cmake/QvUninstall.cmake
+  COMMENT "Removing what the last cmake --install put into its prefix"
+  VERBATIM)

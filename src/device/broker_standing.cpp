@@ -7,6 +7,7 @@
 #include "base/text_list.h"
 #include "device/device.h"
 #include "device/device_identity.h"
+#include "device/setup_check.h"
 
 namespace {
 
@@ -15,10 +16,20 @@ constexpr const char* kBrokerKeys[] = {"BrokerIP", "BrokerPort", "BrokerSecurePo
 constexpr int32_t kNotRegistered = -2;
 constexpr char kUnknownAtBeat[] = "the broker does not know this device at its heartbeat (status 404";
 
-std::string NotConfiguredReason(const std::vector<std::string>& missing, const std::string& file) {
-  return "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
-         " (and BrokerCAFile when the broker's certificate comes from a CA of its own), then "
-         "restart peerserver. Nothing else is wrong: until then the device works offline";
+// "Nothing else is wrong" only when the start-up check found nothing either.
+std::string NotConfiguredReason(const std::vector<std::string>& missing, const std::string& file,
+                                const std::vector<std::string>& setup_problems) {
+  std::string reason = "set " + JoinAsList(missing) + " in section [Quovane] of " + file +
+                       " (and BrokerCAFile when the broker's certificate comes from a CA of its "
+                       "own), then restart peerserver";
+  if (setup_problems.empty()) {
+    return reason + ". Nothing else is wrong: until then the device works offline";
+  }
+  reason += "; until then the device works offline. Also wrong: ";
+  for (size_t i = 0; i < setup_problems.size(); ++i) {
+    reason += (i > 0 ? "; " : "") + setup_problems[i];
+  }
+  return reason;
 }
 
 bool Failed(const QvDeviceStatus::Attempt& attempt) {
@@ -88,15 +99,21 @@ std::vector<std::string> MissingBrokerKeys() {
 }
 
 BrokerStanding DescribeBrokerStanding(const QvDevice& device) {
-  return JudgeBrokerStanding(device.Status().Read(), device.GetOnlineState(), MissingBrokerKeys(),
-                             SettingsFilePath(), std::time(nullptr));
+  std::vector<std::string> missing = MissingBrokerKeys();
+  // Only then is the set-up looked at: the standing is asked every few seconds.
+  std::vector<std::string> problems =
+      missing.empty() ? std::vector<std::string>() : SetupProblems();
+  return JudgeBrokerStanding(device.Status().Read(), device.GetOnlineState(), missing,
+                             SettingsFilePath(), std::time(nullptr), problems);
 }
 
 BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool online,
                                    const std::vector<std::string>& missing_keys,
-                                   const std::string& settings_file, int64_t now) {
+                                   const std::string& settings_file, int64_t now,
+                                   const std::vector<std::string>& setup_problems) {
   if (!missing_keys.empty()) {
-    return {BrokerStanding::kNotConfigured, NotConfiguredReason(missing_keys, settings_file)};
+    return {BrokerStanding::kNotConfigured,
+            NotConfiguredReason(missing_keys, settings_file, setup_problems)};
   }
   const QvDeviceStatus::Attempt& login = status.login;
   const QvDeviceStatus::Attempt& beat = status.beat;

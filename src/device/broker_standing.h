@@ -49,7 +49,9 @@ BrokerStanding DescribeBrokerStanding(const QvDevice& device);
 std::string LoginOutcomeText(const QvDeviceStatus::Attempt& login);
 std::string BeatOutcomeText(const QvDeviceStatus::Attempt& beat);
 // The judgement itself, from what the device noted; now in seconds since
-// 1970, as the status notes its times.
+// 1970, as the status notes its times; setup_problems are the start-up
+// check's (device/setup_check.h).
 BrokerStanding JudgeBrokerStanding(const QvDeviceStatus::Snapshot& status, bool online,
                                    const std::vector<std::string>& missing_keys,
-                                   const std::string& settings_file, int64_t now);
+                                   const std::string& settings_file, int64_t now,
+                                   const std::vector<std::string>& setup_problems = {});

@@ -3,24 +3,14 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <mutex>
-#include <utility>
 
-#include "base/ascii.h"
 #include "base/guarded_text.h"
 #include "base/log.h"
-#include "platform/autostart.h"
-#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/host_identity.h"
-#include "platform/path.h"
-#include "platform/process.h"
 
 namespace {
 
-constexpr char kIniFile[] = "vane.ini";
-constexpr char kAutostartEntry[] = "QuovaneTray";
-constexpr size_t kCommandLimit = 255;  // the log-on value was read with 256 bytes
 constexpr size_t kAdapterBytes = 8;    // a 17-byte address text
 constexpr size_t kNodeDigits = 12;
 constexpr char kDebugLog[] = "QvDebug.log";
@@ -66,23 +56,6 @@ std::string AdapterAddressText(std::span<const uint8_t> address) {
   return HexText(address.first(std::min(address.size(), kAdapterBytes)));
 }
 
-std::optional<std::string> WorkingPathFromCommand(std::string_view command) {
-  size_t start = command.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return std::nullopt;
-  command.remove_prefix(start);
-  if (command.starts_with('"')) command.remove_prefix(1);
-
-  size_t slash = command.find("/QvServer");
-  size_t backslash = command.find("\\QvServer");
-  size_t cut = std::min(slash, backslash);
-  if (cut == std::string_view::npos) return std::nullopt;
-  if (cut == 0) {
-    if (cut == slash) return std::string("/");
-    return std::nullopt;
-  }
-  return std::string(command.substr(0, cut));
-}
-
 std::string IdentifierFromUuid(const std::array<uint8_t, 16>& uuid,
                                const std::optional<std::string>& machine_identity) {
   std::string text = UuidText(uuid);
@@ -94,91 +67,6 @@ std::string IdentifierFromUuid(const std::array<uint8_t, 16>& uuid,
     }
   }
   return identifier + "-loc";
-}
-
-namespace {
-
-std::mutex g_settled_lock;
-// A move SettleWorkingDirectory made, not yet logged: the log line and the path.
-std::optional<std::pair<std::string, std::string>> g_settled;
-
-constexpr char kFromRegistry[] = "Working path set from registry to ";
-constexpr char kFromProgram[] = "Working path set from the program's folder to ";
-
-// The directory the log-on entry leads to, when it leads somewhere.
-std::optional<std::string> LogonWorkingPath() {
-  std::optional<std::string> command = platform::AutostartCommand(kAutostartEntry);
-  if (!command) return std::nullopt;
-  return WorkingPathFromCommand(std::string_view(*command).substr(0, kCommandLimit));
-}
-
-// Where the configuration is when the current directory has none: the
-// log-on entry's directory, else the installation the program runs from.
-// The line to log and the path, after moving there; none when neither.
-std::optional<std::pair<std::string, std::string>> MoveToWorkingPath() {
-  if (std::optional<std::string> path = LogonWorkingPath()) {
-    if (platform::ChangeDirectory(platform::NativePath(*path)) != 0) return std::nullopt;
-    return std::pair{std::string(kFromRegistry), *path};
-  }
-  std::optional<std::string> installed =
-      WorkingPathFromProgramDirectory(platform::ProgramDirectory());
-  if (!installed || !platform::FileExists(platform::NativePath(*installed + "\\" + kIniFile)) ||
-      platform::ChangeDirectory(platform::NativePath(*installed)) != 0) {
-    return std::nullopt;
-  }
-  return std::pair{std::string(kFromProgram), *installed};
-}
-
-}  // namespace
-
-std::optional<std::string> WorkingPathFromProgramDirectory(std::string_view directory) {
-  while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) {
-    directory.remove_suffix(1);
-  }
-  const size_t slash = directory.find_last_of("/\\");
-  if (slash == std::string_view::npos) return std::nullopt;
-  if (!EqualsIgnoreCase(directory.substr(slash + 1), "QvServer")) return std::nullopt;
-  if (slash == 0) return std::string("/");
-  return std::string(directory.substr(0, slash));
-}
-
-std::string SettingsFilePath() {
-  return platform::NativePath(platform::CurrentDirectory() + "\\" + kIniFile);
-}
-
-void SettleWorkingDirectory() {
-  if (platform::FileExists(kIniFile)) return;
-  std::optional<std::pair<std::string, std::string>> moved = MoveToWorkingPath();
-  if (!moved) return;
-  std::lock_guard<std::mutex> hold(g_settled_lock);
-  g_settled = std::move(moved);
-}
-
-int CheckWorkingDirectory() {
-  QvLog* log = QvLog::GetInstance();
-  if (platform::FileExists(kIniFile)) {
-    std::optional<std::pair<std::string, std::string>> settled;
-    {
-      std::lock_guard<std::mutex> hold(g_settled_lock);
-      settled.swap(g_settled);
-    }
-    if (settled) {
-      log->WriteString(settled->first, settled->second, 3);
-    } else {
-      log->Write("QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): started in maindir", 3);
-    }
-    return 0;
-  }
-  std::optional<std::pair<std::string, std::string>> moved = MoveToWorkingPath();
-  if (!moved) {
-    log->Write(
-        "QvDevice::Init()->QvNetUtil::CheckWorkingDirectory(): cannot find vane.ini or derive "
-        "working path from registry",
-        3);
-    return -1;
-  }
-  log->WriteString(moved->first, moved->second, 3);
-  return 0;
 }
 
 int CreateDeviceIdentifier(char* field, size_t size) {

@@ -1,9 +1,8 @@
-// Who and where the device is: the working directory that holds its
-// configuration, its identifier (an adapter's hardware address from a
+// Who the device is: its identifier (an adapter's hardware address from a
 // time-based UUID), its IPv4 address, its adapters, and the move of the
-// debug log at shutdown. Free functions without state of their own; the
-// only thing they change is the process's current directory. The log
-// texts name them as members of QvNetUtil, as the system always has.
+// debug log at shutdown; where it works is working_directory.h. Free
+// functions without state of their own. The log texts name them as members
+// of QvNetUtil, as the system always has.
 //
 // Where the system reports only a made-up node (no hardware address, as in
 // most containers), the identifier is derived from the machine identity
@@ -19,23 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "device/working_directory.h"
 #include "platform/host_identity.h"
-
-// 0 when the working directory holds "vane.ini", or after moving to the
-// directory above the "QvServer" directory of the log-on entry's command,
-// or (without a log-on entry) to the installation's working directory, the
-// one above the "QvServer" folder the program runs from, when it holds
-// "vane.ini"; -1 otherwise.
-int CheckWorkingDirectory();
-
-// The full path of the working directory's vane.ini, for messages that
-// tell a person where to change a setting.
-std::string SettingsFilePath();
-
-// The same move, made before anything is logged or read from the settings
-// (the log takes its level from the settings when it starts), and without
-// logging; the next CheckWorkingDirectory logs the move it made.
-void SettleWorkingDirectory();
 
 // Writes the identifier (12 hex digits, or 12 and "-loc") into field,
 // through WriteGuarded. Always 0.
@@ -62,14 +46,6 @@ bool IsAdapterIn(std::string_view text, const std::vector<platform::LinkAdapter>
 
 // Each address byte as "%.2x", at most the first 8 bytes.
 std::string AdapterAddressText(std::span<const uint8_t> address);
-
-// The directory above dir when dir is a folder named "QvServer" (without
-// regard to case); none otherwise.
-std::optional<std::string> WorkingPathFromProgramDirectory(std::string_view dir);
-
-// The directory above the "QvServer" directory in a log-on command ("/" or
-// "\" before it; a leading quote is dropped); none when it has none.
-std::optional<std::string> WorkingPathFromCommand(std::string_view command);
 
 // The identifier for a UUID's bytes. A made-up node (multicast bit set) is
 // replaced by one derived from machine_identity when there is one, and the

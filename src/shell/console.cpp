@@ -8,10 +8,9 @@
 #include "base/settings.h"
 #include "broker/broker_channel.h"
 #include "device/device.h"
+#include "device/setup_check.h"
 #include "net/outbound_state.h"
 #include "platform/directory.h"
-#include "platform/file.h"
-#include "platform/path.h"
 #include "platform/terminal.h"
 #include "shell/shell.h"
 
@@ -27,8 +26,10 @@ constexpr char kUsage[] =
     "\n"
     "It works in the directory that holds vane.ini: the current one, else the one\n"
     "its log-on entry ($XDG_CONFIG_HOME/autostart/QuovaneTray.desktop) leads to,\n"
-    "else its installation's (the folder above the QvServer folder it runs from).\n"
-    "Settings (vane.ini), logs (QvDebug.log) and records live there.\n"
+    "else an older installation's (work/ beside the program), else this\n"
+    "account's, $XDG_STATE_HOME/quovane/work (~/.local/state/quovane/work), made\n"
+    "with a fresh vane.ini at the first start. Settings (vane.ini), logs\n"
+    "(QvDebug.log) and records live there.\n"
     "\n"
     "  -wbx       run (without it, ./vaneboot.exe is started instead and the\n"
     "             program ends)\n"
@@ -38,9 +39,6 @@ constexpr char kUsage[] =
     "\n"
     "Once it runs, its start page (printed on a terminal) shows whether the\n"
     "device is online at its broker, and why not. Stop it with Ctrl-C or SIGTERM.\n";
-
-constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
-constexpr uint64_t kCaFileLimit = 16u << 20;
 
 void Problem(const std::string& text) {
   QvLog::GetInstance()->WriteString("Start-up check", text, 1);
@@ -72,41 +70,22 @@ std::optional<int> AnswerCommandLine(int argc, char** argv) {
 }
 
 void Say(const std::string& text) {
-  if (!platform::StandardErrorIsTerminal()) return;
-  // Settings and broker answers end up here: no control sequence reaches the terminal.
+  if (platform::StandardErrorIsTerminal()) SayFailure(text);
+}
+
+void CheckStartup() {
+  for (const std::string& problem : SetupProblems()) Problem(problem);
+}
+
+void SayFailure(const std::string& text) {
+  // Settings, paths and broker answers end up here: no control sequence
+  // reaches the terminal.
   std::string line = text;
   for (char& c : line) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
   std::fprintf(stderr, "peerserver: %s\n", line.c_str());
   std::fflush(stderr);
-}
-
-void CheckStartup() {
-  const std::string here = platform::CurrentDirectory();
-  if (!platform::FileExists("vane.ini")) {
-    Problem("no vane.ini in " + here +
-            " (nor a log-on entry QuovaneTray.desktop leading to one); see peerserver --help");
-    return;
-  }
-  QvSettings* settings = QvSettings::GetInstance();
-  const std::string root = settings->AppPath();
-  if (root.empty() || root == "0") {
-    Problem("no web root: AppPath is not set in vane.ini");
-  } else if (int error = platform::CheckReadableDirectory(platform::NativePath(root)); error != 0) {
-    Problem("web root " + root + " cannot be read: " + platform::ErrorText(error));
-  }
-  const std::string ca_file = settings->BrokerCAFile();
-  if (ca_file.empty() || ca_file == "0") return;
-  const std::string path = platform::NativePath(ca_file);
-  std::optional<uint64_t> size = platform::FileSize(path);
-  std::optional<std::string> text;
-  if (size && *size <= kCaFileLimit) text = platform::ReadWholeFile(path);
-  if (!text) {
-    Problem("BrokerCAFile " + ca_file + " cannot be read");
-  } else if (text->find(kPemCertificate) == std::string::npos) {
-    Problem("BrokerCAFile " + ca_file + " holds no PEM certificate");
-  }
 }
 
 std::string StartPageAddress(const std::string& port) {

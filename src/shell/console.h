@@ -22,10 +22,13 @@ std::optional<int> AnswerCommandLine(int argc, char** argv);
 // One line, "peerserver: " and text, when standard error is a terminal.
 void Say(const std::string& text);
 
-// Start-up problems a user can fix: vane.ini missing, the web root missing
-// or unreadable, BrokerCAFile unreadable or not PEM. Each is logged at
-// level 1 and said.
+// Start-up problems a user can fix: the web root missing or unreadable,
+// BrokerCAFile unreadable or not PEM. Each is logged at level 1 and said.
 void CheckStartup();
+
+// Why the program cannot start at all, before it has a log: on standard
+// error whatever that is (a terminal, the journal, a file).
+void SayFailure(const std::string& text);
 
 // The address of the start page of the server bound to port.
 std::string StartPageAddress(const std::string& port);

@@ -9,6 +9,7 @@
 #include "device/device.h"
 #include "device/device_identity.h"
 #include "device/proxy_settings.h"
+#include "device/working_directory.h"
 #include "host/module_host.h"
 #include "platform/directory.h"
 #include "platform/file.h"
@@ -205,7 +206,12 @@ int PeerServerMain(int argc, char** argv) {
   // It may set the desktop's session variables: before any thread runs.
   platform::PrepareSystemProxy();
   // Before the log starts: it takes its level from the settings there.
-  SettleWorkingDirectory();
+  const SettledWorkingDirectory settled = SettleWorkingDirectory();
+  if (!settled.chosen) {
+    SayFailure(settled.problem);
+    return 1;
+  }
+  Say("working in " + settled.chosen->path + ": " + WhyWorkingThere(*settled.chosen));
   // Before any thread starts, so the signals reach only their own thread.
   platform::OnTerminationRequest([] {
     RequestStop();

@@ -138,6 +138,8 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
     argv.insert(argv.end(), {"-u", name});
   }
   argv.push_back("XDG_RUNTIME_DIR=" + session_.string());
+  // Were vane.ini ever missing, the account's folder would be made here.
+  argv.push_back("XDG_STATE_HOME=" + (dir_ / "state").string());
   argv.push_back("NO_AT_BRIDGE=1");
   const char* tsan = std::getenv("TSAN_OPTIONS");
   argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +

@@ -17,4 +17,13 @@ int SetEnvironment(const std::string& name, const std::optional<std::string>& va
   return result == 0 ? 0 : errno;
 }
 
+std::optional<std::string> StateHome() {
+  std::optional<std::string> state = GetEnvironment("XDG_STATE_HOME");
+  // The XDG base directory rule: a relative path is ignored.
+  if (state && state->starts_with('/')) return state;
+  std::optional<std::string> home = GetEnvironment("HOME");
+  if (!home || !home->starts_with('/')) return std::nullopt;
+  return *home + "/.local/state";
+}
+
 }  // namespace platform

@@ -16,6 +16,7 @@ int ErrnoOf(DWORD error) {
       return EACCES;
     case ERROR_DIRECTORY:
       return ENOTDIR;
+
     default:
       return EINVAL;
   }
@@ -52,5 +53,10 @@ int CheckReadableDirectory(const std::string& path) {
   ::FindClose(search);
   return 0;
 }
+
+// The Windows program keeps its state in its own folder: it makes no
+// account folder and links nothing.
+int MakePrivateDirectories(const std::string&) { return ENOSYS; }
+int PointLinkAt(const std::string&, const std::string&) { return ENOSYS; }
 
 }  // namespace platform

@@ -19,4 +19,7 @@ int SetEnvironment(const std::string& name, const std::optional<std::string>& va
   return ::_putenv_s(name.c_str(), value ? value->c_str() : "");
 }
 
+// The Windows program keeps its state in its own folder.
+std::optional<std::string> StateHome() { return std::nullopt; }
+
 }  // namespace platform

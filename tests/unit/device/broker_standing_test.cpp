@@ -124,3 +124,16 @@ TEST(BrokerStanding, OneJudgementFromWhatTheSessionNoted) {
   EXPECT_EQ(JudgeBrokerStanding(waiting, false, {}, "/w/vane.ini", kNow).SteadyText(),
             "logging in: waiting for 127.0.0.1:4443; the last try: " + refused);
 }
+
+// "Nothing else is wrong" only when the start-up check found nothing: the
+// other problems are named instead.
+TEST(BrokerStanding, NotConfiguredClaimsNothingElseOnlyForASoundSetUp) {
+  const std::vector<std::string> missing = {"DeviceSID"};
+  const std::string problem = "no web root: AppPath is not set in vane.ini";
+  const std::string sound = JudgeBrokerStanding({}, false, missing, "/w/vane.ini", kNow).reason;
+  EXPECT_NE(sound.find("Nothing else is wrong"), std::string::npos) << sound;
+  const std::string flawed =
+      JudgeBrokerStanding({}, false, missing, "/w/vane.ini", kNow, {problem}).reason;
+  EXPECT_EQ(flawed.find("Nothing else is wrong"), std::string::npos) << flawed;
+  EXPECT_NE(flawed.find("Also wrong: " + problem), std::string::npos) << flawed;
+}

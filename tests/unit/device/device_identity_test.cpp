@@ -30,6 +30,7 @@ class DeviceIdentityTest : public ::testing::Test {
 
   ScopedWorkDir dir;
   ScopedEnvironment environment{{{"XDG_CONFIG_HOME", (dir.path() / "config").string()},
+                                 {"XDG_STATE_HOME", (dir.path() / "state").string()},
                                  {"HOME", platform::GetEnvironment("HOME")}}};
 };
 
@@ -42,6 +43,7 @@ constexpr char kCannotFind[] =
 TEST_F(DeviceIdentityTest, StaysWithAnIniFileElseMovesAboveQvServerOfTheAutostartCommand) {
   const fs::path install = dir.path() / "My Apps";
   fs::create_directories(install / "QvServer");
+  WriteText(install / "vane.ini", "");
   // Actions have Exec lines of their own; only the entry's counts.
   Autostart(dir.path() / "config",
             "# log-on start\r\n[Desktop Action tray]\r\nExec=/nowhere/QvServer/x\r\n"
@@ -60,6 +62,7 @@ TEST_F(DeviceIdentityTest, StaysWithAnIniFileElseMovesAboveQvServerOfTheAutostar
 
 TEST_F(DeviceIdentityTest, UsesHomeConfigWhenXdgConfigHomeIsUnsetOrRelative) {
   fs::create_directories(dir.path() / "opt" / "QvServer");
+  WriteText(dir.path() / "opt" / "vane.ini", "");
   Autostart(dir.path() / "home" / ".config",
             "[Desktop Entry]\nExec=" + dir.path().string() + "/opt/QvServer/peerserver\n");
   platform::SetEnvironment("HOME", (dir.path() / "home").string());
@@ -73,16 +76,62 @@ TEST_F(DeviceIdentityTest, UsesHomeConfigWhenXdgConfigHomeIsUnsetOrRelative) {
 }
 
 TEST_F(DeviceIdentityTest, FailsWithoutUsableAutostartCommand) {
-  // No entry; an entry without Exec; no QvServer; a directory that is gone.
+  // No entry; an entry without Exec; no QvServer; a directory that is gone;
+  // one without vane.ini, which is never taken as the working directory.
+  fs::create_directories(dir.path() / "empty" / "QvServer");
   for (const std::string& body :
        {std::string(), std::string("[Desktop Entry]\nName=x\n"),
         "[Desktop Entry]\nExec=" + dir.path().string() + "/bin/peerserver\n",
-        "[Desktop Entry]\nExec=" + dir.path().string() + "/gone/QvServer/peerserver\n"}) {
+        "[Desktop Entry]\nExec=" + dir.path().string() + "/gone/QvServer/peerserver\n",
+        "[Desktop Entry]\nExec=" + dir.path().string() + "/empty/QvServer/peerserver\n"}) {
     if (!body.empty()) Autostart(dir.path() / "config", body);
     EXPECT_EQ(CheckWorkingDirectory(), -1) << body;
     EXPECT_EQ(fs::current_path(), dir.path());
   }
-  EXPECT_EQ(Log(), std::string(kCannotFind) + kCannotFind + kCannotFind + kCannotFind);
+  EXPECT_EQ(Log(),
+            std::string(kCannotFind) + kCannotFind + kCannotFind + kCannotFind + kCannotFind);
+}
+
+// With no vane.ini anywhere the account's folder is made once (where the
+// system keeps per-account state) and found again; without a state home
+// nothing is made at all.
+TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
+  const fs::path started = dir.path() / "started";
+  fs::create_directories(started);
+  fs::current_path(started);
+  const fs::path work = dir.path() / "state" / "quovane" / "work";
+  const SettledWorkingDirectory made = SettleWorkingDirectory();
+  if (!platform::StateHome()) {  // Windows keeps its state beside the program
+    EXPECT_FALSE(made.chosen);
+    EXPECT_NE(made.problem.find("no vane.ini in "), std::string::npos) << made.problem;
+    EXPECT_FALSE(fs::exists(dir.path() / "state"));
+    return;
+  }
+  ASSERT_TRUE(made.chosen) << made.problem;
+  EXPECT_EQ(made.chosen->source, WorkingDirectory::kAccountMade);
+  EXPECT_EQ(fs::current_path(), work);
+  EXPECT_NE(ReadText(work / "vane.ini").find("\nAppPath=webroot\n"), std::string::npos);
+  EXPECT_EQ(fs::read_symlink(work / "vclient"), "webroot/vclient");
+  EXPECT_TRUE(fs::is_empty(started));
+  ASSERT_EQ(CheckWorkingDirectory(), 0);
+  EXPECT_EQ(Log(work / "QvDebug.log"),
+            "Working path made for the account: " + work.string() + "\n");
+
+  WriteIni("AppPort=1\n");  // the account's own, kept
+  fs::current_path(started);
+  const SettledWorkingDirectory found = SettleWorkingDirectory();
+  ASSERT_TRUE(found.chosen);
+  EXPECT_EQ(found.chosen->source, WorkingDirectory::kAccount);
+  EXPECT_EQ(ReadText(work / "vane.ini"), "[Quovane]\nAppPort=1\n");
+
+  // No XDG_STATE_HOME and no HOME: no folder for the account's state.
+  fs::current_path(started);
+  ScopedEnvironment homeless{{{"XDG_STATE_HOME", "relative"}, {"HOME", std::nullopt}}};
+  const SettledWorkingDirectory none = SettleWorkingDirectory();
+  EXPECT_FALSE(none.chosen);
+  EXPECT_NE(none.problem.find("nothing is made where no vane.ini was"), std::string::npos)
+      << none.problem;
+  EXPECT_TRUE(fs::is_empty(started));
 }
 
 TEST(WorkingPathFromCommand, CutsBeforeFirstQvServer) {
