@@ -21,10 +21,10 @@ namespace platform {
 
 struct PeerOwner {
   enum class Kind {
-    kRemote,        // another machine: no account of this one to ask about
+    kRemote,  // another machine: no account of this one to ask about
     kThisAccount,
     kOtherAccount,
-    kUnknown,       // from this machine, but the system does not say whose
+    kUnknown,  // from this machine, but the system does not say whose
   };
   Kind kind = Kind::kRemote;
   uint16_t peer_port = 0;

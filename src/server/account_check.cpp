@@ -26,8 +26,9 @@ void Refuse(platform::SocketDescriptor socket, const std::string& peer,
                   1);
     return;
   }
-  std::string line = "Connections closed at accept, whose they are cannot be learned; first from: " +
-                     PeerText(peer, owner.peer_port) + ": " + std::string(owner.reason);
+  std::string line =
+      "Connections closed at accept, whose they are cannot be learned; first from: " +
+      PeerText(peer, owner.peer_port) + ": " + std::string(owner.reason);
   if (owner.error != 0) line.append(": ").append(platform::ErrorText(owner.error));
   WritePeerLine(PeerLine::kOwnerUnknown, line, 1);
 }

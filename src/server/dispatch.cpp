@@ -15,6 +15,7 @@
 #include "device/proxy_credentials.h"
 #include "host/answer_send.h"
 #include "host/host_state.h"
+#include "host/module_answer.h"
 #include "host/module_host.h"
 #include "platform/clock.h"
 #include "platform/named_event.h"
@@ -72,7 +73,7 @@ class Route {
 
   // Answers instead of the module, then shuts the socket for sending.
   void Answer(const std::string& text) {
-    SendBuffer(request_, text.data(), text.size());
+    SendModuleAnswer(request_, text.data(), text.size());
     platform::ShutdownSend(request_->hSocket);
   }
   void Redirect(const char* format, int status, const char* details = "") {

@@ -89,8 +89,7 @@ bool LineBurst::IsOver(uint32_t now) const {
   return now - last_ms_ >= kBurstGapMs || now - first_ms_ >= kLongestBurstMs;
 }
 
-bool LineBurst::Line(uint32_t now, std::string_view text, int level,
-                     std::optional<Count>* ended) {
+bool LineBurst::Line(uint32_t now, std::string_view text, int level, std::optional<Count>* ended) {
   if (open_ && IsOver(now)) *ended = End(now, true);
   if (open_) {
     ++more_;
@@ -131,8 +130,8 @@ void WritePeerLine(PeerLine kind, std::string_view line, int level) {
   bool first;
   {
     std::lock_guard<std::mutex> hold(counts.lock);
-    first = counts.bursts[static_cast<size_t>(kind)].Line(platform::TickCount(), line, level,
-                                                          &ended);
+    first =
+        counts.bursts[static_cast<size_t>(kind)].Line(platform::TickCount(), line, level, &ended);
   }
   if (first) counts.changed.notify_one();
   if (ended) WriteCount(kind, *ended);

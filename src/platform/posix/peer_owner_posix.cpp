@@ -125,8 +125,7 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
           owner.peer_port = peer_end.port;
           return owner;
         }
-        return Unknown(peer_end.port, "socket diagnostics answered with an error",
-                       -failure->error);
+        return Unknown(peer_end.port, "socket diagnostics answered with an error", -failure->error);
       }
       if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
           header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {

@@ -77,8 +77,8 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
   DWORD status = ERROR_INSUFFICIENT_BUFFER;
   for (int tries = 0; tries < kTableTries && status == ERROR_INSUFFICIENT_BUFFER; ++tries) {
     DWORD size = static_cast<DWORD>(table_.size());
-    status = ::GetExtendedTcpTable(table_.empty() ? nullptr : table_.data(), &size, FALSE,
-                                   AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    status = ::GetExtendedTcpTable(table_.empty() ? nullptr : table_.data(), &size, FALSE, AF_INET,
+                                   TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
     if (status == ERROR_INSUFFICIENT_BUFFER) table_.resize(size + size / 4);
   }
   if (status != NO_ERROR) {
