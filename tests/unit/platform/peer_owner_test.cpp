@@ -42,7 +42,10 @@ TEST(PeerOwner, JudgesWhatTheSystemAnswered) {
       {"process not open to us", table, platform::SameUser::kCannotTell, Kind::kUnknown},
       {"our own process", {{peer, ours, 7}}, platform::SameUser::kNo, Kind::kThisAccount},
       {"no process holds it", {{peer, ours, 0}}, platform::SameUser::kYes, Kind::kUnknown},
-      {"only our end", {{ours, peer, 30}}, platform::SameUser::kYes, Kind::kUnknown},
+      {"only our end, and the peer's port to another server",
+       {{ours, peer, 30}, {peer, {0x7F000001, 9999}, 40}},
+       platform::SameUser::kYes,
+       Kind::kUnknown},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
