@@ -81,9 +81,10 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   const std::string index = FileAnswer("text/html", ReadText(server.root() / "index.html"));
 
   std::string output;
-  EXPECT_NE(RunCommand(AsNobody({"/usr/bin/curl", "-s", "--max-time", "20", Details(server.port())}),
-                       kWait, &output),
-            0);
+  EXPECT_NE(
+      RunCommand(AsNobody({"/usr/bin/curl", "-s", "--max-time", "20", Details(server.port())}),
+                 kWait, &output),
+      0);
   EXPECT_EQ(output, "") << "another account read the device's details";
   // A flood from that account: more than MaxConnections, every one closed.
   EXPECT_EQ(RunCommand(AsNobody(HoldConnections(server.port(), {"127.0.0.1=60"})),
@@ -91,8 +92,9 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
             0);
   EXPECT_NE(output.find("closed 60\n"), std::string::npos) << output;
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
-  const std::string refused = "Connections closed at accept, another account's "
-                              "(AllowOtherUsers=1 serves them); first from: 127.0.0.1:";
+  const std::string refused =
+      "Connections closed at accept, another account's "
+      "(AllowOtherUsers=1 serves them); first from: 127.0.0.1:";
   EXPECT_TRUE(WaitUntil([&] { return server.Log().find(refused) != std::string::npos; }, kWait));
   EXPECT_NE(server.Log().find(", uid 65534\n"), std::string::npos) << server.Log();
   EXPECT_TRUE(WaitUntil(
@@ -103,8 +105,8 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   // is still served.
   const std::vector<std::string> argv =
       HoldConnections(server.port(), {"127.0.0.3=16", "127.0.0.4=16", "127.0.0.5=16"});
-  auto flood = ChildProcess::Start(argv[0], {argv.begin() + 1, argv.end()},
-                                   server.dir() / "flood.out");
+  auto flood =
+      ChildProcess::Start(argv[0], {argv.begin() + 1, argv.end()}, server.dir() / "flood.out");
   ASSERT_TRUE(flood);
   EXPECT_TRUE(WaitUntil(
       [&] { return ReadText(server.dir() / "flood.out").find("closed 18\n") != std::string::npos; },
@@ -121,9 +123,9 @@ TEST(WhoMayCall, AllowOtherUsersServesOtherAccounts) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   std::string output;
-  EXPECT_EQ(RunCommand(AsNobody({"/usr/bin/curl", "-s", "-i", "--max-time", "20",
-                                 Details(server.port())}),
-                       kWait, &output),
+  EXPECT_EQ(RunCommand(
+                AsNobody({"/usr/bin/curl", "-s", "-i", "--max-time", "20", Details(server.port())}),
+                kWait, &output),
             0);
   EXPECT_TRUE(output.starts_with("HTTP/1.0 200 OK")) << output;
 }
