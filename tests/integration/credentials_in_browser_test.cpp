@@ -74,10 +74,6 @@ TEST(CredentialsInBrowser, TheProxyPasswordLeavesNoTraceInTheProfile) {
   const std::string site = "127.0.0.1:" + std::to_string(server.broker()->plain_port());
   WriteText(server.root() / "fill.html", FormFiller(site));
 
-  // The form as a person sees it, for a person to look at.
-  PageScreenshot("http://127.0.0.1:" + std::to_string(server.port()) +
-                     "/QvDiagnosticModule.dll?operation=conntest&server=" + site,
-                 "diagnostic-credentials-form.png", 1100, 1000);
   const fs::path profile = MakeTempDir("chromium-profile-");
   const std::string dom =
       DumpDomInProfile("http://127.0.0.1:" + std::to_string(server.port()) + "/fill.html", profile,
