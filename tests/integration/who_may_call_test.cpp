@@ -21,7 +21,7 @@ constexpr auto kWait = std::chrono::seconds(30);
 
 // Opens connections to 127.0.0.1:argv[1], SOURCE=COUNT of them from each
 // source address after it, and keeps them silent; prints "closed N" each
-// time the server ends one, and stops once it ended all (or after 30 s).
+// time the server ends one, and stops once it ended all (or after 20 s).
 constexpr char kHoldConnections[] = R"(
 import select, socket, sys, time
 port = int(sys.argv[1])
@@ -38,7 +38,7 @@ poller = select.poll()
 for s in held:
     poller.register(s, select.POLLIN)
 closed = 0
-deadline = time.monotonic() + 30
+deadline = time.monotonic() + 20
 while closed < len(held) and time.monotonic() < deadline:
     for fd, _ in poller.poll(500):
         poller.unregister(fd)
@@ -80,13 +80,9 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string index = FileAnswer("text/html", ReadText(server.root() / "index.html"));
 
+  // Connections of another account, more than MaxConnections: every one is
+  // closed, long before the 30 s an idle connection of ours may last.
   std::string output;
-  EXPECT_NE(
-      RunCommand(AsNobody({"/usr/bin/curl", "-s", "--max-time", "20", Details(server.port())}),
-                 kWait, &output),
-      0);
-  EXPECT_EQ(output, "") << "another account read the device's details";
-  // A flood from that account: more than MaxConnections, every one closed.
   EXPECT_EQ(RunCommand(AsNobody(HoldConnections(server.port(), {"127.0.0.1=60"})),
                        std::chrono::seconds(60), &output),
             0);
