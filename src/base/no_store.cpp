@@ -13,10 +13,14 @@ std::optional<size_t> NoStoreInsertAt(std::string_view answer) {
   return line_end + 1;
 }
 
+namespace {
+
 std::string_view NoStoreLine(std::string_view answer, size_t at) {
   const bool crlf = at >= 2 && answer[at - 2] == '\r';
   return crlf ? "Cache-Control: no-store\r\n" : "Cache-Control: no-store\n";
 }
+
+}  // namespace
 
 std::string WithNoStore(std::string_view answer) {
   const std::optional<size_t> at = NoStoreInsertAt(answer);

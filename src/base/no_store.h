@@ -12,7 +12,6 @@
 // Where the header line goes into answer: right after its status line. None
 // when the answer has no status line ("HTTP/") or already says how to cache.
 std::optional<size_t> NoStoreInsertAt(std::string_view answer);
-// The header line as the status line ends ("\n" or "\r\n").
-std::string_view NoStoreLine(std::string_view answer, size_t at);
-// answer with the header added where it lacks one.
+// answer with the header added where it lacks one, its line ended as the
+// status line is ("\n" or "\r\n").
 std::string WithNoStore(std::string_view answer);
