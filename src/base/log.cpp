@@ -1,5 +1,6 @@
 #include "base/log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/named_mutex.h"
+#include "platform/refused_file.h"
 #include "platform/terminal.h"
 #include "platform/thread.h"
 
@@ -90,6 +92,8 @@ void QvLog::ReleaseInstance() {
 }
 
 void QvLog::Construct() {
+  // First: reading the settings below may meet a refused vane.ini.
+  platform::SetRefusedFileListener(&QvLog::ReportRefusedFile);
   const std::vector<int> values =
       QvSettings::GetInstance()->GetSettingInts({{"LogLevel", 0}, {"LogReset", 0}, {"LogLimit", 0}});
   level_.store(values[0]);
@@ -98,6 +102,21 @@ void QvLog::Construct() {
   const int megabytes = values[2];
   uint32_t limit = static_cast<uint32_t>(megabytes) << 20;
   g_limit.store(limit != 0 ? limit : kDefaultLimit);
+}
+
+void QvLog::ReportRefusedFile(const std::string& path) {
+  // Once per name: the refused file may be the log itself, which every line
+  // would try again. A bounded list: past it, names are told every time.
+  constexpr size_t kNamesKept = 64;
+  static std::mutex told_lock;
+  static auto* told = new std::vector<std::string>();
+  {
+    std::lock_guard<std::mutex> hold(told_lock);
+    if (std::find(told->begin(), told->end(), path) != told->end()) return;
+    if (told->size() < kNamesKept) told->push_back(path);
+  }
+  const std::string line = "Refused to open, not a regular file: " + path;
+  Storage().Write(line, 1);
 }
 
 void QvLog::CreateMutex() {
@@ -111,10 +130,18 @@ void QvLog::Reset() {
 }
 
 bool QvLog::Write(std::string_view message, int level) {
+  WriteJournal(message, level);
+  return WriteFile(message, level);
+}
+
+void QvLog::WriteJournal(std::string_view message, int level) {
+  if (level == 1 && Journal()) ToJournal(message);
+}
+
+bool QvLog::WriteFile(std::string_view message, int level) {
   // A filtered line would be dropped under the lock anyway; skipping the
   // cross-process lock for it keeps quiet logging cheap. The result stays
   // that of a successful wait.
-  if (level == 1 && Journal()) ToJournal(message);
   if (GetLevel() < level) return true;
   platform::NamedMutex* mutex = g_mutex.load();
   if (mutex == nullptr) return false;

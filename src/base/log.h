@@ -4,6 +4,10 @@
 // "LOG_MUTEX", shared with the other deliverable's copy of this log, so both
 // processes append to one file and rotate it ("QvDebuglog.bak") in turn.
 //
+// A name of ours that holds a pipe or a device instead of a file is refused
+// by the file layer, never opened (that would block): the log says so once
+// per name, at level 1.
+//
 // Levels: 1 failures and important events, 2 start-up summary, 3 trace,
 // 4 verbose. A line is written when its level is at most LogLevel (0 = off).
 // Under systemd (standard error is the journal's stream) level-1 lines also
@@ -17,6 +21,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 class QvLog {
@@ -25,6 +30,10 @@ class QvLog {
   static void ReleaseInstance();
 
   bool Write(std::string_view message, int level);
+  // Write's two halves, for a caller that rations what reaches the journal:
+  // the file alone, and the journal alone (level 1 under systemd).
+  bool WriteFile(std::string_view message, int level);
+  void WriteJournal(std::string_view message, int level);
   // label ": " text; a null text prints as empty.
   bool WriteString(std::string_view label, const char* text, int level);
   bool WriteString(std::string_view label, std::string_view text, int level);
@@ -46,6 +55,7 @@ class QvLog {
   static QvLog& Storage();
   void Construct();
   bool WriteLine(std::string_view message, int level);
+  static void ReportRefusedFile(const std::string& path);
   void Rotate();
   static void Reset();
 

@@ -81,6 +81,8 @@ class QvSettings {
   // read at its start.
   int MaxConnectionsPerHost() { return GetSettingInt("MaxConnectionsPerHost", 64, false); }
   int MaxConnections() { return GetSettingInt("MaxConnections", 2000, false); }
+  // 1: other accounts of this machine may use the local pages too.
+  int AllowOtherUsers() { return GetSettingInt("AllowOtherUsers", 0, false); }
 
   // Milliseconds between heartbeats; def when missing.
   long HeartbeatSleep(long def);

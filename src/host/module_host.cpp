@@ -14,6 +14,7 @@
 #include "host/answer_send.h"
 #include "host/client_counter.h"
 #include "host/host_state.h"
+#include "host/module_answer.h"
 #include "platform/clock.h"
 #include "platform/shared_library.h"
 #include "platform/socket.h"
@@ -21,9 +22,11 @@
 namespace {
 
 constexpr char kAssetRedirect[] =
-    "HTTP/1.0 302 Found\nLocation: vclient/foot_asset_detail.html?Success=1\n\n";
+    "HTTP/1.0 302 Found\nCache-Control: no-store\nLocation: "
+    "vclient/foot_asset_detail.html?Success=1\n\n";
 constexpr char kActivityRedirect[] =
-    "HTTP/1.0 302 Found\nLocation: vclient/foot_activity.html?Success=1\n\n";
+    "HTTP/1.0 302 Found\nCache-Control: no-store\nLocation: "
+    "vclient/foot_activity.html?Success=1\n\n";
 constexpr uint32_t kDeviceLoadPollMs = 1000;
 
 std::mutex g_poster_lock;
@@ -150,7 +153,7 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   if (response != nullptr) {
     if (!answered) {
       size_t length = request->dwBytesSent != 0 ? request->dwBytesSent : std::strlen(response);
-      SendBuffer(request, response, length);
+      SendModuleAnswer(request, response, length);
     }
     if (exports.dealloc != nullptr) exports.dealloc(response);
   }

@@ -14,7 +14,9 @@ namespace {
 constexpr int kPieceSize = 256;  // 255 characters and the terminator
 constexpr size_t kTagNameSize = 33;
 constexpr std::string_view kStatusLine = "HTTP/1.0 200 OK\n";
-constexpr std::string_view kContentType = "Content-Type: text/html\r\n\r\n";
+// A module's page is the answer to a call: never kept by the browser.
+constexpr std::string_view kContentType =
+    "Cache-Control: no-store\r\nContent-Type: text/html\r\n\r\n";
 
 // Reads a template the way a text-mode stream does: CR LF arrives as LF.
 class TemplateReader {

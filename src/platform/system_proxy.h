@@ -2,8 +2,10 @@
 // browser's Internet Settings (ProxyEnable, ProxyServer), read as they are.
 // Elsewhere: the desktop's proxy configuration through libproxy (GNOME or
 // KDE settings, a PAC file or WPAD, the proxy environment with no_proxy),
-// asked for the broker's plain and secure URL. Answers may carry a user
-// name and password in their URLs; nothing here logs them.
+// asked for the broker's plain and secure URL; where it reads the
+// environment alone and answers "direct", all_proxy (all_proxy.h).
+// Answers may carry a user name and password in their URLs; nothing here
+// logs them.
 #pragma once
 
 #include <cstddef>

@@ -13,6 +13,7 @@
 #include "server/dispatch.h"
 #include "server/file_server.h"
 #include "server/listener.h"
+#include "server/peer_lines.h"
 #include "server/request_origin.h"
 #include "server/request_parser.h"
 #include "server/status_line.h"
@@ -36,8 +37,10 @@ void Abandon(tagREQUEST* request, ClientCounter* counter) {
   CloseConnection(request);
   if (counter == nullptr) return;
   int count = counter->Decrement();
-  QvLog::GetInstance()->WritePair("ClientThread clientCount decrement/socket:", count,
-                                  static_cast<long>(request->hSocket), 1);
+  WritePeerLine(PeerLine::kAbandoned,
+                "ClientThread clientCount decrement/socket:" + std::to_string(count) + "/" +
+                    std::to_string(static_cast<long>(request->hSocket)),
+                1);
 }
 
 void ServeModule(tagREQUEST* request) {
@@ -72,10 +75,11 @@ void ClientThread(tagREQUEST* heap_request) {
 
   auto buffer = std::make_unique<char[]>(kReceiveBufferSize + 1);
   if (ReceiveRequest(request.get(), buffer.get(), kReceiveBufferSize) == 0) {
-    for (int level : {1, 3}) {
-      log->WriteString("Didn't get request data from ", request->szRemoteAddr, level);
-      log->WriteNumber("=>request fail on socket: ", socket, level);
-    }
+    WritePeerLine(PeerLine::kNoRequestData,
+                  std::string("Didn't get request data from : ") + request->szRemoteAddr, 1);
+    WritePeerLine(PeerLine::kRequestFail, "=>request fail on socket: " + std::to_string(socket), 1);
+    log->WriteString("Didn't get request data from ", request->szRemoteAddr, 3);
+    log->WriteNumber("=>request fail on socket: ", socket, 3);
     Abandon(request.get(), counter);
     return;
   }
@@ -84,7 +88,7 @@ void ClientThread(tagREQUEST* heap_request) {
   const RequestOrigin origin = ReadRequestOrigin(buffer.get());
   int status = ParseRequest(request.get(), buffer.get());
   if (status != kParseOk && status != kParseLongFileList) {
-    log->Write("Couldn't parse request data", 1);
+    WritePeerLine(PeerLine::kUnparsable, "Couldn't parse request data", 1);
     if (status != kParseBadRequest) SendErrorBody(request.get(), status);
     Abandon(request.get(), counter);
     return;
@@ -99,7 +103,7 @@ void ClientThread(tagREQUEST* heap_request) {
   }
   static const std::string own_name = platform::LocalHostName();
   if (std::string refusal = RefusalReason(origin, module_call, own_name); !refusal.empty()) {
-    log->WriteString(refusal, request->szFilePath, 1);
+    WritePeerLine(PeerLine::kRefusedOrigin, refusal + ": " + request->szFilePath, 1);
     SendErrorBody(request.get(), kForbidden);
     Abandon(request.get(), counter);
     return;

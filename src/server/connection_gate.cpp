@@ -5,7 +5,6 @@ namespace {
 constexpr char kLocalBrowser[] = "127.0.0.1";
 constexpr int kDefaultPerHost = 64;
 constexpr int kDefaultTotal = 2000;
-constexpr uint32_t kBurstGapMs = 1000;
 
 }  // namespace
 
@@ -19,10 +18,13 @@ ConnectionGate::Verdict ConnectionGate::Admit(const std::string& peer, bool serv
   if (!served) return Verdict::kNotServed;
   std::lock_guard<std::mutex> hold(lock_);
   if (total_ >= total_cap_) return Verdict::kAllFull;
+  const bool browser = peer == kLocalBrowser;
+  if (!browser && others_ >= total_cap_ - total_cap_ / 4) return Verdict::kAllFull;
   int& from_host = per_host_[peer];
-  if (peer != kLocalBrowser && from_host >= per_host_cap_) return Verdict::kHostFull;
+  if (!browser && from_host >= per_host_cap_) return Verdict::kHostFull;
   ++from_host;
   ++total_;
+  if (!browser) ++others_;
   return Verdict::kAdmit;
 }
 
@@ -32,16 +34,10 @@ void ConnectionGate::Release(const std::string& peer) {
   if (found == per_host_.end()) return;
   if (--found->second <= 0) per_host_.erase(found);
   if (total_ > 0) --total_;
+  if (peer != kLocalBrowser && others_ > 0) --others_;
 }
 
 ConnectionGate& TheConnectionGate() {
   static auto* gate = new ConnectionGate();
   return *gate;
-}
-
-bool BurstNotice::Starts(uint32_t now_ms) {
-  const bool starts = !seen_ || now_ms - last_ms_ >= kBurstGapMs;
-  seen_ = true;
-  last_ms_ = now_ms;
-  return starts;
 }

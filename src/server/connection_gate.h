@@ -2,8 +2,10 @@
 // and a descriptor for up to 30 s, so an idle flood could take them all:
 // a host that may neither read files nor call modules is closed at once,
 // connections from any one other host are capped, and so are connections
-// in all. This machine's own browser (127.0.0.1) is never held to the
-// per-host cap. Past a cap a connection is closed at accept.
+// in all. This machine's own browser (127.0.0.1, the agent's own account)
+// is never held to the per-host cap, and a quarter of the cap in all is
+// kept for it: the other hosts together get the rest, so that their flood
+// cannot lock it out. Past a cap a connection is closed at accept.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,7 @@ class ConnectionGate {
   std::mutex lock_;
   std::unordered_map<std::string, int> per_host_;
   int total_ = 0;
+  int others_ = 0;  // the connections that are not this machine's browser
   int per_host_cap_ = 64;
   int total_cap_ = 2000;
 };
@@ -33,14 +36,3 @@ class ConnectionGate {
 // The process's gate; lives as long as the process (client threads are
 // detached).
 ConnectionGate& TheConnectionGate();
-
-// Says whether a refusal starts a new burst (none in the second before),
-// so that a flood is logged once, not once a connection.
-class BurstNotice {
- public:
-  bool Starts(uint32_t now_ms);
-
- private:
-  bool seen_ = false;
-  uint32_t last_ms_ = 0;
-};

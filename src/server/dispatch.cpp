@@ -16,6 +16,7 @@
 #include "device/proxy_credentials.h"
 #include "host/answer_send.h"
 #include "host/host_state.h"
+#include "host/module_answer.h"
 #include "host/module_host.h"
 #include "net/outbound_state.h"
 #include "net/request_deadline.h"
@@ -90,7 +91,7 @@ class Route {
 
   // Answers instead of the module, then shuts the socket for sending.
   void Answer(const std::string& text) {
-    SendBuffer(request_, text.data(), text.size());
+    SendModuleAnswer(request_, text.data(), text.size());
     platform::ShutdownSend(request_->hSocket);
   }
   void Redirect(const char* format, int status, const char* details = "") {

@@ -15,6 +15,7 @@
 #include "platform/socket.h"
 #include "server/content_type.h"
 #include "server/refusal_page.h"
+#include "server/peer_lines.h"
 #include "server/server_state.h"
 #include "server/status_line.h"
 
@@ -47,7 +48,7 @@ Refusal CheckCaller(tagREQUEST* request, bool local_browser_too) {
   log->WriteString("I think request is from ", peer, 3);
   const bool local_browser = local_browser_too && std::strcmp(peer, kLocalBrowser) == 0;
   if (!device->IsHostAllowed(peer) && !local_browser) {
-    log->WriteString("Invalid host ", peer, 1);
+    WritePeerLine(PeerLine::kInvalidHost, std::string("Invalid host : ") + peer, 1);
     return Refusal::kHost;
   }
   return Refusal::kNone;
@@ -60,7 +61,8 @@ Refusal CheckFile(tagREQUEST* request, QvDevice* device) {
   // must not admit every file in it.
   const size_t root_length = std::string_view(TheServerState().szWebRoot).size();
   if (!device->IsFileAllowed(request->szFilePath, root_length)) {
-    QvLog::GetInstance()->WriteString("Not allowed to access file ", request->szFilePath, 1);
+    WritePeerLine(PeerLine::kFileRefused,
+                  std::string("Not allowed to access file : ") + request->szFilePath, 1);
     return Refusal::kFile;
   }
   return Refusal::kNone;

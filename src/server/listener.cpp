@@ -18,7 +18,9 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "server/account_check.h"
 #include "server/connection_gate.h"
+#include "server/peer_lines.h"
 
 namespace {
 
@@ -165,6 +167,7 @@ int StartHTTP(const ServerStartParams& params) {
   state.hListenSocket = listener;
   QvSettings* settings = QvSettings::GetInstance();
   TheConnectionGate().SetCaps(settings->MaxConnectionsPerHost(), settings->MaxConnections());
+  StartPeerLineCounts();
   try {
     g_listen_thread = std::thread(ListenThread, state.hStopEvent.get());
   } catch (const std::system_error& e) {
@@ -193,6 +196,7 @@ void StopHTTP() {
   platform::CloseSocket(state.hListenSocket);
   state.hListenSocket = platform::kInvalidSocket;
   SyncWithEndedClientThreads();
+  StopPeerLineCounts();
 }
 
 namespace {
@@ -254,28 +258,22 @@ bool IsServedHost(const std::string& peer) {
 // kind. Listen thread only.
 void RefuseAtAccept(platform::SocketDescriptor socket, const std::string& peer,
                     ConnectionGate::Verdict verdict) {
-  static BurstNotice not_served, host_full, all_full;
   platform::SetLinger(socket, true, 0);
   platform::CloseSocket(socket);
-  const uint32_t now = platform::TickCount();
-  QvLog* log = QvLog::GetInstance();
   switch (verdict) {
     case ConnectionGate::Verdict::kNotServed:
-      if (not_served.Starts(now)) {
-        log->WriteString("Connections closed at accept, host neither reads files nor calls modules",
-                         peer, 1);
-      }
+      WritePeerLine(PeerLine::kNotServed,
+                    "Connections closed at accept, host neither reads files nor calls modules: " +
+                        peer,
+                    1);
       break;
     case ConnectionGate::Verdict::kHostFull:
-      if (host_full.Starts(now)) {
-        log->WriteString("Connections closed at accept, MaxConnectionsPerHost reached by", peer, 1);
-      }
+      WritePeerLine(PeerLine::kHostFull,
+                    "Connections closed at accept, MaxConnectionsPerHost reached by: " + peer, 1);
       break;
     case ConnectionGate::Verdict::kAllFull:
-      if (all_full.Starts(now)) {
-        log->WriteString("Connections closed at accept, MaxConnections reached; first from", peer,
-                         1);
-      }
+      WritePeerLine(PeerLine::kAllFull,
+                    "Connections closed at accept, MaxConnections reached; first from: " + peer, 1);
       break;
     case ConnectionGate::Verdict::kAdmit:
       break;
@@ -287,6 +285,7 @@ void ListenThread(platform::Event* stop_event) {
   ServerState& state = TheServerState();
   if (state.nLogLevel == 4) EnableClientCounter(true);
   ConnectionGate& gate = TheConnectionGate();
+  AccountCheck accounts(QvSettings::GetInstance()->AllowOtherUsers() == 1);
 
   for (;;) {
     std::string peer;
@@ -301,6 +300,7 @@ void ListenThread(platform::Event* stop_event) {
     }
     platform::SocketDescriptor socket = accepted.value;
     // Before a thread or a descriptor more is spent on it.
+    if (!accounts.Admits(socket, peer)) continue;
     if (auto verdict = gate.Admit(peer, IsServedHost(peer));
         verdict != ConnectionGate::Verdict::kAdmit) {
       RefuseAtAccept(socket, peer, verdict);

@@ -1,9 +1,11 @@
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "base/log.h"
 #include "platform/socket.h"
+#include "server/peer_lines.h"
 #include "server/request_parser.h"
 
 namespace {
@@ -40,7 +42,8 @@ int ReceiveRequest(tagREQUEST* request, char* buffer, size_t size) {
         platform::Receive(request->hSocket, buffer + total, size - total);
     if (!received.ok()) {
       if (total > 0) break;
-      log->WriteNumber("recv SOCKET_ERROR: ", received.error, 1);
+      WritePeerLine(PeerLine::kRecvError, "recv SOCKET_ERROR: " + std::to_string(received.error),
+                    1);
       log->WriteNumber("recv SOCKET_ERROR: ", received.error, 4);
       return 0;
     }

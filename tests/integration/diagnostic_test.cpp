@@ -79,7 +79,8 @@ std::string Site(const PeerServer& server) {
   return "127.0.0.1:" + std::to_string(server.broker()->plain_port());
 }
 
-constexpr char kPageHead[] = "HTTP/1.0 200 OK\nContent-Type: text/html\r\n\r\n";
+constexpr char kPageHead[] =
+    "HTTP/1.0 200 OK\nCache-Control: no-store\r\nContent-Type: text/html\r\n\r\n";
 
 // The text from the end of `from` up to `to`, or empty.
 std::string Between(const std::string& text, const std::string& from, const std::string& to) {
@@ -207,7 +208,8 @@ TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
   ASSERT_EQ(relays.size(), 4u) << list;
 
   const std::string json = Ask(*server, "operation=conntest&format=json&server=" + Site(*server));
-  EXPECT_TRUE(json.starts_with("HTTP/1.0 200 OK\nContent-Type: application/json\n\n")) << json;
+  EXPECT_TRUE(json.starts_with(
+      "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: application/json\n\n")) << json;
   const char* outcomes[4] = {
       "\"ok\", \"http\": true, \"protocol\": true, \"text\": \"HTTP and Yxprotocol both Succeeded\", "
       "\"failure\": null, \"error\": null}",

@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr char kEchoHead[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+constexpr char kEchoHead[] =
+    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 
 }  // namespace
 
@@ -78,9 +79,11 @@ TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
       {get("/qvexamplemodule.dll?x=2"), kEchoHead + std::string("x=2\n")},
       // Only the transfer module redirects, before it runs.
       {get("/QvTransferModule.dll?type=RequestAsset&id=5"),
-       "HTTP/1.0 302 Found\nLocation: vclient/foot_asset_detail.html?Success=1\n\n"},
+       "HTTP/1.0 302 Found\nCache-Control: no-store\n"
+       "Location: vclient/foot_asset_detail.html?Success=1\n\n"},
       {get("/QvTransferModule.dll?type=ResumeXfer"),
-       "HTTP/1.0 302 Found\nLocation: vclient/foot_activity.html?Success=1\n\n"},
+       "HTTP/1.0 302 Found\nCache-Control: no-store\n"
+       "Location: vclient/foot_activity.html?Success=1\n\n"},
       {get("/QvTransferModule.dll?type=List"), kEchoHead + std::string("type=List\n")},
       {get("/QvExampleModule.dll?type=RequestAsset"),
        kEchoHead + std::string("type=RequestAsset\n")},

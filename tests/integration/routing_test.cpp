@@ -26,7 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kEcho[] = TEST_MODULE_DIR "/QvExampleModule.dll";
-constexpr char kHeader[] = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+constexpr char kHeader[] =
+    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 constexpr auto kWait = std::chrono::seconds(30);
 
 // Among the fixture's secrets: no log may hold them.
@@ -74,7 +75,8 @@ class RoutingTest : public ::testing::Test {
   // The redirects name the application host ("localhost" unless AppIP is
   // set) and the port the server bound.
   std::string Redirect(const std::string& page_and_query) {
-    return "HTTP/1.0 302 Found\nLocation: http://localhost:" + std::to_string(server->port()) +
+    return "HTTP/1.0 302 Found\nCache-Control: no-store\nLocation: http://localhost:" +
+           std::to_string(server->port()) +
            "/vclient/" + page_and_query + "\n\n";
   }
   std::string Offline(const std::string& page) {

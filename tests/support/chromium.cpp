@@ -9,12 +9,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs Chromium on url with flags, in a profile of its own that goes after.
+// Runs Chromium on url with flags, in the profile given, or else in one of
+// its own that goes after.
 int RunChromium(const std::vector<std::string>& flags, const std::string& url,
-                std::string* output) {
+                std::string* output, const fs::path& given_profile = {}) {
   const std::string program = ChromiumProgram();
   if (program.empty()) return -1;
-  const fs::path profile = MakeTempDir("chromium-");
+  const fs::path profile = given_profile.empty() ? MakeTempDir("chromium-") : given_profile;
   std::vector<std::string> argv = {program,
                                    "--headless",
                                    "--no-sandbox",
@@ -31,7 +32,7 @@ int RunChromium(const std::vector<std::string>& flags, const std::string& url,
   argv.push_back(url);
   const int status = RunCommand(argv, std::chrono::seconds(60), output);
   std::error_code ignored;
-  fs::remove_all(profile, ignored);
+  if (given_profile.empty()) fs::remove_all(profile, ignored);
   return status;
 }
 
@@ -42,10 +43,15 @@ std::string ChromiumProgram() {
 }
 
 std::string DumpDom(const std::string& url, const std::vector<std::string>& flags) {
+  return DumpDomInProfile(url, {}, flags);
+}
+
+std::string DumpDomInProfile(const std::string& url, const fs::path& profile,
+                             const std::vector<std::string>& flags) {
   std::vector<std::string> all = flags;
   all.push_back("--dump-dom");
   std::string output;
-  return RunChromium(all, url, &output) == 0 ? output : std::string();
+  return RunChromium(all, url, &output, profile) == 0 ? output : std::string();
 }
 
 fs::path PageScreenshot(const std::string& url, const std::string& name, int width, int height) {

@@ -12,6 +12,9 @@ std::string ChromiumProgram();
 // The page as Chromium's DOM after scripts ran, with further flags (e.g.
 // --host-resolver-rules); empty when Chromium failed.
 std::string DumpDom(const std::string& url, const std::vector<std::string>& flags = {});
+// DumpDom in the profile folder given, which stays for the test to read.
+std::string DumpDomInProfile(const std::string& url, const std::filesystem::path& profile,
+                             const std::vector<std::string>& flags = {});
 // A picture of the page as a person sees it, in artifacts/ beside the
 // test's working directory (build/tests/artifacts), for a person to look
 // at; its path, or empty when Chromium failed.

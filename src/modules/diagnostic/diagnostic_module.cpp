@@ -50,7 +50,8 @@ class PageOutput : public OutputGenerator {
 // can say what to put back.
 void SendMissingTemplatePage(platform::SocketDescriptor& socket, const std::string& name) {
   const std::string page =
-      "HTTP/1.0 500 Internal Server Error\nContent-Type: text/html\r\n\r\n"
+      "HTTP/1.0 500 Internal Server Error\nCache-Control: no-store\n"
+      "Content-Type: text/html\r\n\r\n"
       "<html><head><title>Diagnostic page missing</title></head><body>\n"
       "<p>The diagnostic ran, but its page cannot be shown: the template " +
       HtmlEscape(name) +

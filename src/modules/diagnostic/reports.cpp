@@ -1,9 +1,10 @@
 // What the module sends away: the log upload, the reports of single results
 // to the broker, and the help redirect. Nothing that leaves carries a
 // password: proxy credentials and device and broker keys become "*".
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -26,17 +27,23 @@ namespace {
 constexpr char kBoundary[] = "------------~!#~!#~!#~!#";
 constexpr size_t kHelpSize = 512;
 // A log beyond this is sent cut; the debug logs rotate long before.
-constexpr std::streamsize kMaxFileBytes = 64 << 20;
+constexpr int64_t kMaxFileBytes = 64 << 20;
 
 std::string Or(const char* text) { return text != nullptr ? text : ""; }
 
+// Through the file layer, which refuses a pipe planted at the name instead
+// of blocking on it.
 bool ReadFile(const std::string& name, std::string* bytes) {
-  std::ifstream file(name, std::ios::binary);
-  if (!file) return false;
-  std::string content(static_cast<size_t>(kMaxFileBytes), '\0');
-  file.read(content.data(), kMaxFileBytes);
-  content.resize(static_cast<size_t>(file.gcount()));
-  bytes->append(content);
+  auto [file, error] = platform::File::Open(name, platform::OpenMode::kRead);
+  if (error != 0) return false;
+  char chunk[16384];
+  for (int64_t left = kMaxFileBytes; left > 0;) {
+    auto [n, read_error] = file.Read(chunk, std::min<int64_t>(left, sizeof chunk));
+    if (read_error != 0) return false;
+    if (n == 0) break;
+    bytes->append(chunk, static_cast<size_t>(n));
+    left -= n;
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/file_info.h"
+#include "platform/posix/regular_open.h"
 
 namespace platform {
 
@@ -15,11 +16,8 @@ SysResult<FileInfo> StatFile(const std::string& path) {
 }
 
 SysResult<int> OpenDescriptor(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {-1, errno};
+  int fd = OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return {-1, -fd};
   return {fd, 0};
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_lock.h"
+#include "platform/posix/regular_open.h"
 
 namespace platform {
 
@@ -14,7 +15,7 @@ FileLock::~FileLock() { Unlock(); }
 
 bool FileLock::LockFor(uint32_t timeout_ms) {
   if (fd_ >= 0) return true;
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int fd = OpenRegularFile(path_, O_RDWR | O_CREAT | O_NOFOLLOW);
   if (fd < 0) return false;
   // flock has no timed form: poll, backing off up to 8 ms. Contention between
   // processes is rare and short (one log line, one settings write).

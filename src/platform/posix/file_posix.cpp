@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "platform/file.h"
+#include "platform/posix/regular_open.h"
+#include "platform/refused_file.h"
 #include "platform/socket.h"
 
 namespace platform {
@@ -28,7 +30,7 @@ File& File::operator=(File&& other) noexcept {
 File::~File() { Close(); }
 
 SysResult<File> File::Open(const std::string& path, OpenMode mode) {
-  int flags = O_CLOEXEC;
+  int flags = 0;
   switch (mode) {
     case OpenMode::kRead:
       flags |= O_RDONLY;
@@ -43,8 +45,8 @@ SysResult<File> File::Open(const std::string& path, OpenMode mode) {
       flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
-  int fd = ::open(path.c_str(), flags, 0600);
-  if (fd < 0) return {File(), errno};
+  int fd = OpenRegularFile(path, flags);
+  if (fd < 0) return {File(), -fd};
   return {File(fd), 0};
 }
 
@@ -172,9 +174,16 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content,
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st {};
+  const bool there = ::lstat(path.c_str(), &st) == 0;
+  // A pipe or device planted at the name is no file of ours to replace.
+  if (there && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    TellRefusedFile(path);
+    return EINVAL;
+  }
   const mode_t fresh = access == NewFileAccess::kOwnerOnly ? 0600 : 0644;
-  mode_t mode = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777)
-                                                                        : fresh;
+  mode_t mode = there && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : fresh;
   int error = 0;
   if (::fchmod(fd, mode) != 0) error = errno;
   while (error == 0 && !content.empty()) {
@@ -195,7 +204,8 @@ int ReplaceFileAtomically(const std::string& path, std::string_view content,
 }
 
 SysResult<bool> RestrictToOwner(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Without blocking: a pipe at the name is left as it is.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {false, errno};
   struct stat st {};
   int error = ::fstat(fd, &st) != 0 ? errno : 0;

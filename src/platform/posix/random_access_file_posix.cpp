@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/posix/regular_open.h"
 #include "platform/random_access_file.h"
 
 namespace platform {
@@ -27,19 +28,8 @@ RandomAccessFile::~RandomAccessFile() { Close(); }
 
 namespace {
 
-// O_NONBLOCK so that a pipe planted in the file's place cannot block the
-// open; it is refused right after.
 int OpenRegular(const std::string& path, int flags) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) return -errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -EINVAL;
-  }
-  int status = ::fcntl(fd, F_GETFL);
-  if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-  return fd;
+  return OpenRegularFile(path, flags | O_NOFOLLOW);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <proxy.h>
 #include <string.h>
 
+#include "platform/all_proxy.h"
 #include "platform/environment.h"
 #include "platform/posix/desktop_proxy.h"
 #include "platform/system_proxy.h"
@@ -47,6 +48,21 @@ bool Direct(const std::vector<std::string>& answers) {
   return answers.empty() || answers.front() == "direct://";
 }
 
+std::string FirstSet(const char* lower, const char* upper) {
+  std::optional<std::string> value = GetEnvironment(lower);
+  if (!value || value->empty()) value = GetEnvironment(upper);
+  return value.value_or("");
+}
+
+// Where libproxy read only the environment and found nothing for url:
+// all_proxy, as curl reads it.
+void FallBackToAllProxy(const std::string& url, std::vector<std::string>& answers) {
+  if (!Direct(answers) || FollowedDesktop() != ProxyDesktop::kNone) return;
+  std::optional<std::string> proxy = AllProxyFor(url, FirstSet("all_proxy", "ALL_PROXY"),
+                                                 FirstSet("no_proxy", "NO_PROXY"));
+  if (proxy && proxy->size() <= kMaxProxyAnswerLength) answers = {std::move(*proxy)};
+}
+
 }  // namespace
 
 SystemProxy ReadSystemProxy(const std::string& plain_url, const std::string& secure_url) {
@@ -54,6 +70,8 @@ SystemProxy ReadSystemProxy(const std::string& plain_url, const std::string& sec
   pxProxyFactory* factory = Factory();
   proxy.plain = Answers(factory, plain_url);
   proxy.secure = Answers(factory, secure_url);
+  FallBackToAllProxy(plain_url, proxy.plain);
+  FallBackToAllProxy(secure_url, proxy.secure);
   if (Direct(proxy.plain) && Direct(proxy.secure)) return proxy;
   ProxySource source = FollowedSource();
   proxy.origin = source.origin;

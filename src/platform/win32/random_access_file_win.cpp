@@ -26,18 +26,13 @@ RandomAccessFile::~RandomAccessFile() { Close(); }
 
 namespace {
 
-// Only regular files: a directory or a device in the file's place is refused.
+// Only regular files: a directory or a device in the file's place is refused
+// (OpenShared).
 int OpenRegular(const std::string& path, bool create) {
   if (!create && ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return -ErrnoFromWin32(::GetLastError());
   }
-  int fd = OpenShared(path, ShareOpen::kReadWrite);
-  if (fd < 0) return fd;
-  if (::GetFileType(HandleOf(fd)) != FILE_TYPE_DISK) {
-    ::_close(fd);
-    return -EINVAL;
-  }
-  return fd;
+  return OpenShared(path, ShareOpen::kReadWrite);
 }
 
 OVERLAPPED At(int64_t offset) {

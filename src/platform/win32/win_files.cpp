@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/refused_file.h"
+
 namespace platform {
 
 int ErrnoFromWin32(DWORD error) {
@@ -80,6 +82,12 @@ int OpenShared(const std::string& path, ShareOpen how) {
       ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     &no_inherit, disposition, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return -ErrnoFromWin32(::GetLastError());
+  // A device or pipe answering to the name is no file of ours.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    TellRefusedFile(path);
+    return -EINVAL;
+  }
   if (how == ShareOpen::kTruncate && !::SetEndOfFile(handle)) {
     int error = ErrnoFromWin32(::GetLastError());
     ::CloseHandle(handle);

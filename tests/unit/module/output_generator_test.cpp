@@ -65,7 +65,8 @@ TEST_F(OutputTest, SendsHeadersAndPageOnASocket) {
   ASSERT_TRUE(output.ConstructOutputFromTemplate());
   platform::ShutdownSend(pair.server());
   EXPECT_EQ(pair.ReadAll(pair.client()),
-            "HTTP/1.0 200 OK\nContent-Type: text/html\r\n\r\nvar port=4080;\nvar name=\"peer\";\n");
+            "HTTP/1.0 200 OK\nCache-Control: no-store\r\nContent-Type: text/html\r\n\r\n"
+            "var port=4080;\nvar name=\"peer\";\n");
 }
 
 TEST_F(OutputTest, FileVariantReplacesItsFile) {

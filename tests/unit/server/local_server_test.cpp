@@ -23,7 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kEchoHead = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+// What the echo module returns, and what the browser gets of it.
+const std::string kModuleHead = "HTTP/1.0 200 OK\nContent-Type: text/plain\n\n";
+const std::string kEchoHead =
+    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 
 class ModuleHostTest : public ::testing::Test {
  protected:
@@ -58,7 +61,7 @@ TEST_F(ModuleHostTest, ADeviceMessageRunsItsModuleAndOutlivesAThrow) {
   static int run = 0;
   const std::string query = "m=" + std::to_string(++run);
   CallExtensionDll(new ExtensionCall{query, "QvExampleModule.dll"});
-  EXPECT_TRUE(Logged("Response from module: : " + kEchoHead + query + "\n"));
+  EXPECT_TRUE(Logged("Response from module: : " + kModuleHead + query + "\n"));
   CallExtensionDll(new ExtensionCall{"boom=1", "ThrowingModule.dll"});
   EXPECT_TRUE(Logged("*****************Exception calling module: ThrowingModule.dll"));
   EXPECT_EQ(server.UseCount("ThrowingModule.dll"), 0);
@@ -92,6 +95,8 @@ TEST_F(ModuleHostTest, TheHelpAnswerReachesTheMainWindow) {
   const bool ready = future.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
   SetMainWindowPoster(nullptr);
   ASSERT_TRUE(ready);
-  EXPECT_EQ(future.get(), std::make_pair(kCommandDisplayHelp, answer));
+  EXPECT_EQ(future.get(),
+            std::make_pair(kCommandDisplayHelp,
+                           kModuleHead + "operation=displayhelp\nfile=qv.chm\n"));
   EXPECT_EQ(posts, 1);
 }

@@ -1,0 +1,16 @@
+#include "host/module_answer.h"
+
+#include <string>
+#include <string_view>
+
+#include "base/no_store.h"
+#include "host/answer_send.h"
+
+int SendModuleAnswer(tagREQUEST* request, const char* data, size_t length) {
+  const std::string_view answer(data, length);
+  if (!NoStoreInsertAt(answer)) return SendBuffer(request, data, length);
+  // One copy with the header in place: one send, so the answer still
+  // leaves in full segments.
+  const std::string text = WithNoStore(answer);
+  return SendBuffer(request, text.data(), text.size());
+}
