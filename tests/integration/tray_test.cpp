@@ -118,9 +118,8 @@ class TrayDisplay {
   }
 
   void Keep(const std::string& name) const {
-    const fs::path folder = fs::current_path() / "artifacts";
-    fs::create_directories(folder);
-    Run({"import", "-window", "root", (folder / name).string()});
+    fs::create_directories(ARTIFACTS_DIR);
+    Run({"import", "-window", "root", (fs::path(ARTIFACTS_DIR) / name).string()});
   }
 
  private:
