@@ -316,7 +316,8 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
 }
 
 // The icon's tooltip tells the device's state with the broker in the words
-// of the start page: here nobody listens on the broker's port.
+// of the start page (read as the icon window's name, which carries the same
+// text): here nobody listens on the broker's port.
 TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
   PeerServerOptions options;
   options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
@@ -324,10 +325,16 @@ TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
   server_ = &server;
-  const std::string state =
-      "offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") + ": Connection refused";
-  ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Broker state: " + state); }, kWait))
-      << server.Log();
+  const std::string tip =
+      "Yxnetwork: offline: 127.0.0.1:" + server.Setting("BrokerSecurePort") + ": Connection refused";
+  std::string names;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        display_->Run({"xdotool", "search", "--name", "^Yxnetwork", "getwindowname", "%@"}, &names);
+        return SplitLines(names) == std::vector<std::string>{tip};
+      },
+      kWait))
+      << names;
   const Point icon = Icon();
   display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y)});
   // The tooltip comes once the pointer has rested a moment, below the bar.

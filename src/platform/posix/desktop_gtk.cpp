@@ -114,7 +114,10 @@ class GtkDesktop final : public Desktop {
   void SetTrayTip(const std::string& tip) override {
     icon_.tip = tip;
     const std::string text = tip.substr(0, kTipCharacters);
-    if (status_icon_ != nullptr) gtk_status_icon_set_tooltip_text(status_icon_, text.c_str());
+    if (status_icon_ != nullptr) {
+      gtk_status_icon_set_tooltip_text(status_icon_, text.c_str());
+      gtk_status_icon_set_title(status_icon_, text.c_str());
+    }
     if (indicator_ != nullptr) app_indicator_set_title(indicator_, text.c_str());
   }
 
@@ -172,6 +175,9 @@ class GtkDesktop final : public Desktop {
                        ? gtk_status_icon_new_from_file(icon_file_.c_str())
                        : gtk_status_icon_new_from_icon_name("network-workgroup");
     gtk_status_icon_set_tooltip_text(status_icon_, tip.c_str());
+    // The icon's window is named after it too, as the indicator's title is,
+    // for whatever reads names rather than pictures (screen readers).
+    gtk_status_icon_set_title(status_icon_, tip.c_str());
     g_signal_connect(status_icon_, "button-release-event",
                      G_CALLBACK(&GtkDesktop::OnButtonRelease), this);
     g_signal_connect(status_icon_, "button-press-event", G_CALLBACK(&GtkDesktop::OnButtonPress),
