@@ -134,7 +134,7 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
     EXPECT_NE(dom.find("<span id=\"state\">" + c.state + "</span>"), std::string::npos) << dom;
     const size_t shown = dom.find("<p id=\"reason\">");
     EXPECT_NE(dom.find(reason, shown), std::string::npos) << c.name << "\n" << dom;
-    PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);
+    PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);  // for a person
   }
 
   // Online: the labelled details and the modules (the links are the diagnostic page test's).
