@@ -38,45 +38,28 @@ constexpr char kAllGood[] =
 // at host.
 std::string Verdict(int index, const std::string& host) {
   const std::string red = "<font color=\"red\">";
-  std::string text;
-  switch (index) {
-    case 0:
-      text = red + "Cannot connect to any sites. Please Check your internet connection.</font>";
-      break;
-    case 1:
-      text = red + "Can connect to " + host +
-             ", but cannot connect to the broker.  Your network may filter by domain names.  "
-             "Please ask your network administrator.</font>";
-      break;
-    case 2:
-      text = red + "Can connect to broker , but cannot connect to " + host +
-             ".  Unable to make secure connection to broker.  Your internet connection may be "
-             "unstable.  Please run diagnostic again.</font>";
-      break;
-    case 3:
-      text = red +
-             "Cannot make secure(https) connection to the broker.  Ask your Network "
-             "Administrator if https is blocked.</font>";
-      break;
-    case 4:
-      text = red +
-             "Can connect to the broker only through a secure connection(https).  Your internet "
-             "connection may be unstable.  Please run diagnostic again.</font>";
-      break;
-    case 5:
-      text = red +
-             "Can connect to the broker only through a secure connection(https).  Your internet "
-             "connection may be unstable.  Please run diagnostic again.</font>";
-      break;
-    case 6:
-      text =
-          "Connectivity looks ok to Broker, although not to specified HTTP server.  Restart "
-          "application and attempt to register again.";
-      break;
-    default:
-      text = kAllGood;
-  }
-  return "<p id=\"verdict\">" + text + "</p>";
+  const std::string sentences[8] = {
+      red + "Cannot connect to any sites. Please Check your internet connection.</font>",
+      red + "Can connect to " + host +
+          ", but cannot connect to the broker.  Your network may filter by domain names.  Please "
+          "ask your network administrator.</font>",
+      red + "Can connect to broker , but cannot connect to " + host +
+          ".  Unable to make secure connection to broker.  Your internet connection may be "
+          "unstable.  Please run diagnostic again.</font>",
+      red +
+          "Cannot make secure(https) connection to the broker.  Ask your Network Administrator "
+          "if https is blocked.</font>",
+      red +
+          "Can connect to the broker only through a secure connection(https).  Your internet "
+          "connection may be unstable.  Please run diagnostic again.</font>",
+      red +
+          "Can connect to the broker only through a secure connection(https).  Your internet "
+          "connection may be unstable.  Please run diagnostic again.</font>",
+      "Connectivity looks ok to Broker, although not to specified HTTP server.  Restart "
+      "application and attempt to register again.",
+      kAllGood,
+  };
+  return "<p id=\"verdict\">" + sentences[index] + "</p>";
 }
 
 // peerserver with the plug-in and a broker; a stalled step costs a second.
