@@ -14,12 +14,9 @@
 
 #include "base/bounded_copy.h"
 #include "base/log.h"
-#include "host/host_state.h"
 #include "host/module_host.h"
-#include "platform/clock.h"
 #include "platform/socket.h"
 #include "server/listener.h"
-#include "server/server_state.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/loopback.h"
@@ -47,11 +44,6 @@ class ModuleHostTest : public ::testing::Test {
     platform::ShutdownSend(pair.client());
     auto* request = new tagREQUEST{};
     request->hSocket = pair.ReleaseServer();
-    request->hStopEvent = TheServerState().hStopEvent.get();
-    request->hWndOwner = TheServerState().hOwner;
-    request->pLock = TheHostState().pLock;
-    request->hFile = reinterpret_cast<void*>(~uintptr_t{0});
-    request->dwStartTick = platform::TickCount();
     CopyBounded(request->szRemoteAddr, peer);
     ClientThread(request);
     return pair.ReadAll(pair.client());
