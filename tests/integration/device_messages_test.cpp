@@ -161,13 +161,24 @@ TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
   std::vector<std::string> sent;
   std::string acks;
   for (int i = 0; i < kMessages; ++i) {
-    sent.push_back("messageType=Diagnostic&hold=200&messageSID=" + std::to_string(i));
+    sent.push_back("messageType=Diagnostic&messageSID=" + std::to_string(i));
     server.broker()->Admin("/admin/message?" + sent.back());
     acks += "type=1&status=3&messageSID=" + std::to_string(i) + "\n";
   }
+  const fs::path entered = server.work() / "slow-entered";
+  // The calls stay in the module until released: once 32 are in and every
+  // call is handed over, a 33rd would have come in beside them.
   ASSERT_TRUE(WaitUntil(
-      [&] { return SplitLines(ReadText(server.work() / "slow-entered")).size() == sent.size(); },
-      std::chrono::seconds(90)));
+      [&] {
+        return SplitLines(ReadText(entered)).size() >= 32 &&
+               Logged(server.Log(), "iInvokeExtensionDll: : messageType=Diagnostic").size() ==
+                   sent.size();
+      },
+      kWait))
+      << server.Log();
+  WriteText(server.work() / "release-slow", "");
+  ASSERT_TRUE(WaitUntil([&] { return SplitLines(ReadText(entered)).size() == sent.size(); },
+                        std::chrono::seconds(90)));
   int peak = 0;
   for (const std::string& count : SplitLines(ReadText(server.work() / "slow-in-flight"))) {
     peak = std::max(peak, std::stoi(count));
