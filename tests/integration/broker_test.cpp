@@ -168,10 +168,17 @@ TEST_F(BrokerRequestsTest, UntrustedOrMismatchedCertificatesFail) {
   QvBrokerFixture other(QVBROKER_PROGRAM, {"--cert", cert, "--key", key});
   ASSERT_TRUE(other.ok()) << other.failure();
   WriteSettings({{"BrokerCAFile", cert}});
+  // Trusted, but made for another name: refused by address and by name
+  // (the right name is accepted above).
   QvJspResponse response;
-  EXPECT_EQ(RunJsp("127.0.0.1", other.tls_port(), kCheck, &response, true), -1);
-  EXPECT_TRUE(LoggedPrefix("ConnectRequest() SSL certificate verification fail: "))
-      << ReadText("QvDebug.log");
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    EXPECT_EQ(RunJsp(host, other.tls_port(), kCheck, &response, true), -1) << host;
+  }
+  for (const char* mismatch : {"IP address mismatch", "hostname mismatch"}) {
+    EXPECT_TRUE(Logged(std::string("ConnectRequest() SSL certificate verification fail: ") +
+                       mismatch))
+        << ReadText("QvDebug.log");
+  }
   EXPECT_TRUE(other.Requests().empty());
 
   for (const std::string& ca : {std::string("0"), (dir.path() / "missing.pem").string()}) {

@@ -15,7 +15,6 @@
 #include "device/proxy_credentials.h"
 #include "device/proxy_settings.h"
 #include "net/net_util.h"
-#include "session/device_login.h"
 #include "support/child_process.h"
 #include "support/net_environment.h"
 #include "support/outbound_device.h"
@@ -204,26 +203,6 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
             "GET /asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n \n\n");
   EXPECT_TRUE(InAccessLog("GET " + Url("/asys/CheckConnection.jsp? "))) << squid->AccessLog();
   EXPECT_EQ(ReadText("QvDebug.log").find(kEncoded), std::string::npos);
-}
-
-// A proxy that asks for no credentials: the CONNECT header ends at its one
-// blank line, so the first byte squid forwards into the tunnel starts the
-// TLS handshake (a stray line feed there made every TLS login fail).
-TEST_F(ProxyTest, ATunnelWithoutCredentialsCarriesTheTlsLogin) {
-  if (std::string(SQUID_PROGRAM).empty()) GTEST_SKIP() << "squid is not installed";
-  SquidFixture squid(SQUID_PROGRAM, {});
-  ASSERT_TRUE(squid.ok()) << squid.failure();
-  WriteBrokerSettings(broker, {{"DeviceSID", "S1"}});
-  UseHttpProxy(squid.port());
-  QvDevice& device = TestOutboundDevice();
-  device.LoadConfiguration();
-  EXPECT_EQ(DeviceLogin(device), 0);
-  EXPECT_TRUE(device.GetOnlineState());
-  const std::vector<std::string> lines = broker.RequestLines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(lines[0].starts_with(Url("/asys/DeviceLogin.jsp?", true).insert(0, "GET ")))
-      << lines[0];
-  EXPECT_TRUE(lines[0].ends_with(" SSL/3.1")) << lines[0];
 }
 
 TEST_F(DanteTest, WithoutAuthenticationPlainAndTlsRequestsGoThrough) {

@@ -42,10 +42,14 @@ class TrayDisplay {
       const int n = next++;
       if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
       const std::string name = ":" + std::to_string(n);
+      // No key repeat (-r): under load xdotool may release a key later than
+      // the repeat delay, and the repeat then reaches whatever holds the
+      // keyboard next: the Escape that closed the about box closed the next
+      // menu before its pick.
       xvfb_ = ChildProcess::Start(
           FindProgram({"/usr/bin/Xvfb"}),
           {name, "-screen", "0", std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24",
-           "-nolisten", "tcp", "-noreset"},
+           "-nolisten", "tcp", "-noreset", "-r"},
           dir_ / "xvfb.log");
       if (xvfb_ && WaitUntil([&] { return X(name, {"xdotool", "getdisplaygeometry"}) == 0 ||
                                           !xvfb_->Running(); },
@@ -114,9 +118,8 @@ class TrayDisplay {
   }
 
   void Keep(const std::string& name) const {
-    const fs::path folder = fs::current_path() / "artifacts";
-    fs::create_directories(folder);
-    Run({"import", "-window", "root", (folder / name).string()});
+    fs::create_directories(ARTIFACTS_DIR);
+    Run({"import", "-window", "root", (fs::path(ARTIFACTS_DIR) / name).string()});
   }
 
  private:

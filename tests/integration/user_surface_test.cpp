@@ -168,7 +168,7 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
         << c.name << "\n" << dom;
     EXPECT_NE(dom.find("<td id=\"tls\">" + c.tls), std::string::npos) << c.name << "\n" << dom;
     EXPECT_EQ(Occurrences(dom, ">verified<"), c.tls == "verified" ? 1u : 0u) << c.name;
-    PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);
+    PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);  // for a person
   }
   // Each refused beat is counted in the details, and brought one login.
   PeerServer& refusing = *servers[6];

@@ -55,9 +55,8 @@ std::string DumpDomInProfile(const std::string& url, const fs::path& profile,
 }
 
 fs::path PageScreenshot(const std::string& url, const std::string& name, int width, int height) {
-  const fs::path folder = fs::current_path() / "artifacts";
-  fs::create_directories(folder);
-  const fs::path file = folder / name;
+  fs::create_directories(ARTIFACTS_DIR);
+  const fs::path file = fs::path(ARTIFACTS_DIR) / name;
   fs::remove(file);
   RunChromium({"--window-size=" + std::to_string(width) + "," + std::to_string(height),
                "--screenshot=" + file.string()},

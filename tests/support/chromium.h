@@ -15,8 +15,8 @@ std::string DumpDom(const std::string& url, const std::vector<std::string>& flag
 // DumpDom in the profile folder given, which stays for the test to read.
 std::string DumpDomInProfile(const std::string& url, const std::filesystem::path& profile,
                              const std::vector<std::string>& flags = {});
-// A picture of the page as a person sees it, in artifacts/ beside the
-// test's working directory (build/tests/artifacts), for a person to look
-// at; its path, or empty when Chromium failed.
+// A picture of the page as a person sees it, in build/tests/artifacts, for
+// a person to look at (the checks read the DOM); its path, or empty when
+// Chromium failed.
 std::filesystem::path PageScreenshot(const std::string& url, const std::string& name,
                                      int width = 1024, int height = 768);

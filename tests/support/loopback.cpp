@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/socket.h"
 
 LoopbackPair::LoopbackPair() {
@@ -27,6 +29,10 @@ LoopbackPair::~LoopbackPair() {
 void LoopbackPair::CloseClient() {
   if (client_ != platform::kInvalidSocket) platform::CloseSocket(client_);
   client_ = platform::kInvalidSocket;
+}
+
+platform::SocketDescriptor LoopbackPair::ReleaseServer() {
+  return std::exchange(server_, platform::kInvalidSocket);
 }
 
 std::string LoopbackPair::ReadAll(platform::SocketDescriptor from) {

@@ -20,6 +20,8 @@ class LoopbackPair {
   // nothing for kReadAllTimeoutMs.
   std::string ReadAll(platform::SocketDescriptor from);
   void CloseClient();
+  // Hands the server's end to whoever closes it (a client thread).
+  platform::SocketDescriptor ReleaseServer();
 
  private:
   platform::SocketDescriptor client_ = platform::kInvalidSocket;

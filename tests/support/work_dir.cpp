@@ -19,6 +19,25 @@ fs::path MakeTempDir(const std::string& prefix) {
   }
 }
 
+namespace {
+
+// A test program works in a folder of its own from start to exit, wherever
+// it was started (the checkout, a build folder): what a test leaves in the
+// working directory, or a module's library writes as the program exits,
+// never lands beside the sources.
+struct OwnWorkingDirectory {
+  OwnWorkingDirectory() : path(MakeTempDir("qvtests-")) { fs::current_path(path); }
+  ~OwnWorkingDirectory() {
+    std::error_code ignored;
+    fs::current_path(fs::temp_directory_path(), ignored);
+    fs::remove_all(path, ignored);
+  }
+  fs::path path;
+};
+const OwnWorkingDirectory g_own_working_directory;
+
+}  // namespace
+
 std::string IniText(const std::map<std::string, std::string>& keys) {
   std::string text = "[Quovane]\n";
   for (const auto& [key, value] : keys) text += key + "=" + value + "\n";

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -136,7 +137,6 @@ class GtkDesktop final : public Desktop {
 
  private:
   struct PendingDialog {
-    GtkDesktop* desktop;
     Dialog dialog;
     std::mutex lock;
     std::condition_variable closed;
@@ -284,10 +284,16 @@ class GtkDesktop final : public Desktop {
     gtk_widget_destroy(dialog);
   }
 
+  // One call per dialog handed over, in the order they came.
   static gboolean ShowPending(gpointer data) {
-    auto pending = *static_cast<std::shared_ptr<PendingDialog>*>(data);
-    delete static_cast<std::shared_ptr<PendingDialog>*>(data);
-    pending->desktop->RunDialog(pending->dialog);
+    auto* self = static_cast<GtkDesktop*>(data);
+    std::shared_ptr<PendingDialog> pending;
+    {
+      std::lock_guard<std::mutex> hold(self->pending_lock_);
+      pending = std::move(self->pending_.front());
+      self->pending_.pop_front();
+    }
+    self->RunDialog(pending->dialog);
     {
       std::lock_guard<std::mutex> hold(pending->lock);
       pending->done = true;
@@ -298,9 +304,15 @@ class GtkDesktop final : public Desktop {
 
   void ShowFromOtherThread(const Dialog& dialog) {
     auto pending = std::make_shared<PendingDialog>();
-    pending->desktop = this;
     pending->dialog = dialog;
-    g_idle_add(&GtkDesktop::ShowPending, new std::shared_ptr<PendingDialog>(pending));
+    {
+      // Handed over under a lock of ours, the idle source included: GLib's
+      // own lock orders them too, but the thread sanitizer cannot see it
+      // while the main loop has not started (no wake-up is written then).
+      std::lock_guard<std::mutex> hold(pending_lock_);
+      pending_.push_back(pending);
+      g_idle_add(&GtkDesktop::ShowPending, this);
+    }
     const auto limit = dialog.timeout_ms > 0
                            ? std::chrono::milliseconds(dialog.timeout_ms) + kDialogGrace
                            : std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -322,6 +334,8 @@ class GtkDesktop final : public Desktop {
   GtkWidget* menu_ = nullptr;
   GtkWidget* indicator_menu_ = nullptr;
   std::vector<GtkWidget*> open_dialogs_;
+  std::mutex pending_lock_;
+  std::deque<std::shared_ptr<PendingDialog>> pending_;  // dialogs from other threads
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ini_file.h"
+#include "broker/broker_channel.h"
 #include "broker/jsp_response.h"
 #include "device/broker_endpoint.h"
 #include "support/net_environment.h"
@@ -95,6 +96,18 @@ TEST_F(EndpointTest, AWorkingAlternativeSwapsWithThePreviousPort) {
   EXPECT_EQ(full->GetAltPort(0), 1000000007);
   EXPECT_EQ(Setting("AlternativeBrokerPorts"),
             "1000000007;1000000002;1000000003;1000000004;1000000005");
+}
+
+// Only an explicit 0 turns the broker's pages plain: a typo or another word
+// must not open the channel.
+TEST_F(EndpointTest, OnlyAnExplicitZeroSendsTheBrokerPagesPlain) {
+  for (const std::string line : {"=1", "=yes", "=true", "=on", "=01", "=", "=0", "absent"}) {
+    WriteIni(line == "absent" ? "" : "SecureBrokerPages" + line + "\n");
+    const bool plain = line == "=0";
+    const BrokerRoute route = RouteBrokerPage(80, 443);
+    EXPECT_EQ(route.secure, !plain) << line;
+    EXPECT_EQ(route.port, plain ? 80 : 443) << line;
+  }
 }
 
 TEST_F(JspResponseTest, SplitsTheFourLinesAndASecondAnswerReplacesTheFirst) {

@@ -78,31 +78,35 @@ TEST_F(RecordTest, StartupPassesResetAndPurgeByTheRules) {
   }
 }
 
-// The start-up passes in one read leave the bytes the three passes leave.
-TEST_F(RecordTest, StartupPassesMatchTheThreePassesInTurn) {
-  std::vector<Xfer> file;
-  for (int i = 0; i < 70; ++i) {
-    file.push_back({.uid = "u" + std::to_string(i),
-                    .direction = i % 5 ? "Receive" : "Send",
-                    .done = i % 3 ? "true" : "",
-                    .time = DaysAgo(i % 37),
-                    .resumable = uint8_t(i % 2),
-                    .status = i % 6});
+// The start-up passes over a hand-made file that crosses a chunk's end,
+// with the filter "all" (7 days): what is reset, and what is deleted and
+// pushed on the deleted list, the filter's deletions in slot order first,
+// then the age purge's.
+TEST_F(RecordTest, StartupPassesLeaveTheExpectedFile) {
+  std::vector<Xfer> rows(40, Xfer{.time = DaysAgo(1), .status = 1});
+  rows[0] = {.deleted = true, .time = DaysAgo(40), .status = 2};
+  rows[1] = {.time = DaysAgo(1), .status = 4};
+  rows[2] = {.direction = "Send", .time = DaysAgo(8), .status = 0};
+  rows[3] = {.done = "true", .time = DaysAgo(8), .status = 3};
+  rows[4] = {.time = DaysAgo(31), .status = 2};
+  rows[34] = {.done = "true", .time = DaysAgo(6), .status = 3};
+  rows[35] = {.time = DaysAgo(31), .status = 2};
+  rows[36] = {.done = "true", .time = DaysAgo(40), .status = 3};
+  std::vector<Xfer> expected = rows;
+  expected[1].status = 2;
+  expected[2] = {.deleted = true, .next = 0, .direction = "Send", .done = "true",
+                 .time = DaysAgo(8), .status = 3};
+  for (auto [slot, next] : {std::pair{3, 2}, {36, 3}, {4, 36}, {35, 4}}) {
+    expected[slot].deleted = true;
+    expected[slot].next = next;
   }
-  file[7].deleted = true;
-  for (int filter : {-2, -1, 5}) {
-    SCOPED_TRACE(filter);
-    WriteText("qvxfer.dat", XferFile(file, 7));
-    Manager()->ResetPass();
-    const int count = Manager()->FilterPurge(filter, kNow);
-    Manager()->AgePurge(kNow);
-    QvDataManager::ReleaseInstance();
-    const std::string expected = ReadText("qvxfer.dat");
-    EXPECT_GT(count, 0);
-
-    WriteText("qvxfer.dat", XferFile(file, 7));
-    EXPECT_EQ(records::RunStartupPasses(&lock, filter, kNow), count);
-    EXPECT_EQ(ReadText("qvxfer.dat"), expected);
+  WriteText("qvxfer.dat", XferFile(rows, 0));
+  EXPECT_EQ(records::RunStartupPasses(&lock, -2, kNow), 3);
+  const std::string wanted = XferFile(expected, 35);
+  ASSERT_EQ(ReadText("qvxfer.dat").size(), wanted.size());
+  EXPECT_EQ(ReadText("qvxfer.dat").substr(0, 24), wanted.substr(0, 24));
+  for (int32_t slot = 0; slot < 40; ++slot) {
+    EXPECT_TRUE(Record(slot) == wanted.substr(RecordAt(slot), kXferSize)) << "row " << slot;
   }
 }
 

@@ -12,10 +12,14 @@
 #include <thread>
 #include <utility>
 
+#include "base/bounded_copy.h"
 #include "base/log.h"
 #include "host/module_host.h"
+#include "platform/socket.h"
+#include "server/listener.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
+#include "support/loopback.h"
 #include "support/net_environment.h"
 #include "support/work_dir.h"
 
@@ -35,6 +39,18 @@ class ModuleHostTest : public ::testing::Test {
     QvLog::ReleaseInstance();  // rereads LogLevel, which another suite may have changed
   }
   std::string Answer(const std::string& target) const { return Get(server.port(), target).answer; }
+  // The request as the client thread serves it for a connection from peer,
+  // whatever the listener would have done with it.
+  std::string ServeFrom(const std::string& peer, const std::string& target) {
+    LoopbackPair pair;
+    platform::Send(pair.client(), "GET " + target + " HTTP/1.0\r\n\r\n");
+    platform::ShutdownSend(pair.client());
+    auto* request = new tagREQUEST{};
+    request->hSocket = pair.ReleaseServer();
+    CopyBounded(request->szRemoteAddr, peer);
+    ClientThread(request);
+    return pair.ReadAll(pair.client());
+  }
 
   LocalServer& server = LocalServer::Instance();
 };
@@ -66,6 +82,14 @@ TEST_F(ModuleHostTest, ADeviceMessageRunsItsModuleAndOutlivesAThrow) {
   EXPECT_TRUE(Logged("*****************Exception calling module: ThrowingModule.dll"));
   EXPECT_EQ(server.UseCount("ThrowingModule.dll"), 0);
   EXPECT_EQ(server.UseCount("QvExampleModule.dll"), 0);
+}
+
+// The client thread's own check: the listener turns other hosts away only
+// once the device is loaded, and admits everyone before.
+TEST_F(ModuleHostTest, TheClientThreadCallsModulesForAllowedHostsOnly) {
+  EXPECT_EQ(ServeFrom("127.0.0.1", "/QvExampleModule.dll?from=1"), kEchoHead + "from=1\n");
+  EXPECT_EQ(ServeFrom("127.0.0.2", "/QvExampleModule.dll?from=2"), "");
+  EXPECT_TRUE(Logged("Invalid host : 127.0.0.2"));
 }
 
 TEST_F(ModuleHostTest, AModuleInUseCountsOne) {
