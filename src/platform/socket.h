@@ -105,6 +105,12 @@ int SetReuseAddress(SocketDescriptor socket);
 int SetLinger(SocketDescriptor socket, bool on, int seconds);
 int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
+// Sets a linger and receive and send time-outs on a listener for the
+// connections it will accept, where the system hands them on (Linux): true
+// when it does, and connections need no calls of their own. Elsewhere
+// false, and nothing is set.
+bool SetInheritedOptions(SocketDescriptor listener, int linger_seconds, uint32_t receive_ms,
+                         uint32_t send_ms);
 struct Linger {
   uint16_t on;
   uint16_t seconds;

@@ -59,9 +59,8 @@ void ServeModule(tagREQUEST* request) {
 void ClientThread(tagREQUEST* heap_request) {
   EndMark end_mark;  // first, so it goes last
   QvLog* log = QvLog::GetInstance();
-  std::unique_ptr<tagREQUEST> owned(heap_request);
-  // The thread works on its own copy of the record.
-  auto request = std::make_unique<tagREQUEST>(*heap_request);
+  // The thread's own record: nobody else holds it after the hand-over.
+  std::unique_ptr<tagREQUEST> request(heap_request);
   request->szQueryString = nullptr;
   const long socket = static_cast<long>(request->hSocket);
 
@@ -70,7 +69,7 @@ void ClientThread(tagREQUEST* heap_request) {
     log->WritePair("ClientThread clientCount/socket:", counter->Increment(), socket, 4);
   }
 
-  auto buffer = std::make_unique<char[]>(kReceiveBufferSize + 1);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferSize + 1);
   if (ReceiveRequest(request.get(), buffer.get(), kReceiveBufferSize) == 0) {
     for (int level : {1, 3}) {
       log->WriteString("Didn't get request data from ", request->szRemoteAddr, level);
@@ -130,7 +129,7 @@ void ClientThread(tagREQUEST* heap_request) {
 void SyncWithEndedClientThreads() { g_ended_client_threads.load(std::memory_order_acquire); }
 
 void CloseConnection(tagREQUEST* request) {
-  ServerNotify(NOTIFY_TEXT, "Closing socket: " + std::to_string(request->hSocket));
+  ServerNotifyNumber(NOTIFY_TEXT, "Closing socket: ", static_cast<long>(request->hSocket));
   platform::ShutdownSend(request->hSocket);
   int error = platform::CloseSocket(request->hSocket);
   if (error != 0) ServerNotifyError("closesocket()", error);

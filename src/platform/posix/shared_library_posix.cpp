@@ -50,16 +50,25 @@ SharedLibrary::~SharedLibrary() {
 }
 
 std::optional<SharedLibrary> SharedLibrary::Load(const std::string& name, std::string* error) {
-  std::string path = name;
+  void* handle = nullptr;
   if (name.find('/') == std::string::npos) {
     // dlopen would search only the system's library path for a plain name.
     std::optional<std::string> found = FindIgnoringCase("./" + name);
     if (!found) found = FindIgnoringCase(ProgramDirectory() + "/" + name);
-    path = found ? *found : ProgramDirectory() + "/" + name;
-  } else if (std::optional<std::string> found = FindIgnoringCase(name)) {
-    path = *found;
+    const std::string path = found ? *found : ProgramDirectory() + "/" + name;
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  } else {
+    // The name as it stands first, without asking whether it is there: a
+    // web call names its module this way on every call.
+    handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      std::optional<std::string> found = FindIgnoringCase(name);
+      if (found && *found != name) {
+        (void)::dlerror();
+        handle = ::dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);
+      }
+    }
   }
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     if (error != nullptr) {
       const char* reason = ::dlerror();
