@@ -69,8 +69,10 @@ void ClientThread(tagREQUEST* heap_request) {
     log->WritePair("ClientThread clientCount/socket:", counter->Increment(), socket, 4);
   }
 
-  auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferSize + 1);
-  if (ReceiveRequest(request.get(), buffer.get(), kReceiveBufferSize) == 0) {
+  // On the thread's own stack, as big as the buffer is: kept from the
+  // allocator's shared arena, which every connection thread would contend for.
+  char buffer[kReceiveBufferSize + 1];
+  if (ReceiveRequest(request.get(), buffer, kReceiveBufferSize) == 0) {
     for (int level : {1, 3}) {
       log->WriteString("Didn't get request data from ", request->szRemoteAddr, level);
       log->WriteNumber("=>request fail on socket: ", socket, level);
@@ -80,8 +82,8 @@ void ClientThread(tagREQUEST* heap_request) {
   }
 
   // Read before parsing, which cuts the text into tokens in place.
-  const RequestOrigin origin = ReadRequestOrigin(buffer.get());
-  int status = ParseRequest(request.get(), buffer.get());
+  const RequestOrigin origin = ReadRequestOrigin(buffer);
+  int status = ParseRequest(request.get(), buffer);
   if (status != kParseOk && status != kParseLongFileList) {
     log->Write("Couldn't parse request data", 1);
     if (status != kParseBadRequest) SendErrorBody(request.get(), status);
