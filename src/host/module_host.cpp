@@ -135,6 +135,8 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   QvExecuteMethod execute = IntoModule(library, exports.get_execute);
   request->pDevice = device;
   log->WriteString("CALLING with BrokerKEY ", device->GetBrokerKey(), 3);
+  // What the module sends itself leaves as it sends it.
+  platform::HoldPartialSegments(request->hSocket, false);
   char* response = IntoModule(library, [&] {
     return Execute(exports, module, execute, request->szQueryString, request);
   });
@@ -150,7 +152,8 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   if (response != nullptr) {
     if (!answered) {
       size_t length = request->dwBytesSent != 0 ? request->dwBytesSent : std::strlen(response);
-      SendBuffer(request, response, length);
+      // The connection's shutdown follows and takes the last bytes along.
+      SendPart(request, response, length, /*more_follows=*/true);
     }
     if (exports.dealloc != nullptr) exports.dealloc(response);
   }

@@ -111,6 +111,12 @@ int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
 // false, and nothing is set.
 bool SetInheritedOptions(SocketDescriptor listener, int linger_seconds, uint32_t receive_ms,
                          uint32_t send_ms);
+// While held, a connection sends only full segments; the rest goes with
+// the shutdown, in the same segment as the end of the stream, so the peer
+// acknowledges both at once and a lingering close need not wait for it.
+// A listener hands it on to its connections (Linux; elsewhere nothing is
+// held and this does nothing).
+int HoldPartialSegments(SocketDescriptor socket, bool hold);
 struct Linger {
   uint16_t on;
   uint16_t seconds;

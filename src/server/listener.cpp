@@ -167,6 +167,9 @@ int StartHTTP(const ServerStartParams& params) {
   state.hListenSocket = listener;
   g_options_inherited = platform::SetInheritedOptions(listener, kLingerSeconds, kReceiveTimeoutMs,
                                                       kSendTimeoutMs);
+  // An answer's last bytes leave with the shutdown, so the lingering close
+  // finds its end already acknowledged instead of waiting for the client.
+  platform::HoldPartialSegments(listener, true);
   QvSettings* settings = QvSettings::GetInstance();
   TheConnectionGate().SetCaps(settings->MaxConnectionsPerHost(), settings->MaxConnections());
   try {

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -210,6 +211,11 @@ bool SetInheritedOptions(SocketDescriptor listener, int linger_seconds, uint32_t
                          uint32_t send_ms) {
   return SetLinger(listener, true, linger_seconds) == 0 &&
          SetReceiveTimeout(listener, receive_ms) == 0 && SetSendTimeout(listener, send_ms) == 0;
+}
+
+int HoldPartialSegments(SocketDescriptor socket, bool hold) {
+  int on = hold ? 1 : 0;
+  return Result(::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on));
 }
 
 SysResult<Linger> GetLinger(SocketDescriptor socket) {

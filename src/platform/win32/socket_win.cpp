@@ -256,6 +256,9 @@ int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
 // hands on is not one to lean on.
 bool SetInheritedOptions(SocketDescriptor, int, uint32_t, uint32_t) { return false; }
 
+// Winsock has no such hold.
+int HoldPartialSegments(SocketDescriptor, bool) { return 0; }
+
 SysResult<Linger> GetLinger(SocketDescriptor socket) {
   linger value{};
   int length = sizeof value;
