@@ -102,7 +102,8 @@ void QvLog::Construct() {
 void QvLog::CreateMutex() {
   // A function's static, not call_once: a module's log is made on every
   // call, and call_once wakes possible waiters with a system call each time.
-  static platform::NamedMutex* const mutex = new (g_mutex_storage) platform::NamedMutex("LOG_MUTEX");
+  static platform::NamedMutex* const mutex =
+      new (g_mutex_storage) platform::NamedMutex("LOG_MUTEX");
   g_mutex.store(mutex);
 }
 

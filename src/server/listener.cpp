@@ -165,8 +165,8 @@ int StartHTTP(const ServerStartParams& params) {
   }
   state.nLogLevel = log->GetLevel();
   state.hListenSocket = listener;
-  g_options_inherited = platform::SetInheritedOptions(listener, kLingerSeconds, kReceiveTimeoutMs,
-                                                      kSendTimeoutMs);
+  g_options_inherited =
+      platform::SetInheritedOptions(listener, kLingerSeconds, kReceiveTimeoutMs, kSendTimeoutMs);
   // An answer's last bytes leave with the shutdown, so the lingering close
   // finds its end already acknowledged instead of waiting for the client.
   platform::HoldPartialSegments(listener, true);

@@ -1,7 +1,7 @@
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>

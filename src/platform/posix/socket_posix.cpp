@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <optional>
 
 #include "platform/socket.h"
@@ -54,7 +54,8 @@ SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
 
 SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows,
                      uint32_t stall_ms) {
-  const int flags = MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0) | (stall_ms != 0 ? MSG_DONTWAIT : 0);
+  const int flags =
+      MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0) | (stall_ms != 0 ? MSG_DONTWAIT : 0);
   // Watched from the first wait on: most answers fit the send buffer at once.
   std::optional<SendProgress> progress;
   size_t sent = 0;
