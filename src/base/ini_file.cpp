@@ -46,14 +46,18 @@ Line Classify(std::string_view raw) {
   return line;
 }
 
+// The first line of text, taken off it.
+Line TakeLine(std::string_view& text) {
+  size_t end = text.find('\n');
+  if (end == std::string_view::npos) end = text.size();
+  Line line = Classify(text.substr(0, end));
+  text.remove_prefix(end < text.size() ? end + 1 : end);
+  return line;
+}
+
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
-  while (!text.empty()) {
-    size_t end = text.find('\n');
-    if (end == std::string_view::npos) end = text.size();
-    lines.push_back(Classify(text.substr(0, end)));
-    text.remove_prefix(end < text.size() ? end + 1 : end);
-  }
+  while (!text.empty()) lines.push_back(TakeLine(text));
   return lines;
 }
 
@@ -72,7 +76,9 @@ std::optional<std::string_view> IniFind(std::string_view text, std::string_view 
   section = Trim(section);
   key = Trim(key);
   bool in_section = false;
-  for (const Line& line : SplitLines(text)) {
+  // Line by line, without a list: a module's log reads three keys on every call.
+  while (!text.empty()) {
+    const Line line = TakeLine(text);
     if (line.kind == LineKind::kSection) {
       in_section = EqualsIgnoreCase(line.name, section);
     } else if (in_section && line.kind == LineKind::kKey && EqualsIgnoreCase(line.name, key)) {

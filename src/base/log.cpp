@@ -34,7 +34,6 @@ std::atomic<uint32_t> g_limit{kDefaultLimit};
 // unloaded, instead of leaking at every call.
 alignas(platform::NamedMutex) unsigned char g_mutex_storage[sizeof(platform::NamedMutex)];
 std::atomic<platform::NamedMutex*> g_mutex{nullptr};
-std::once_flag g_mutex_once;
 
 std::string Stamp() {
   platform::LocalTime t = platform::Now();
@@ -120,8 +119,11 @@ void QvLog::ReportRefusedFile(const std::string& path) {
 }
 
 void QvLog::CreateMutex() {
-  std::call_once(g_mutex_once,
-                 [] { g_mutex.store(new (g_mutex_storage) platform::NamedMutex("LOG_MUTEX")); });
+  // A function's static, not call_once: a module's log is made on every
+  // call, and call_once wakes possible waiters with a system call each time.
+  static platform::NamedMutex* const mutex =
+      new (g_mutex_storage) platform::NamedMutex("LOG_MUTEX");
+  g_mutex.store(mutex);
 }
 
 void QvLog::Reset() {

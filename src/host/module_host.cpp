@@ -138,6 +138,8 @@ void CallModule(tagREQUEST* request, QvDevice* device, platform::SharedLibrary& 
   QvExecuteMethod execute = IntoModule(library, exports.get_execute);
   request->pDevice = device;
   log->WriteString("CALLING with BrokerKEY ", device->GetBrokerKey(), 3);
+  // What the module sends itself leaves as it sends it.
+  platform::HoldPartialSegments(request->hSocket, false);
   char* response = IntoModule(library, [&] {
     return Execute(exports, module, execute, request->szQueryString, request);
   });

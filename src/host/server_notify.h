@@ -13,5 +13,7 @@ enum ServerNotifyCode {
 };
 
 inline void ServerNotify(ServerNotifyCode, std::string_view) {}
+// A text and a number, put together only where a window takes them.
+inline void ServerNotifyNumber(ServerNotifyCode, std::string_view, long) {}
 // "<operation> : <error text>"
 inline void ServerNotifyError(std::string_view, int) {}

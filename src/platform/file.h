@@ -57,7 +57,8 @@ class File {
   // so memory stays small whatever the size. Stops early at the end of the
   // file. Broken connections must not raise signals (IgnoreBrokenPipes).
   // With stall_ms, gives up (error EAGAIN) once the peer has acknowledged
-  // no byte for that long, however slowly the system still takes bytes.
+  // no byte for that long, however slowly the system still takes bytes;
+  // the socket blocks again afterwards, as connections do.
   FileSendResult SendTo(SocketDescriptor socket, uint64_t count, uint32_t stall_ms = 0);
   // The size of an open regular file; EISDIR-like errors for anything else.
   SysResult<uint64_t> Size() const;

@@ -114,6 +114,18 @@ int SetReuseAddress(SocketDescriptor socket);
 int SetLinger(SocketDescriptor socket, bool on, int seconds);
 int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds);
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds);
+// Sets a linger and receive and send time-outs on a listener for the
+// connections it will accept, where the system hands them on (Linux): true
+// when it does, and connections need no calls of their own. Elsewhere
+// false, and nothing is set.
+bool SetInheritedOptions(SocketDescriptor listener, int linger_seconds, uint32_t receive_ms,
+                         uint32_t send_ms);
+// While held, a connection sends only full segments; the rest goes with
+// the shutdown, in the same segment as the end of the stream, so the peer
+// acknowledges both at once and a lingering close need not wait for it.
+// A listener hands it on to its connections (Linux; elsewhere nothing is
+// held and this does nothing).
+int HoldPartialSegments(SocketDescriptor socket, bool hold);
 struct Linger {
   uint16_t on;
   uint16_t seconds;

@@ -62,9 +62,8 @@ void ServeModule(tagREQUEST* request) {
 void ClientThread(tagREQUEST* heap_request) {
   EndMark end_mark;  // first, so it goes last
   QvLog* log = QvLog::GetInstance();
-  std::unique_ptr<tagREQUEST> owned(heap_request);
-  // The thread works on its own copy of the record.
-  auto request = std::make_unique<tagREQUEST>(*heap_request);
+  // The thread's own record: nobody else holds it after the hand-over.
+  std::unique_ptr<tagREQUEST> request(heap_request);
   request->szQueryString = nullptr;
   const long socket = static_cast<long>(request->hSocket);
 
@@ -73,8 +72,10 @@ void ClientThread(tagREQUEST* heap_request) {
     log->WritePair("ClientThread clientCount/socket:", counter->Increment(), socket, 4);
   }
 
-  auto buffer = std::make_unique<char[]>(kReceiveBufferSize + 1);
-  if (ReceiveRequest(request.get(), buffer.get(), kReceiveBufferSize) == 0) {
+  // On the thread's own stack, as big as the buffer is: kept from the
+  // allocator's shared arena, which every connection thread would contend for.
+  char buffer[kReceiveBufferSize + 1];
+  if (ReceiveRequest(request.get(), buffer, kReceiveBufferSize) == 0) {
     WritePeerLine(PeerLine::kNoRequestData,
                   std::string("Didn't get request data from : ") + request->szRemoteAddr, 1);
     WritePeerLine(PeerLine::kRequestFail, "=>request fail on socket: " + std::to_string(socket), 1);
@@ -85,8 +86,8 @@ void ClientThread(tagREQUEST* heap_request) {
   }
 
   // Read before parsing, which cuts the text into tokens in place.
-  const RequestOrigin origin = ReadRequestOrigin(buffer.get());
-  int status = ParseRequest(request.get(), buffer.get());
+  const RequestOrigin origin = ReadRequestOrigin(buffer);
+  int status = ParseRequest(request.get(), buffer);
   if (status != kParseOk && status != kParseLongFileList) {
     WritePeerLine(PeerLine::kUnparsable, "Couldn't parse request data", 1);
     if (status != kParseBadRequest) SendErrorBody(request.get(), status);
@@ -134,7 +135,7 @@ void ClientThread(tagREQUEST* heap_request) {
 void SyncWithEndedClientThreads() { g_ended_client_threads.load(std::memory_order_acquire); }
 
 void CloseConnection(tagREQUEST* request) {
-  ServerNotify(NOTIFY_TEXT, "Closing socket: " + std::to_string(request->hSocket));
+  ServerNotifyNumber(NOTIFY_TEXT, "Closing socket: ", static_cast<long>(request->hSocket));
   platform::ShutdownSend(request->hSocket);
   int error = platform::CloseSocket(request->hSocket);
   if (error != 0) ServerNotifyError("closesocket()", error);

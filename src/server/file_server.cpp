@@ -130,8 +130,9 @@ void SendFile(tagREQUEST* request) {
   ServerNotify(NOTIFY_FILE_SENT, request->szFilePath + std::string_view(state.szWebRoot).size());
 
   // Browsers refuse an answer without a status line on most ports.
-  std::string header = "HTTP/1.0 200 OK\nContent-Type: ";
-  header.append(ContentTypeFor(request->szFilePath));
+  std::string header;
+  header.reserve(128);  // one allocation for the whole header
+  header.append("HTTP/1.0 200 OK\nContent-Type: ").append(ContentTypeFor(request->szFilePath));
   header.append("\nContent-Length: ").append(std::to_string(size.value)).append("\n\n");
   // The header waits for the first bytes of the file, so that they leave in
   // full segments. The bytes stop at the announced length: a file that grows

@@ -27,11 +27,11 @@ RequestOrigin ReadRequestOrigin(std::string_view text) {
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     std::string_view name = line.substr(0, colon);
-    std::string value(TrimBlanks(line.substr(colon + 1)));
+    std::string_view value = TrimBlanks(line.substr(colon + 1));
     if (EqualsIgnoreCase(name, "Host")) {
-      origin.host = std::move(value);
+      origin.host = std::string(value);
     } else if (EqualsIgnoreCase(name, "Sec-Fetch-Site")) {
-      origin.fetch_site = std::move(value);
+      origin.fetch_site = std::string(value);
     }
   }
   return origin;

@@ -18,7 +18,7 @@ enum ParseStatus {
 
 inline constexpr size_t kReceiveBufferSize = 8192;
 
-// Zeroes buffer (kReceiveBufferSize + 1 bytes, so it stays terminated) and
+// Fills buffer (kReceiveBufferSize + 1 bytes, so it stays terminated) and
 // receives until the blank line after the headers, a full buffer, the
 // peer's close or the receive time-out, so that a request cut into several
 // segments arrives whole. 1 when data came or the peer closed in order, 0

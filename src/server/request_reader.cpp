@@ -23,7 +23,8 @@ bool HasBlankLine(std::string_view text) {
 
 int ReceiveRequest(tagREQUEST* request, char* buffer, size_t size) {
   QvLog* log = QvLog::GetInstance();
-  std::memset(buffer, 0, size + 1);
+  // Kept terminated after what came: nothing reads beyond it.
+  buffer[0] = '\0';
   platform::ClearLastSocketError();
 
   const auto deadline = std::chrono::steady_clock::now() + kRequestReadTime;
@@ -54,6 +55,7 @@ int ReceiveRequest(tagREQUEST* request, char* buffer, size_t size) {
     log->WriteNumber("recv nRet ", received.value, 3);
     request->dwBytesReceived += static_cast<uint32_t>(received.value);
     total += static_cast<size_t>(received.value);
+    buffer[total] = '\0';
     if (total == size || HasBlankLine(std::string_view(buffer, total))) break;
   }
   log->Write("ReceiveRequest: normal return", 3);

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,14 +82,12 @@ FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t st
   // One call moves at most this much (the system's cap is just under 2 GiB).
   constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
   FileSendResult result;
+  // Watched from the first wait on: a small file fits the send buffer at once.
   std::optional<SendProgress> progress;
-  int old_flags = -1;
-  if (stall_ms != 0) {
-    progress.emplace(socket, stall_ms);
-    // Without blocking, so that each round can judge the peer's progress.
-    old_flags = ::fcntl(socket, F_GETFL);
-    if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags | O_NONBLOCK);
-  }
+  // Without blocking, so that each round can judge the peer's progress.
+  // FIONBIO sets that one flag without reading the others first.
+  int non_blocking = 1;
+  const bool watched = stall_ms != 0 && ::ioctl(socket, FIONBIO, &non_blocking) == 0;
   while (result.sent < count) {
     const uint64_t wanted = std::min(count - result.sent, kMostPerCall);
     ssize_t n = ::sendfile(socket, fd_, nullptr, static_cast<size_t>(wanted));
@@ -99,19 +98,23 @@ FileSendResult File::SendTo(SocketDescriptor socket, uint64_t count, uint32_t st
       break;  // the end of the file
     } else if (errno == EINTR) {
       continue;
-    } else if (!progress || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    } else if (stall_ms == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
       result.error = errno;
       result.file_failed = IsReadError(errno);
       break;
     } else {
+      if (!progress) progress.emplace(socket, stall_ms);
       WaitWritable(socket, kSendProgressSliceMs);
     }
-    if (progress && progress->Stalled()) {
+    if (progress && result.sent < count && progress->Stalled()) {
       result.error = EAGAIN;
       break;
     }
   }
-  if (old_flags >= 0) ::fcntl(socket, F_SETFL, old_flags);
+  if (watched) {
+    non_blocking = 0;
+    ::ioctl(socket, FIONBIO, &non_blocking);
+  }
   return result;
 }
 

@@ -61,13 +61,21 @@ SharedLibrary::~SharedLibrary() {
 bool SharedLibrary::Exists(const std::string& name) { return Locate(name).has_value(); }
 
 std::optional<SharedLibrary> SharedLibrary::Load(const std::string& name, std::string* error) {
-  std::string path = name;
-  if (std::optional<std::string> found = Locate(name)) {
-    path = *found;
-  } else if (name.find('/') == std::string::npos) {
-    path = ProgramDirectory() + "/" + name;
+  void* handle = nullptr;
+  if (name.find('/') != std::string::npos) {
+    // The name as it stands first, without asking whether it is there: a
+    // web call names its module this way on every call.
+    handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::optional<std::string> found = Locate(name);
+    if (found && *found != name) {
+      (void)::dlerror();
+      handle = ::dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);
+    } else if (!found && name.find('/') == std::string::npos) {
+      handle = ::dlopen((ProgramDirectory() + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+  }
   if (handle == nullptr) {
     if (error != nullptr) {
       const char* reason = ::dlerror();

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <optional>
 
 #include "platform/socket.h"
@@ -27,6 +29,18 @@ sockaddr_in IPv4(uint32_t host_order_address, uint16_t port) {
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
+// inet_ntop's text without its formatted printing, which costs more than
+// the rest of an accept.
+std::string DottedAddress(uint32_t host_order_address) {
+  char text[INET_ADDRSTRLEN];
+  char* end = text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    end = std::to_chars(end, text + sizeof text, (host_order_address >> shift) & 0xFF).ptr;
+    if (shift != 0) *end++ = '.';
+  }
+  return std::string(text, end);
+}
+
 }  // namespace
 
 SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
@@ -40,9 +54,10 @@ SysResult<long> Receive(SocketDescriptor socket, char* buffer, size_t size) {
 
 SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_follows,
                      uint32_t stall_ms) {
+  const int flags =
+      MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0) | (stall_ms != 0 ? MSG_DONTWAIT : 0);
+  // Watched from the first wait on: most answers fit the send buffer at once.
   std::optional<SendProgress> progress;
-  if (stall_ms != 0) progress.emplace(socket, stall_ms);
-  const int flags = MSG_NOSIGNAL | (more_follows ? MSG_MORE : 0) | (progress ? MSG_DONTWAIT : 0);
   size_t sent = 0;
   while (sent < data.size()) {
     ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, flags);
@@ -51,9 +66,10 @@ SysResult<long> Send(SocketDescriptor socket, std::string_view data, bool more_f
       if (progress) progress->Handed(static_cast<uint64_t>(n));
     } else if (errno == EINTR) {
       continue;
-    } else if (!progress || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    } else if (stall_ms == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
       return {static_cast<long>(sent), errno};
     } else {
+      if (!progress) progress.emplace(socket, stall_ms);
       WaitWritable(socket, kSendProgressSliceMs);
     }
     if (progress && sent < data.size() && progress->Stalled()) {
@@ -134,13 +150,11 @@ SysResult<SocketDescriptor> Accept(SocketDescriptor listener, std::string* peer)
   int fd;
   do {
     fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+    // EAGAIN: the receive time-out the listener carries for its connections
+    // (SetInheritedOptions) also ends each wait in accept.
+  } while (fd < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK));
   if (fd < 0) return {kInvalidSocket, errno};
-  if (peer != nullptr) {
-    char text[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    *peer = text;
-  }
+  if (peer != nullptr) *peer = DottedAddress(ntohl(address.sin_addr.s_addr));
   return {fd, 0};
 }
 
@@ -196,6 +210,18 @@ int SetReceiveTimeout(SocketDescriptor socket, uint32_t milliseconds) {
 
 int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
   return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
+}
+
+// Linux hands a listener's socket options on to the connections it accepts.
+bool SetInheritedOptions(SocketDescriptor listener, int linger_seconds, uint32_t receive_ms,
+                         uint32_t send_ms) {
+  return SetLinger(listener, true, linger_seconds) == 0 &&
+         SetReceiveTimeout(listener, receive_ms) == 0 && SetSendTimeout(listener, send_ms) == 0;
+}
+
+int HoldPartialSegments(SocketDescriptor socket, bool hold) {
+  int on = hold ? 1 : 0;
+  return Result(::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on));
 }
 
 SysResult<Linger> GetLinger(SocketDescriptor socket) {

@@ -262,6 +262,13 @@ int SetSendTimeout(SocketDescriptor socket, uint32_t milliseconds) {
   return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
 }
 
+// Each connection sets its own: Winsock's word on which options a listener
+// hands on is not one to lean on.
+bool SetInheritedOptions(SocketDescriptor, int, uint32_t, uint32_t) { return false; }
+
+// Winsock has no such hold.
+int HoldPartialSegments(SocketDescriptor, bool) { return 0; }
+
 SysResult<Linger> GetLinger(SocketDescriptor socket) {
   linger value{};
   int length = sizeof value;
