@@ -4,6 +4,7 @@
 ; cmake/QvPackageNsis.cmake with OUTFILE, ICON, PRODUCT, VENDOR and VERSION
 ; defined.
 
+!pragma warning error all
 Unicode true
 ManifestDPIAware true
 RequestExecutionLevel user
