@@ -67,6 +67,8 @@ foreach(line IN LISTS qv_ini_lines)
   endif()
 endforeach()
 
+# The package's shared settings and include(CPack) belong with the other
+# generators' settings once those are in the tree.
 set(CPACK_PACKAGE_NAME peerserver)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR ${QV_VENDOR})
