@@ -27,6 +27,7 @@ function(qv_add_module name)
       set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${MODULE_OUTPUT_DIRECTORY})
     endif()
     target_link_options(${name} PRIVATE -Wl,--gc-sections)
+    qv_add_version_info(${name} "${name}, a ${QV_PRODUCT_NAME} module")
     return()
   endif()
   # A template's static data (std::to_string's digits, for one) would be a

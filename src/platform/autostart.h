@@ -1,7 +1,8 @@
 // The entry under which the user's session starts a program at log-on, and
 // its command line. On Linux that is an XDG autostart entry,
 // $XDG_CONFIG_HOME/autostart/<name>.desktop (or ~/.config/autostart/...),
-// whose Exec= line is the command.
+// whose Exec= line is the command. On Windows it is a value of the Run key,
+// the local machine's, else (a per-user installation) the current user's.
 #pragma once
 
 #include <optional>

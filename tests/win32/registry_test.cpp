@@ -1,4 +1,4 @@
-// What the Windows build reads from the user's registry: the browser's proxy
+// What the Windows build reads from the registry: the browser's proxy
 // choice (Internet Settings) and the log-on command (the Run key).
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -15,15 +15,15 @@ constexpr char kInternetSettings[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr char kRun[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-// Sets a value under HKEY_CURRENT_USER (or deletes it, for none) and puts
-// the one found there back when it goes.
+// Sets a value under hive (HKEY_CURRENT_USER unless named; or deletes it,
+// for none) and puts the one found there back when it goes.
 class ScopedValue {
  public:
-  ScopedValue(const char* key, const char* name, DWORD type, std::optional<std::string> bytes)
-      : key_(key), name_(name), type_(type) {
+  ScopedValue(const char* key, const char* name, DWORD type, std::optional<std::string> bytes,
+              HKEY hive = HKEY_CURRENT_USER)
+      : hive_(hive), key_(key), name_(name), type_(type) {
     DWORD size = sizeof old_;
-    if (::RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, &old_type_, old_, &size) ==
-        ERROR_SUCCESS) {
+    if (::RegGetValueA(hive_, key, name, RRF_RT_ANY, &old_type_, old_, &size) == ERROR_SUCCESS) {
       old_size_ = size;
     }
     Put(type_, bytes ? &*bytes : nullptr);
@@ -38,12 +38,13 @@ class ScopedValue {
  private:
   void Put(DWORD type, const std::string* bytes) {
     if (bytes == nullptr) {
-      ::RegDeleteKeyValueA(HKEY_CURRENT_USER, key_, name_);
+      ::RegDeleteKeyValueA(hive_, key_, name_);
     } else {
-      ::RegSetKeyValueA(HKEY_CURRENT_USER, key_, name_, type, bytes->data(),
+      ::RegSetKeyValueA(hive_, key_, name_, type, bytes->data(),
                         static_cast<DWORD>(bytes->size()));
     }
   }
+  HKEY hive_;
   const char* key_;
   const char* name_;
   DWORD type_;
@@ -84,9 +85,31 @@ TEST(SystemProxy, TheProxyServerTextCountsOnlyWhenEnabled) {
   }
 }
 
-TEST(Autostart, TheRunKeyValueIsTheCommand) {
-  const std::string command = "\"C:\\Program Files\\Yx\\QvServer\\peerserver.exe\" -wbx";
-  ScopedValue entry(kRun, "QvTestEntry", REG_SZ, Text(command));
-  EXPECT_EQ(platform::AutostartCommand("QvTestEntry"), command);
+// The machine's Run value when it has one (an installation for all users),
+// else the current user's (a per-user installation).
+TEST(Autostart, TheMachinesRunValueElseTheUsersIsTheCommand) {
+  const std::string machine = "\"C:\\Program Files\\Yx\\QvServer\\peerserver.exe\" -wbx";
+  const std::string user = "\"C:\\Users\\me\\Yx\\QvServer\\peerserver.exe\" -wbx";
+  struct Case {
+    std::optional<std::string> machine;
+    std::optional<std::string> user;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {machine, user, machine},
+      {std::nullopt, user, user},
+      {"", user, user},
+      {machine, std::nullopt, machine},
+      {std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    ScopedValue in_machine(kRun, "QvTestEntry", REG_SZ,
+                           c.machine ? std::optional(Text(*c.machine)) : std::nullopt,
+                           HKEY_LOCAL_MACHINE);
+    ScopedValue in_user(kRun, "QvTestEntry", REG_SZ,
+                        c.user ? std::optional(Text(*c.user)) : std::nullopt);
+    EXPECT_EQ(platform::AutostartCommand("QvTestEntry"), c.expected)
+        << c.machine.value_or("(none)") << " / " << c.user.value_or("(none)");
+  }
   EXPECT_EQ(platform::AutostartCommand("QvNoSuchEntry"), std::nullopt);
 }

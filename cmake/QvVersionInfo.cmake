@@ -1,0 +1,48 @@
+# Windows version information, which Explorer shows in a file's Properties
+# and "Apps" beside the installed program: every program and module of the
+# Windows build names the product, its version and what the file is.
+#
+# qv_add_version_info(<target> <description> [ICON file])
+#
+# A no-op outside the Windows build. ICON also makes the file the program's
+# icon (resource 107, the one the tray and the window class name).
+set(QV_PRODUCT_NAME "Yxnetwork")
+set(QV_VENDOR "Quovane")
+if(WIN32)
+  enable_language(RC)
+endif()
+set(QV_VERSION_INFO_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/QvVersionInfo.rc.in)
+
+function(qv_add_version_info target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(INFO "" "ICON" "" ${ARGN})
+  get_target_property(type ${target} TYPE)
+  get_target_property(prefix ${target} PREFIX)
+  get_target_property(suffix ${target} SUFFIX)
+  if(type STREQUAL "EXECUTABLE")
+    set(QV_FILE_TYPE VFT_APP)
+    if(NOT suffix)
+      set(suffix ".exe")
+    endif()
+  else()
+    set(QV_FILE_TYPE VFT_DLL)
+    if(NOT suffix)
+      set(suffix ".dll")
+    endif()
+  endif()
+  if(NOT prefix)
+    set(prefix "")
+  endif()
+  set(QV_FILE_NAME "${prefix}${target}${suffix}")
+  set(QV_FILE_DESCRIPTION "${description}")
+  string(REPLACE "." "," QV_VERSION_NUMBERS "${PROJECT_VERSION}.0")
+  set(QV_ICON_RESOURCE "")
+  if(INFO_ICON)
+    set(QV_ICON_RESOURCE "107 ICON \"${INFO_ICON}\"")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${QV_VERSION_INFO_TEMPLATE} ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
