@@ -8,7 +8,7 @@
 # QvPackageNsis.cmake.
 set(CPACK_PACKAGE_NAME peerserver)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "The peerserver developers")
+set(CPACK_PACKAGE_VENDOR ${QV_VENDOR})
 set(CPACK_PACKAGE_CONTACT "The peerserver developers <peerserver@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Device agent of the Yxnetwork photo- and file-sharing network")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -23,7 +23,7 @@ set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};peerserver
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  include(QvPackageNsis OPTIONAL)
+  include(QvPackageNsis)
 else()
   # The Debian package. DESTDIR staging keeps /usr in the unit, the log-on
   # entry and the links that the install writes.

@@ -51,34 +51,30 @@ install(PROGRAMS ${qv_start} DESTINATION .)
 # the installer writes these only where no vane.ini is.
 set(qv_settings "")
 set(qv_section "")
-file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/vane.ini.in qv_ini_lines)
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/vane.ini qv_ini_lines)
 foreach(line IN LISTS qv_ini_lines)
   if(line MATCHES "^\\[(.+)\\]$")
     set(qv_section "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^([^=]+)=(.*)$")
     set(key "${CMAKE_MATCH_1}")
     string(REPLACE "$" "$$" value "${CMAKE_MATCH_2}")
-    if(value MATCHES "@home@")
-      string(REPLACE "/" "\\" value "${value}")
-      string(REPLACE "@home@" "$INSTDIR" value "${value}")
+    # The web root is the installation's, named in full: no links here.
+    if(key STREQUAL "AppPath")
+      set(value "$INSTDIR\\webroot")
     endif()
     string(APPEND qv_settings
            "    WriteINIStr \"$INSTDIR\\work\\vane.ini\" \"${qv_section}\" \"${key}\" \"${value}\"\n")
   endif()
 endforeach()
 
-# The package's shared settings and include(CPack) belong with the other
-# generators' settings once those are in the tree.
-set(CPACK_PACKAGE_NAME peerserver)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR ${QV_VENDOR})
+# The package's shared settings and include(CPack) are QvPackage.cmake's,
+# which includes this file.
 set(CPACK_PACKAGE_FILE_NAME peerserver-${PROJECT_VERSION}-win32)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Quovane)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY ${QV_INSTALL_KEY})
 set(CPACK_NSIS_PACKAGE_NAME ${QV_PRODUCT_NAME})
 set(CPACK_NSIS_DISPLAY_NAME ${QV_PRODUCT_NAME})
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
-set(CPACK_STRIP_FILES TRUE)
 set(CPACK_VERBATIM_VARIABLES TRUE)
 set(CPACK_MODULE_PATH ${qv_win32} ${CMAKE_MODULE_PATH})
 # Read by our template, not by CPack itself.
@@ -88,4 +84,3 @@ set(CPACK_QV_VERSION_NUMBERS ${PROJECT_VERSION}.0)
 if(NOT CPACK_GENERATOR)
   set(CPACK_GENERATOR NSIS)
 endif()
-include(CPack)
