@@ -26,8 +26,8 @@ constexpr char kHoldConnections[] = R"(
 import select, socket, sys, time
 port = int(sys.argv[1])
 held = []
-for spec in sys.argv[2:]:
-    source, count = spec.split('=')
+for entry in sys.argv[2:]:
+    source, count = entry.split('=')
     for _ in range(int(count)):
         s = socket.socket()
         s.bind((source, 0))
