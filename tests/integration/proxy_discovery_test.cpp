@@ -103,9 +103,15 @@ TEST_F(ProxyDiscoveryTest, TheLoginTakesTheRouteTheSystemNames) {
     PeerServer server(options);
     ASSERT_TRUE(server.ok()) << server.failure();
 
-    const std::string details =
-        Get(server.port(), "/QvStatusModule.dll?operation=details").answer;
-    EXPECT_NE(details.find("\"online\":true"), std::string::npos) << details << server.Log();
+    // Online once the first beat, sent the same way, is answered.
+    std::string details;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          details = Get(server.port(), "/QvStatusModule.dll?operation=details").answer;
+          return details.find("\"online\":true") != std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << details << server.Log();
     EXPECT_NE(details.find("\"proxy\":{\"source\":\"" + c.source + "\",\"setting\":\"" +
                            c.setting + "\"}"),
               std::string::npos)

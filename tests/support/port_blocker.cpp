@@ -39,7 +39,11 @@ bool PortBlocker::HoldMissed() {
   std::vector<uint16_t> still;
   for (uint16_t port : missed_) {
     auto created = platform::CreateTcpSocket();
-    if (created.ok() && platform::BindAny(created.value, port) == 0) {
+    // Listening with the address option: a port that an earlier run's
+    // connections still hold (TIME_WAIT) is taken too, and not even a
+    // server that sets the option itself can bind beside a listener.
+    if (created.ok() && platform::SetReuseAddress(created.value) == 0 &&
+        platform::BindAny(created.value, port) == 0 && platform::Listen(created.value, 1) == 0) {
       sockets_.push_back(static_cast<intptr_t>(created.value));
       continue;
     }

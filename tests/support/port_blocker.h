@@ -1,6 +1,5 @@
-// Holds TCP ports on every local address (bound without any address
-// option, not listening), so that no server can bind them while the object
-// lives. A port another process holds for a moment is retried in the
+// Holds TCP ports on every local address (listening, so that no server can
+// bind them while the object lives, whatever options it sets). A port another process holds for a moment is retried in the
 // background until it is held too or StopRetrying is called, so that a
 // test leaves the program under test no free candidate.
 #pragma once
