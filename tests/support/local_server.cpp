@@ -72,6 +72,12 @@ bool LocalServer::Start() {
                                  {"AppPort", std::to_string(configured_port)},
                                  {"AppPath", root_.string()},
                                  {"AllowHosts", "127.0.0.1"},
+#ifdef _WIN32
+                                 // Wine's TCP table names no process for
+                                 // some fresh loopback connections, so whose
+                                 // they are cannot always be learned there.
+                                 {"AllowOtherUsers", "1"},
+#endif
                                  {"Modules", listed}}));
   QvLog::ReleaseInstance();
   QvSettings::ReleaseInstance();
