@@ -123,6 +123,8 @@ TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
   ASSERT_TRUE(found.chosen);
   EXPECT_EQ(found.chosen->source, WorkingDirectory::kAccount);
   EXPECT_EQ(ReadText(work / "vane.ini"), "[Quovane]\nAppPort=1\n");
+  // The move is logged once, by the check that follows it.
+  ASSERT_EQ(CheckWorkingDirectory(), 0);
 
   // No XDG_STATE_HOME and no HOME: no folder for the account's state.
   fs::current_path(started);
