@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <optional>
 
 #include "platform/socket.h"
@@ -32,13 +31,15 @@ int Result(int rc) { return rc == 0 ? 0 : errno; }
 // inet_ntop's text without its formatted printing, which costs more than
 // the rest of an accept.
 std::string DottedAddress(uint32_t host_order_address) {
-  char text[INET_ADDRSTRLEN];
-  char* end = text;
+  std::string text;  // at most 15 characters: no allocation
   for (int shift = 24; shift >= 0; shift -= 8) {
-    end = std::to_chars(end, text + sizeof text, (host_order_address >> shift) & 0xFF).ptr;
-    if (shift != 0) *end++ = '.';
+    const unsigned octet = (host_order_address >> shift) & 0xFF;
+    if (octet >= 100) text += static_cast<char>('0' + octet / 100);
+    if (octet >= 10) text += static_cast<char>('0' + octet / 10 % 10);
+    text += static_cast<char>('0' + octet % 10);
+    if (shift != 0) text += '.';
   }
-  return std::string(text, end);
+  return text;
 }
 
 }  // namespace
