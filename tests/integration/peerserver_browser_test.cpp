@@ -12,11 +12,9 @@ TEST(Browser, FollowsAModulesRedirectAndShowsAModulesAnswer) {
   if (ChromiumProgram().empty()) {
     GTEST_SKIP() << "chromium is not installed (scripts/bootstrap installs it)";
   }
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
-                     {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}};
-  PeerServer server(options);
+  PeerServer server({.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
+                                 {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
 

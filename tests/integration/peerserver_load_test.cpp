@@ -1,7 +1,4 @@
-// peerserver under load and bad input: idle connections that each hold a
-// thread do not keep ordinary requests out, a full descriptor table only
-// delays service, hostile byte streams and clients that hang up or stop
-// reading leave it serving.
+// peerserver under load and bad input.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -110,10 +107,9 @@ class Flood {
 TEST(PeerServerLoad, FloodsFromOtherHostsLeaveThisMachinesBrowserServed) {
   constexpr int kFlood = 600;
   ASSERT_GT(platform::RaiseDescriptorLimit(), kFlood + 200);
-  PeerServerOptions options;
-  options.settings = {{"AllowHosts", "127.0.0.1;127.0.0.3"}, {"MaxConnectionsPerHost", "16"}};
-  options.launcher = {"/usr/bin/prlimit", "--nofile=256:256"};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"AllowHosts", "127.0.0.1;127.0.0.3"},
+                                  {"MaxConnectionsPerHost", "16"}},
+                     .launcher = {"/usr/bin/prlimit", "--nofile=256:256"}});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string index = IndexAnswer(server);
   const long threads = server.ThreadCount();
@@ -201,12 +197,10 @@ TEST(PeerServerSlowClient, AClientThatStopsReadingIsGivenUp) {
 TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
   constexpr int kIdle = 1000;
   ASSERT_GT(platform::RaiseDescriptorLimit(), kIdle + 200);
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
-                     {TEST_MODULE_DIR "/ThrowingModule.dll", "ThrowingModule.dll"},
-                     {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}};
-  PeerServer server(options);
+  PeerServer server({.modules = {{TEST_MODULE_DIR "/QvExampleModule.dll", "QvExampleModule.dll"},
+                                 {TEST_MODULE_DIR "/ThrowingModule.dll", "ThrowingModule.dll"},
+                                 {TEST_MODULE_DIR "/QvExampleModule.dll", "QvTransferModule.dll"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   WriteBigFile(server.root() / "big.bin");
   const std::string index = IndexAnswer(server);

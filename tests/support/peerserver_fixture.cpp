@@ -184,14 +184,6 @@ void PeerServer::Signal(int signal) {
   if (process_ && process_->Running()) ::kill(process_->pid(), signal);
 }
 
-int PeerServer::Interrupt() {
-  if (!process_) return -1;
-  WaitForIdleThreads();
-  if (process_->Running()) ::kill(process_->pid(), SIGINT);
-  if (std::optional<int> status = process_->WaitFor(std::chrono::seconds(30))) return *status;
-  return process_->Stop(std::chrono::seconds(1));
-}
-
 std::string PeerServer::Output() const { return ReadText(dir_ / "peerserver.out"); }
 
 std::string PeerServer::Log() const {
