@@ -15,6 +15,7 @@
 #include "support/peerserver_fixture.h"
 #include "support/proxy_fixtures.h"
 #include "support/qvbroker_fixture.h"
+#include "support/work_dir.h"
 
 namespace {
 
@@ -64,11 +65,10 @@ TEST(BrokerChannel, ByDefaultEveryPageGoesOverTlsAndThePlainPortIsNeverAsked) {
   EXPECT_TRUE(impostor.RecordNames().empty());
   EXPECT_EQ(server.Setting("AllowHosts"), "127.0.0.1");
   const std::string details = Details(server);
-  EXPECT_NE(details.find("\"channel\":{\"authenticated\":true,\"text\":\"TLS, certificate checked "
-                         "against BrokerCAFile " +
-                         broker.ca_file().string() + "\"},\"tls\":{\"verified\":true,"),
-            std::string::npos)
-      << details;
+  EXPECT_TRUE(Contains(details,
+                       "\"channel\":{\"authenticated\":true,\"text\":\"TLS, certificate checked "
+                       "against BrokerCAFile " +
+                           broker.ca_file().string() + "\"},\"tls\":{\"verified\":true,"));
 }
 
 // A broker whose certificate chains to another CA: neither the login nor a
@@ -91,7 +91,7 @@ TEST(BrokerChannel, ACertificateFromAnotherCaGetsNothingCarriedOut) {
       },
       kWait))
       << details;
-  EXPECT_NE(details.find("\"online\":false"), std::string::npos) << details;
+  EXPECT_TRUE(Contains(details, "\"online\":false"));
   EXPECT_TRUE(server.broker()->RecordNames().empty());
   EXPECT_EQ(server.broker()->Admin("/admin/messages").find("AllowHosts") != std::string::npos,
             true);
@@ -162,12 +162,10 @@ TEST(BrokerChannel, PlainPagesWhenAskedForAndTheDeviceSaysSo) {
   ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("Heartbeat") >= 1; }, kWait));
   // The login, then the beats.
   EXPECT_EQ(Channels(broker), (std::vector<std::string>{"tls", "plain"}));
-  EXPECT_NE(server.Log().find("SecureBrokerPages=0: heartbeats, acknowledgements, proxy reports "
-                              "and log uploads go to the broker in plain HTTP"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(server.Log(),
+                       "SecureBrokerPages=0: heartbeats, acknowledgements, proxy reports and log "
+                       "uploads go to the broker in plain HTTP"));
   const std::string details = Details(server);
-  EXPECT_NE(details.find("\"channel\":{\"authenticated\":false,\"text\":\"plain HTTP, not "
-                         "authenticated\"}"),
-            std::string::npos)
-      << details;
+  EXPECT_TRUE(Contains(
+      details, "\"channel\":{\"authenticated\":false,\"text\":\"plain HTTP, not authenticated\"}"));
 }

@@ -79,11 +79,9 @@ TEST(CredentialsInBrowser, TheProxyPasswordLeavesNoTraceInTheProfile) {
       DumpDomInProfile("http://127.0.0.1:" + std::to_string(server.port()) + "/fill.html", profile,
                        {"--disable-popup-blocking"});
   // The answer is shown, under the page's own address.
-  EXPECT_NE(dom.find("<p id=\"r\">submitted &amp; OK at http://127.0.0.1:" +
-                     std::to_string(server.port()) +
-                     "/QvDiagnosticModule.dll?operation=conntest&amp;server=" + site + "</p>"),
-            std::string::npos)
-      << dom;
+  EXPECT_TRUE(Contains(
+      dom, "<p id=\"r\">submitted &amp; OK at http://127.0.0.1:" + std::to_string(server.port()) +
+               "/QvDiagnosticModule.dll?operation=conntest&amp;server=" + site + "</p>"));
   EXPECT_EQ(FilesHolding(profile, "s3cret"), std::vector<std::string>{});
   std::error_code ignored;
   fs::remove_all(profile, ignored);

@@ -240,7 +240,7 @@ TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
   EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "21\n");
   EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=4&messageSID=q1\n");
   EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
-  EXPECT_EQ(server.Log().find("ShutdownServer()"), std::string::npos);
+  EXPECT_FALSE(Contains(server.Log(), "ShutdownServer()"));
 }
 
 // With the companion window up: the exit waits for a busy module to end,
@@ -272,7 +272,7 @@ TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
   ASSERT_TRUE(WaitUntil([&] { return !server.broker()->Admin("/admin/acks").empty(); }, kWait));
   EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(300))) << "exited under a busy module";
   WriteText(server.work() / "release-slow", "");
-  EXPECT_NE(slow.get().answer.find("slow done"), std::string::npos);
+  EXPECT_TRUE(Contains(slow.get().answer, "slow done"));
 
   const std::optional<int> status = server.WaitExit(kWait);
   ASSERT_TRUE(status) << server.Log();
@@ -348,8 +348,7 @@ TEST_F(HandlerTest, OnlyIntervalsInRangeAreTakenAndTheLogLevelChangesAtOnce) {
   }
   EXPECT_EQ(QvSettings::GetInstance()->LogLevel(), 4);
   const std::string acks = broker.Admin("/admin/acks");
-  EXPECT_NE(acks.find("type=1&status=3&messageSID=L\ntype=1&status=4&messageSID=N\n"
-                      "type=1&status=4&messageSID=N\ntype=1&status=4&messageSID=N\n"),
-            std::string::npos)
-      << acks;
+  EXPECT_TRUE(Contains(acks,
+                       "type=1&status=3&messageSID=L\ntype=1&status=4&messageSID=N\ntype=1&status="
+                       "4&messageSID=N\ntype=1&status=4&messageSID=N\n"));
 }

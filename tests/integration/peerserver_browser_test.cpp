@@ -7,6 +7,7 @@
 
 #include "support/chromium.h"
 #include "support/peerserver_fixture.h"
+#include "support/work_dir.h"
 
 TEST(Browser, FollowsAModulesRedirectAndShowsAModulesAnswer) {
   if (ChromiumProgram().empty()) {
@@ -19,9 +20,9 @@ TEST(Browser, FollowsAModulesRedirectAndShowsAModulesAnswer) {
   const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
 
   std::string dom = DumpDom(base + "/QvTransferModule.dll?type=RequestAsset&asset=9");
-  EXPECT_NE(dom.find("<h1>Asset details</h1>"), std::string::npos) << dom;
+  EXPECT_TRUE(Contains(dom, "<h1>Asset details</h1>"));
   // The page read Success=1 from the query it was sent to.
-  EXPECT_NE(dom.find("<span id=\"success\">yes</span>"), std::string::npos) << dom;
+  EXPECT_TRUE(Contains(dom, "<span id=\"success\">yes</span>"));
   dom = DumpDom(base + "/QvExampleModule.dll?greeting=hello&from=chromium");
-  EXPECT_NE(dom.find("greeting=hello\nfrom=chromium"), std::string::npos) << dom;
+  EXPECT_TRUE(Contains(dom, "greeting=hello\nfrom=chromium"));
 }

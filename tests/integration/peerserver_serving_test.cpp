@@ -106,7 +106,7 @@ TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
         std::string("Unable to load dll"),
         std::string("Attempt to access Unknown dll : vclient/QvExampleModule.dll"),
         std::string("*****************Exception calling RunDLL: boom=1")}) {
-    EXPECT_NE(log.find(line), std::string::npos) << line;
+    EXPECT_TRUE(Contains(log, line));
   }
 
   // Each client gets its own answer, module calls and a large file mixed.

@@ -88,8 +88,8 @@ TEST(PlantedPipes, AreRefusedNotOpened) {
     const uint16_t port = ServingPort(server);
     EXPECT_TRUE(Get(port, "/index.html").answer.starts_with("HTTP/1.0 ")) << server.Output();
     if (c.upload) {
-      EXPECT_NE(Get(port, "/QvDiagnosticModule.dll?operation=postfile").answer.find("postfile=200"),
-                std::string::npos);
+      EXPECT_TRUE(
+          Contains(Get(port, "/QvDiagnosticModule.dll?operation=postfile").answer, "postfile=200"));
     }
     EXPECT_TRUE(WaitUntil([&] { return SaysRefused(server.Output(), c.name); }, kWait))
         << server.Output();

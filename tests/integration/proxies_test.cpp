@@ -163,8 +163,7 @@ TEST_F(SquidTest, WithCredentialsPlainRequestsGoThroughAndTheProxyIsLearntOnce) 
   requests = broker.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_TRUE(requests[2].starts_with("GET /asys/RecordHttpProxy.jsp?deviceUID=10.0.0.5-abc&"));
-  EXPECT_NE(requests[2].find("&proxyID=Via%3A%201.1%20qvtest%20%28squid%2F"), std::string::npos)
-      << requests[2];
+  EXPECT_TRUE(Contains(requests[2], "&proxyID=Via%3A%201.1%20qvtest%20%28squid%2F"));
 }
 
 // TLS inside a CONNECT tunnel: the tunnel is reported once (unregistered
@@ -181,9 +180,7 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
   EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
   std::vector<std::string> requests = broker.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(requests[0].find("&proxyID=http&proxy_is_socks=No&retcode=HTTP%2F1.1%20200%20"),
-            std::string::npos)
-      << requests[0];
+  EXPECT_TRUE(Contains(requests[0], "&proxyID=http&proxy_is_socks=No&retcode=HTTP%2F1.1%20200%20"));
   EXPECT_EQ(requests[1], Proxied(kCheck, true));
 
   // A setting that names a proxy for plain requests only ("http=h:p").
@@ -202,7 +199,7 @@ TEST_F(SquidTest, TlsGoesThroughATunnelOrDirectWhenOnlyPlainRequestsAreProxied) 
   EXPECT_EQ(requests[2],
             "GET /asys/CheckConnection.jsp? SSL/3.1\nUser-Agent: YxnetAsys/3.6.1\n \n\n");
   EXPECT_TRUE(InAccessLog("GET " + Url("/asys/CheckConnection.jsp? "))) << squid->AccessLog();
-  EXPECT_EQ(ReadText("QvDebug.log").find(kEncoded), std::string::npos);
+  EXPECT_FALSE(Contains(ReadText("QvDebug.log"), kEncoded));
 }
 
 TEST_F(DanteTest, WithoutAuthenticationPlainAndTlsRequestsGoThrough) {
@@ -224,10 +221,8 @@ TEST_F(DanteTest, WithoutAuthenticationPlainAndTlsRequestsGoThrough) {
   EXPECT_EQ(QvSettings::GetInstance()->ProxyRecorded(), "1");
   const std::vector<std::string> requests = broker.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_NE(requests[1].find("&proxyID=socks&proxy_is_socks=No&retcode=OK"
-                             "&credType=util%20estbSocks%202 "),
-            std::string::npos)
-      << requests[1];
+  EXPECT_TRUE(Contains(
+      requests[1], "&proxyID=socks&proxy_is_socks=No&retcode=OK&credType=util%20estbSocks%202 "));
   EXPECT_EQ(requests[2], Proxied(kCheck, true));
 }
 
@@ -253,5 +248,5 @@ TEST_F(DanteTest, TheUsernameMethodLetsOnlyTheRightPasswordThrough) {
   QvJspResponse response;
   EXPECT_EQ(Ask(kHeartbeat, false, &response), 0);
   EXPECT_EQ(broker.Requests(), std::vector<std::string>{Proxied(kHeartbeat)});
-  EXPECT_EQ(ReadText("QvDebug.log").find(kPassword), std::string::npos);
+  EXPECT_FALSE(Contains(ReadText("QvDebug.log"), kPassword));
 }

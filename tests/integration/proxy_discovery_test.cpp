@@ -112,15 +112,11 @@ TEST_F(ProxyDiscoveryTest, TheLoginTakesTheRouteTheSystemNames) {
         },
         std::chrono::seconds(30)))
         << details << server.Log();
-    EXPECT_NE(details.find("\"proxy\":{\"source\":\"" + c.source + "\",\"setting\":\"" +
-                           c.setting + "\"}"),
-              std::string::npos)
-        << details;
+    EXPECT_TRUE(Contains(
+        details, "\"proxy\":{\"source\":\"" + c.source + "\",\"setting\":\"" + c.setting + "\"}"));
     const std::string info =
         Get(server.port(), "/QvDiagnosticModule.dll?operation=proxyinfo").answer;
-    EXPECT_NE(info.find("<td colspan=\"2\" id=\"proxySource\">" + c.source + "</td>"),
-              std::string::npos)
-        << info;
+    EXPECT_TRUE(Contains(info, "<td colspan=\"2\" id=\"proxySource\">" + c.source + "</td>"));
 
     const std::string log = server.Log();
     EXPECT_EQ(log.find("EstablishProxyConnect() sent") != std::string::npos, c.via == Via::kSquid);

@@ -11,6 +11,7 @@
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/qvbroker_fixture.h"
+#include "support/work_dir.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ TEST(QvBroker, BadOptionsAreRefusedBeforeItListens) {
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     std::string output;
     EXPECT_EQ(RunCommand(argv, kWait, &output), c.status) << c.args[0];
-    EXPECT_EQ(output.find("qvbroker ready"), std::string::npos) << output;
+    EXPECT_FALSE(Contains(output, "qvbroker ready"));
   }
 }
 
@@ -62,6 +63,5 @@ TEST(QvBroker, ARequestCutShortIsRecordedWhenItsClientCloses) {
   ASSERT_TRUE(probe.Send(std::string("\x0c\0\0\x02\0\x02\0\0\0\0\0\0", 12)));
   probe.ShutdownWrite();
   EXPECT_TRUE(probe.Finish(kWait).closed);
-  EXPECT_NE(broker.Admin("/admin/requests").find(" 12 incomplete "), std::string::npos)
-      << broker.Admin("/admin/requests");
+  EXPECT_TRUE(Contains(broker.Admin("/admin/requests"), " 12 incomplete "));
 }

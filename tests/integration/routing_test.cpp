@@ -353,7 +353,7 @@ TEST_F(CredentialsTest, CredentialsGivenToTheDiagnosticPageServeTheNextLogin) {
   const std::string site = "127.0.0.1:" + std::to_string(server->broker()->plain_port());
   const std::string page =
       Ask("/QvDiagnosticModule.dll?operation=conntest&server=" + site + "&" + Creds(kPassword));
-  EXPECT_NE(page.find("submitted &amp; OK"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, "submitted &amp; OK"));
 
   EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Echo("operation=login"));
   // Online once the heartbeat that login started is answered.

@@ -257,8 +257,7 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
   ASSERT_NO_FATAL_FAILURE(Pick(3));  // About...
   ASSERT_TRUE(WaitUntil([&] { return AboutOpen(); }, kWait));
   display_->Keep("tray-about.png");
-  EXPECT_NE(AboutText().find("\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\n"), std::string::npos)
-      << AboutText();
+  EXPECT_TRUE(Contains(AboutText(), "\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\n"));
   CloseAbout();
 
   ASSERT_NO_FATAL_FAILURE(Pick(4));  // Exit
@@ -312,7 +311,7 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
                                        ": cannot open shared object file: No such file or "
                                        "directory"))
       << server.Log();
-  EXPECT_EQ(server.Maps().find("libgtk"), std::string::npos);
+  EXPECT_FALSE(Contains(server.Maps(), "libgtk"));
 }
 
 // The icon's tooltip tells the device's state with the broker in the words

@@ -121,12 +121,11 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
       kWait))
       << TerminalText(stalled);
   const std::string waiting = "\"state\":\"logging in\",\"reason\":\"waiting for " + broker_tls + " (";
-  EXPECT_NE(Details(stalled.port()).find(waiting), std::string::npos) << Details(stalled.port());
+  EXPECT_TRUE(Contains(Details(stalled.port()), waiting));
   const std::string stalled_page =
       "http://127.0.0.1:" + std::to_string(stalled.port()) + "/index.html";
   const std::string logging_in = DumpDom(stalled_page);
-  EXPECT_NE(logging_in.find("<span id=\"state\">logging in</span>"), std::string::npos)
-      << logging_in;
+  EXPECT_TRUE(Contains(logging_in, "<span id=\"state\">logging in</span>"));
   const size_t counted = logging_in.find("<p id=\"reason\">waiting for " + broker_tls + " (");
   EXPECT_NE(counted, std::string::npos) << logging_in;
   EXPECT_NE(logging_in.find(" s of 30)</p>", counted), std::string::npos) << logging_in;
@@ -152,29 +151,28 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
         << TerminalText(server) << server.Log();
     const uint16_t port = PortOf(server);
     const std::string details = Details(port);
-    EXPECT_NE(details.find("\"state\":\"" + c.state + "\""), std::string::npos) << details;
-    EXPECT_NE(details.find(reason), std::string::npos) << details;
-    EXPECT_NE(server.Log().find("): Broker state: " + told), std::string::npos) << c.name;
+    EXPECT_TRUE(Contains(details, "\"state\":\"" + c.state + "\""));
+    EXPECT_TRUE(Contains(details, reason));
+    EXPECT_TRUE(Contains(server.Log(), "): Broker state: " + told)) << c.name;
 
     const std::string page = "http://127.0.0.1:" + std::to_string(port) + "/index.html";
     const std::string dom = DumpDom(page);
-    EXPECT_NE(dom.find("<span id=\"state\">" + c.state + "</span>"), std::string::npos) << dom;
+    EXPECT_TRUE(Contains(dom, "<span id=\"state\">" + c.state + "</span>"));
     const size_t shown = dom.find("<p id=\"reason\">");
     EXPECT_NE(dom.find(reason, shown), std::string::npos) << c.name << "\n" << dom;
     // The channel row says what is required, the certificate row what a
     // handshake found: only a verified one says "verified".
-    EXPECT_NE(dom.find("<td id=\"channel\" class=\"\">TLS, certificate checked against "),
-              std::string::npos)
-        << c.name << "\n" << dom;
-    EXPECT_NE(dom.find("<td id=\"tls\">" + c.tls), std::string::npos) << c.name << "\n" << dom;
+    EXPECT_TRUE(Contains(dom, "<td id=\"channel\" class=\"\">TLS, certificate checked against "))
+        << c.name;
+    EXPECT_TRUE(Contains(dom, "<td id=\"tls\">" + c.tls)) << c.name;
     EXPECT_EQ(Occurrences(dom, ">verified<"), c.tls == "verified" ? 1u : 0u) << c.name;
     PageScreenshot(page, "start-page-" + c.name + ".png", 900, 800);  // for a person
   }
   // Each refused beat is counted in the details, and brought one login.
   PeerServer& refusing = *servers[6];
   const std::string refused = Details(PortOf(refusing));
-  EXPECT_EQ(refused.find("\"refusedInARow\":0"), std::string::npos) << refused;
-  EXPECT_NE(refused.find("\"online\":false"), std::string::npos) << refused;
+  EXPECT_FALSE(Contains(refused, "\"refusedInARow\":0"));
+  EXPECT_TRUE(Contains(refused, "\"online\":false"));
   EXPECT_GE(refusing.broker()->PageRequests("DeviceLogin"),
             refusing.broker()->PageRequests("Heartbeat"));
 
@@ -185,31 +183,30 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   for (const char* label :
        {"Broker address", "Broker channel", "TLS certificate", "Proxy", "Login", "Last heartbeat",
         "Next heartbeat", "Local port", "Version", "Modules"}) {
-    EXPECT_NE(dom.find(std::string("<th>") + label + "</th>"), std::string::npos) << label;
+    EXPECT_TRUE(Contains(dom, std::string("<th>") + label + "</th>"));
   }
-  EXPECT_NE(dom.find("<td id=\"tls\">verified</td>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("<td id=\"proxy\">none</td>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("QvLoginModule.dll (not installed)"), std::string::npos) << dom;
+  EXPECT_TRUE(Contains(dom, "<td id=\"tls\">verified</td>"));
+  EXPECT_TRUE(Contains(dom, "<td id=\"proxy\">none</td>"));
+  EXPECT_TRUE(Contains(dom, "QvLoginModule.dll (not installed)"));
   // A page that calls a module the network knows but that is not installed
   // learns which, and where its library would go.
   const std::string share = "/QvShareModule.dll?operation=list";
   EXPECT_EQ(Get(PortOf(online), share).answer.substr(0, 22), "HTTP/1.0 404 Not Found");
   const std::string share_page = "http://127.0.0.1:" + std::to_string(PortOf(online)) + share;
   const std::string not_installed = DumpDom(share_page);
-  EXPECT_NE(not_installed.find("<p>QvShareModule.dll is a module of the network, but it is not "
-                               "installed on this device: its library would be " +
-                               (online.root() / "QvShareModule.dll").string() +
-                               " (in the web root, AppPath in " +
-                               (online.work() / "vane.ini").string() + ").</p>"),
-            std::string::npos)
-      << not_installed;
+  EXPECT_TRUE(Contains(not_installed,
+                       "<p>QvShareModule.dll is a module of the network, but it is not installed "
+                       "on this device: its library would be " +
+                           (online.root() / "QvShareModule.dll").string() +
+                           " (in the web root, AppPath in " +
+                           (online.work() / "vane.ini").string() + ").</p>"));
   PageScreenshot(share_page, "module-not-installed.png", 900, 400);
   // The Device page opened by itself says so instead of showing empty fields.
   const std::string device =
       DumpDom("http://127.0.0.1:" + std::to_string(PortOf(online)) + "/vclient/engine.html");
-  EXPECT_NE(device.find("<span id=\"state\">online</span>"), std::string::npos) << device;
-  EXPECT_NE(device.find("<p id=\"nothing\">"), std::string::npos) << device;
-  EXPECT_EQ(device.find("<p id=\"nothing\" hidden"), std::string::npos) << device;
+  EXPECT_TRUE(Contains(device, "<span id=\"state\">online</span>"));
+  EXPECT_TRUE(Contains(device, "<p id=\"nothing\">"));
+  EXPECT_FALSE(Contains(device, "<p id=\"nothing\" hidden"));
   for (auto& server : servers) server->Terminate();
 }
 
@@ -240,7 +237,7 @@ TEST(StartPage, TheLoginIsTriedAgainOnceTheCertificateIsMended) {
       },
       kWait))
       << details;
-  EXPECT_NE(details.find("TLS certificate not verified"), std::string::npos) << details;
+  EXPECT_TRUE(Contains(details, "TLS certificate not verified"));
 
   WriteText(server.work() / "ca.pem", ReadText(server.broker()->ca_file()));
   ASSERT_TRUE(WaitUntil(
@@ -250,9 +247,9 @@ TEST(StartPage, TheLoginIsTriedAgainOnceTheCertificateIsMended) {
       },
       kWait))
       << details << server.Log();
-  EXPECT_NE(details.find("\"login\":{\"time\""), std::string::npos);
-  EXPECT_NE(details.find("\"result\":\"logged in\""), std::string::npos) << details;
-  EXPECT_NE(server.Log().find("no login error on 2nd try. broker key "), std::string::npos);
+  EXPECT_TRUE(Contains(details, "\"login\":{\"time\""));
+  EXPECT_TRUE(Contains(details, "\"result\":\"logged in\""));
+  EXPECT_TRUE(Contains(server.Log(), "no login error on 2nd try. broker key "));
 }
 
 TEST(CommandLine, HelpVersionAndUnknownOptionsEndAtOnce) {
@@ -317,8 +314,7 @@ TEST(CommandLine, OnATerminalItNamesWhatIsWrongWithTheSetUp) {
   };
   EXPECT_TRUE(WaitUntil(all_there, kWait)) << TerminalText(server);
   // The problems are logged as failures too.
-  EXPECT_NE(server.Log().find("): Start-up check: BrokerCAFile vane.ini holds no PEM"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(server.Log(), "): Start-up check: BrokerCAFile vane.ini holds no PEM"));
   server.Terminate();
 }
 
@@ -345,9 +341,8 @@ TEST(Journal, FailuresReachStandardErrorUnderSystemd) {
       ASSERT_TRUE(
           WaitUntil([&] { return server.Output().find(state) != std::string::npos; }, kWait))
           << server.Output();
-      EXPECT_NE(server.Output().find("<3>Broker not configured, no login and no heartbeat; "
-                                     "missing in "),
-                std::string::npos);
+      EXPECT_TRUE(Contains(server.Output(),
+                           "<3>Broker not configured, no login and no heartbeat; missing in "));
     }
     const size_t before = server.Output().size();
     EXPECT_EQ(server.Terminate(), 0);

@@ -86,13 +86,13 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   EXPECT_EQ(RunCommand(AsNobody(HoldConnections(server.port(), {"127.0.0.1=60"})),
                        std::chrono::seconds(60), &output),
             0);
-  EXPECT_NE(output.find("closed 60\n"), std::string::npos) << output;
+  EXPECT_TRUE(Contains(output, "closed 60\n"));
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   const std::string refused =
       "Connections closed at accept, another account's "
       "(AllowOtherUsers=1 serves them); first from: 127.0.0.1:";
   EXPECT_TRUE(WaitUntil([&] { return server.Log().find(refused) != std::string::npos; }, kWait));
-  EXPECT_NE(server.Log().find(", uid 65534\n"), std::string::npos) << server.Log();
+  EXPECT_TRUE(Contains(server.Log(), ", uid 65534\n"));
   EXPECT_TRUE(WaitUntil(
       [&] { return server.Log().find(", uid 65534 ... and ") != std::string::npos; }, kWait))
       << "the count of the burst";
@@ -109,7 +109,7 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
       kWait))
       << ReadText(server.dir() / "flood.out");
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
-  EXPECT_NE(server.Log().find("MaxConnections reached; first from: 127.0.0.4"), std::string::npos);
+  EXPECT_TRUE(Contains(server.Log(), "MaxConnections reached; first from: 127.0.0.4"));
 }
 
 TEST(WhoMayCall, AllowOtherUsersServesOtherAccounts) {

@@ -65,6 +65,13 @@ size_t Occurrences(std::string_view text, std::string_view part) {
   return count;
 }
 
+::testing::AssertionResult Contains(std::string_view text, std::string_view part) {
+  const bool found = text.find(part) != std::string_view::npos;
+  return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+         << (found ? "" : "no ") << "\"" << part << "\" in:\n"
+         << text;
+}
+
 size_t LogLinePosition(std::string_view log, std::string_view message) {
   return log.find("): " + std::string(message) + "\n");
 }

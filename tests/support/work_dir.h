@@ -2,6 +2,8 @@
 // the log and the settings live in the working directory.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -38,6 +40,8 @@ void WriteIni(const std::string& lines);
 std::vector<std::string> SplitLines(std::string_view text);
 // How often part occurs in text.
 size_t Occurrences(std::string_view text, std::string_view part);
+// Whether part occurs in text; a failed check shows the text.
+::testing::AssertionResult Contains(std::string_view text, std::string_view part);
 // Where the log line whose message is exactly message begins, npos when
 // there is none (a log line is "stamp (thread): message").
 size_t LogLinePosition(std::string_view log, std::string_view message);

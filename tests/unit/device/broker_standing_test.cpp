@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/work_dir.h"
+
 namespace {
 
 constexpr int64_t kNow = 1700000000;
@@ -131,9 +133,9 @@ TEST(BrokerStanding, NotConfiguredClaimsNothingElseOnlyForASoundSetUp) {
   const std::vector<std::string> missing = {"DeviceSID"};
   const std::string problem = "no web root: AppPath is not set in vane.ini";
   const std::string sound = JudgeBrokerStanding({}, false, missing, "/w/vane.ini", kNow).reason;
-  EXPECT_NE(sound.find("Nothing else is wrong"), std::string::npos) << sound;
+  EXPECT_TRUE(Contains(sound, "Nothing else is wrong"));
   const std::string flawed =
       JudgeBrokerStanding({}, false, missing, "/w/vane.ini", kNow, {problem}).reason;
-  EXPECT_EQ(flawed.find("Nothing else is wrong"), std::string::npos) << flawed;
-  EXPECT_NE(flawed.find("Also wrong: " + problem), std::string::npos) << flawed;
+  EXPECT_FALSE(Contains(flawed, "Nothing else is wrong"));
+  EXPECT_TRUE(Contains(flawed, "Also wrong: " + problem));
 }

@@ -138,6 +138,5 @@ TEST_F(RecordTest, AStopRequestEndsThePassesBetweenChunks) {
   for (int32_t slot : {0, 31, 32, 99}) {
     EXPECT_EQ(Get32(bytes, RecordAt(slot) + 2352), slot < 32 ? 2 : 4) << slot;
   }
-  EXPECT_NE(ReadText("QvDebug.log").find("): Start-up passes stopped at row 32\n"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(ReadText("QvDebug.log"), "): Start-up passes stopped at row 32\n"));
 }

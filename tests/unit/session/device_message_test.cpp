@@ -144,9 +144,9 @@ TEST(BootInstructions, AModuleThatNeverReturnsIsWaitedForOnlySoLong) {
   for (int i = 0; i < device.GetModuleCount(); ++i) {
     EXPECT_EQ(device.GetModule(i)->IsTaken(), device.GetModule(i) != hung) << i;
   }
-  EXPECT_NE(ReadText("QvDebug.log")
-                .find("ExitWithInstructions: module still busy, not waited for: QvHungModule.dll\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      Contains(ReadText("QvDebug.log"),
+               "ExitWithInstructions: module still busy, not waited for: QvHungModule.dll\n"));
   hung->ReleaseModule();
   QvLog::ReleaseInstance();
 }

@@ -134,10 +134,9 @@ TEST(AboutText, ListsEveryModuleWithItsVersionOrNone) {
   EXPECT_EQ(text.substr(0, text.find("Yxnet Modules:")),
             "Yxnetwork\r\nsupport@yxnetwork.example\r\nhttp://www.yxnetwork.example/\r\n"
             " [version 3.6.1]\r\n\r\n");
-  EXPECT_NE(text.find("\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\nOdd.dll: none\r\n"
-                      "QvTransferModule.dll: 1.7\r\n"),
-            std::string::npos)
-      << text;
+  EXPECT_TRUE(Contains(text,
+                       "\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\nOdd.dll: "
+                       "none\r\nQvTransferModule.dll: 1.7\r\n"));
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
   QvLog::ReleaseInstance();
 }
