@@ -1,7 +1,4 @@
-// The broker channel as an attacker on the path meets it: every page after
-// the login goes to qvbroker's TLS port, verified, directly or through
-// squid or dante; a broker that cannot prove itself gets nothing carried
-// out; SecureBrokerPages=0 brings back the plain pages and says so.
+// The broker channel as an attacker on the path meets it.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,7 +1,5 @@
-// Outbound requests against a real qvbroker: its pages byte for byte (plain,
-// TLS, upload), certificate checks, its failure modes, and the session: login
-// with its retry, logout, and the heartbeat driven beat by beat through
-// injected waits.
+// Outbound requests and the session against a real qvbroker; the heartbeat
+// is driven beat by beat through injected waits.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,8 +1,5 @@
-// The proxy password a user types into the diagnostic page leaves no trace
-// in the browser: the page sends it in a fetch (never in an address the
-// browser keeps in its history or session) and the answer, which says no
-// store, takes the page's place. A fresh Chromium profile is searched for
-// the password after the form was used behind squid.
+// The proxy password typed into the diagnostic page leaves no trace in a
+// fresh Chromium profile: the page sends it in a fetch, never in an address.
 #include <gtest/gtest.h>
 
 #include <filesystem>

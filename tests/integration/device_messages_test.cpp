@@ -1,9 +1,5 @@
-// Device messages through the real heartbeat: qvbroker queues them, a beat
-// carries them to peerserver, which carries each out in order; the
-// acknowledgements reach qvbroker, and module-bound types reach a module
-// that records its query. The quit for an upgrade ends the program with
-// its boot files written. The handlers that change the heartbeat itself
-// run in process against qvbroker.
+// Device messages from qvbroker through the real heartbeat; the handlers
+// that change the heartbeat itself run in process.
 #include "session/device_messages.h"
 
 #include <gtest/gtest.h>

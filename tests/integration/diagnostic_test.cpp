@@ -1,6 +1,4 @@
-// The diagnostic plug-in end to end: peerserver serves it, qvbroker answers
-// its broker pages and lends it relay proxies, squid and dante stand in the
-// way, Chromium shows the page; and a device-message call without a socket.
+// The diagnostic plug-in end to end, behind real proxies and in Chromium.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,10 +1,5 @@
-// The program as a user gets it: the Debian package cpack makes, extracted
-// into a temporary root, and `cmake --install` into a prefix, removed again
-// by the uninstall target. Started with a fresh HOME from an empty
-// directory, it works in the account's folder under XDG_STATE_HOME and
-// serves the installed pages; a directory that holds a vane.ini already
-// (the current one, an older install's work/) is used instead; the
-// terminal says which and why, and nothing is written where it started.
+// The program as a user gets it: the Debian package, extracted, and
+// `cmake --install` into a prefix; nothing is written where it started.
 #include <gtest/gtest.h>
 
 #include <algorithm>

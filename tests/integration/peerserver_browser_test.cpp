@@ -1,6 +1,4 @@
-// Headless Chromium as the user's browser: a module's redirect followed to
-// a page whose script shows the query, and a module's answer shown as text.
-// The start page in a browser is the user surface test's.
+// Headless Chromium as the user's browser of module answers.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,8 +1,5 @@
-// A pipe planted at a name the agent opens, in its working directory or
-// ../doc, is refused instead of opened (an open would block until someone
-// writes to it): peerserver starts, serves and ends on SIGTERM, the pipe
-// stays as it was, and standard error (the journal's stream here) names
-// what was refused.
+// A pipe planted at a name the agent opens is refused, not opened (an open
+// would block until someone writes to it).
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,7 +1,5 @@
-// Outbound requests through real proxies to qvbroker: squid with Basic
-// authentication (absolute URLs, CONNECT tunnels also carrying TLS, the
-// credentials-needed flag, proxy discovery with its one report) and dante
-// (SOCKS 5) without authentication and with a system user's password.
+// Outbound requests through squid (Basic authentication) and dante (SOCKS 5)
+// to qvbroker.
 #include <gtest/gtest.h>
 
 #include <chrono>

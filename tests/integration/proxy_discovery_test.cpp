@@ -1,9 +1,5 @@
-// Proxy discovery as a user's desktop sets it up: peerserver started with
-// nothing, the proxy environment, GNOME's
-// settings (the keyfile GSettings backend in a temporary XDG_CONFIG_HOME)
-// or a PAC file. Its TLS login goes through squid, through dante or
-// straight to the broker, and the status details and the diagnostic's
-// proxy information say where the proxy came from.
+// Proxy discovery as a user's desktop sets it up: the environment, GNOME's
+// settings (the keyfile backend) or a PAC file.
 #include <gtest/gtest.h>
 
 #include <chrono>

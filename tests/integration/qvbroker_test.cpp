@@ -1,7 +1,4 @@
-// qvbroker as a program, for what its unit checks cannot see: options
-// refused before it listens, a stalled request that does not hold up its
-// stop, and a request cut short recorded when its client closes. (Its
-// certificate, by address and by name, is the broker requests' test.)
+// qvbroker as a program, for what its unit checks cannot see.
 #include <gtest/gtest.h>
 
 #include <chrono>

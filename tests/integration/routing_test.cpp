@@ -1,8 +1,5 @@
 // Module requests to the real peerserver: the module, a redirect or a short
-// status answer, by module name, query, online state at qvbroker and a proxy
-// (squid) that wants credentials. The echo stand-ins answer with their
-// query; the status stand-in (QvStatusmodule.dll, always called) tells the
-// device's state.
+// status answer. The echo stand-ins answer with their query.
 #include <gtest/gtest.h>
 
 #include <algorithm>

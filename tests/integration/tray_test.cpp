@@ -1,7 +1,5 @@
-// The tray on a real X display: Xvfb with trayer as the notification area,
-// xdotool as the user's mouse and keyboard, ImageMagick for pictures and
-// xclip for the about box's text. The menu is told apart by what its items
-// do when picked by position. Screenshots go to build/tests/artifacts.
+// The tray on a real X display: Xvfb, trayer as the notification area,
+// xdotool as the user, ImageMagick for pictures, xclip for the about box.
 #include <gtest/gtest.h>
 
 #include <chrono>

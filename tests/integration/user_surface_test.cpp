@@ -1,10 +1,5 @@
-// What a person sees: the start page in headless Chromium telling one state
-// with its true reason (online, a refused port, a certificate from another
-// CA, a stalled broker, a dead proxy, a broker not set up, a broker that
-// refuses every heartbeat) in the same words as the terminal and the status
-// details, with rows that agree with it, and there while the login waits;
-// the login tried again once a certificate is mended; the command line's
-// texts; failures on standard error under systemd.
+// What a person sees: the start page, the terminal, the command line and the
+// journal.
 #include <gtest/gtest.h>
 
 #include <algorithm>

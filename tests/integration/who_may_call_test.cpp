@@ -1,10 +1,5 @@
-// Who may use the local pages, and what a flood of callers can do. The
-// tests run as root and act as the account "nobody" through setpriv:
-// another account's connections are closed at accept, one or a flood of
-// them, until AllowOtherUsers=1 serves them again; a flood from the
-// AllowHosts machines leaves this user's browser its share of
-// MaxConnections; and junk requests reach standard error (the journal)
-// once per burst, with a count, while the log file keeps every line.
+// Who may use the local pages, and what floods of callers can do. The tests
+// run as root and act as the account "nobody" through setpriv.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,5 @@
-// Proxy settings from their texts and from the proxies the system names
-// (the environment, through libproxy), and the proxy credentials the user
-// types.
+// Proxy settings from their texts and from the system, and the credentials
+// the user types.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 

@@ -1,6 +1,5 @@
 // Module calls through the listener in this process, for what only this
-// process can see: the modules' use counts and the main window's posts.
-// The answers on the wire are checked against the real program.
+// process can see.
 #include "support/local_server.h"
 
 #include <gtest/gtest.h>

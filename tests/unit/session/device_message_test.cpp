@@ -1,6 +1,4 @@
-// The pieces of device messages that need no broker: how a message's own
-// fields are found in the run the answer gives, how the boot instruction
-// list is read, and the bytes of the boot sequence file.
+// The pieces of device messages that need no broker.
 #include "session/device_message.h"
 
 #include <gtest/gtest.h>

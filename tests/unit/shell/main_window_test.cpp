@@ -1,6 +1,4 @@
-// The main window's procedure driven by posted messages, without a display:
-// a recording desktop stands in for the tray and dialogs, a window endpoint
-// named "Yxshare" for the companion's dialog window.
+// The main window's procedure driven by posted messages, without a display.
 #include <gtest/gtest.h>
 
 #include <chrono>
