@@ -35,11 +35,9 @@ std::vector<std::string> Channels(const QvBrokerFixture& broker) {
 }
 
 PeerServerOptions WithBroker(std::map<std::string, std::string> settings = {}) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
-  options.settings = std::move(settings);
-  return options;
+  return {.settings = std::move(settings),
+          .modules = {{STATUS_MODULE, "QvStatusModule.dll"}},
+          .with_broker = true};
 }
 
 }  // namespace

@@ -61,12 +61,10 @@ TEST(CredentialsInBrowser, TheProxyPasswordLeavesNoTraceInTheProfile) {
   SquidFixture squid(SQUID_PROGRAM, {{"alice", "s3cret"}});
   ASSERT_TRUE(squid.ok()) << squid.failure();
   const std::string proxy = "http://127.0.0.1:" + std::to_string(squid.port());
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"DiagnosticTimeout", "1000"}},
+                     .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}},
+                     .with_broker = true,
+                     .environment = {{"http_proxy", proxy}, {"https_proxy", proxy}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string site = "127.0.0.1:" + std::to_string(server.broker()->plain_port());
   WriteText(server.root() / "fill.html", FormFiller(site));

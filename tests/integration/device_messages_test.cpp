@@ -98,10 +98,10 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
                      "", "QvShareModule.dll"});
   }
 
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll", "QvShareModule.dll",
-                                            "QvYxModule.dll", "QvDiagnosticModule.dll"});
+  PeerServerOptions options = {
+      .modules = ModuleNames(kRecorder, {"QvTransferModule.dll", "QvShareModule.dll",
+                                         "QvYxModule.dll", "QvDiagnosticModule.dll"}),
+      .with_broker = true};
   for (const Case& c : cases) {
     options.broker_args.push_back("--message");
     options.broker_args.push_back(c.message);
@@ -148,11 +148,9 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
 // each is acknowledged.
 TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
   constexpr int kMessages = 500;
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.modules = ModuleNames(kSlow, {"QvDiagnosticModule.dll"});
-  PeerServer server(options);
+  PeerServer server({.settings = {{"HeartbeatSleep", "10000"}},
+                     .modules = ModuleNames(kSlow, {"QvDiagnosticModule.dll"}),
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::vector<std::string> sent;
   std::string acks;
@@ -190,20 +188,19 @@ TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
 // Interrupted incoming transfers in the record file are resumed at start:
 // the transfer module gets one call per record to resume.
 TEST(DeviceMessages, TransfersAreResumedAtStart) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"XferRetryInterval", "5"}};
-  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll"});
   const int32_t now = static_cast<int32_t>(std::time(nullptr));
   using record_bytes::Xfer;
-  options.work_files = {
-      {"qvxfer.dat", record_bytes::XferFile({
-                         Xfer{.uid = "x1", .time = now, .status = 2},
-                         Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
-                         Xfer{.uid = "x3", .time = now, .status = 3},
-                         Xfer{.uid = "x4", .time = now, .status = 2},
-                     })}};
-  PeerServer server(options);
+  PeerServer server(
+      {.settings = {{"XferRetryInterval", "5"}},
+       .modules = ModuleNames(kRecorder, {"QvTransferModule.dll"}),
+       .work_files = {{"qvxfer.dat",
+                       record_bytes::XferFile({
+                           Xfer{.uid = "x1", .time = now, .status = 2},
+                           Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
+                           Xfer{.uid = "x3", .time = now, .status = 3},
+                           Xfer{.uid = "x4", .time = now, .status = 2},
+                       })}},
+       .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   ASSERT_TRUE(WaitUntil(
       [&] { return SplitLines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
@@ -218,16 +215,15 @@ TEST(DeviceMessages, TransfersAreResumedAtStart) {
 // the program with the file's size as its code (the status keeps 8 bits,
 // bootexit.txt all of it), without a logout or a shutdown.
 TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.wait_ready = false;  // the first beat may end it before it listens
-  options.work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"}};
-  options.broker_args = {
-      "--message",
-      // The last entry holds a byte this key turns into the record's end:
-      // left out, and the acknowledgement says so.
-      "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N|D?\xE4^N&messageSID=q1"};
-  PeerServer server(options);
+  // The last entry holds a byte this key turns into the record's end: left
+  // out, and the acknowledgement says so.
+  PeerServer server(
+      {.work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"}},
+       .with_broker = true,
+       .broker_args = {"--message",
+                       "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N|D?\xE4^N"
+                       "&messageSID=q1"},
+       .wait_ready = false});  // the first beat may end it before it listens
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::optional<int> status = server.WaitExit(kWait);
   ASSERT_TRUE(status) << server.Log();
@@ -242,12 +238,10 @@ TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
 // With the companion window up: the exit waits for a busy module to end,
 // the window is told to close, and 10000 is added to the code.
 TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.modules = ModuleNames(kSlow, {"QvSlowModule.dll"});
-  options.work_files = {{"boot/bootseq.vnb", "earlier"}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"HeartbeatSleep", "10000"}},
+                     .modules = ModuleNames(kSlow, {"QvSlowModule.dll"}),
+                     .work_files = {{"boot/bootseq.vnb", "earlier"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
 
   std::promise<std::string> closed;

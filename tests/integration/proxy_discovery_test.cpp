@@ -91,12 +91,10 @@ TEST_F(ProxyDiscoveryTest, TheLoginTakesTheRouteTheSystemNames) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    PeerServerOptions options;
-    options.with_broker = true;
-    options.modules = {{STATUS_MODULE, "QvStatusModule.dll"},
-                       {DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-    options.environment = c.gnome.empty() ? c.environment : Gnome(c.gnome);
-    PeerServer server(options);
+    PeerServer server({.modules = {{STATUS_MODULE, "QvStatusModule.dll"},
+                                   {DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}},
+                       .with_broker = true,
+                       .environment = c.gnome.empty() ? c.environment : Gnome(c.gnome)});
     ASSERT_TRUE(server.ok()) << server.failure();
 
     // Online once the first beat, sent the same way, is answered.

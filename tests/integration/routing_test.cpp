@@ -46,16 +46,13 @@ class RoutingTest : public ::testing::Test {
   // list (names differing in case are different files here). False when
   // the test cannot go on.
   bool Start(PeerServerOptions options) {
-    options.modules = {{kEcho, "QVLoginModule.dll"},
-                       {kEcho, "QvLoginModule.dll"},
-                       {kEcho, "QvYxModule.dll"},
-                       {kEcho, "QvShareModule.dll"},
-                       {kEcho, "QvTransferModule.dll"},
-                       {kEcho, "QvMetaObjectmodule.dll"},
-                       {kEcho, "QvMetaObjectModule.dll"},
-                       {kEcho, "QvProxyModule.dll"},
-                       {STATUS_MODULE, "QvStatusmodule.dll"},
+    options.modules = {{STATUS_MODULE, "QvStatusmodule.dll"},
                        {diagnostic, "QvDiagnosticModule.dll"}};
+    for (const char* name : {"QVLoginModule.dll", "QvLoginModule.dll", "QvYxModule.dll",
+                             "QvShareModule.dll", "QvTransferModule.dll", "QvMetaObjectmodule.dll",
+                             "QvMetaObjectModule.dll", "QvProxyModule.dll"}) {
+      options.modules.emplace_back(kEcho, name);
+    }
     // One beat at start, none while the test runs.
     options.settings.emplace("HeartbeatSleep", "3600000");
     server = std::make_unique<PeerServer>(std::move(options));
@@ -107,9 +104,7 @@ class RoutingTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(RoutingTest, OnlineEveryModuleRuns) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  if (!Start(std::move(options))) return;
+  if (!Start({.with_broker = true})) return;
   ASSERT_TRUE(WaitForState("online")) << server->Log();
 
   const size_t before = Calls();
@@ -131,10 +126,11 @@ TEST_F(RoutingTest, OnlineEveryModuleRuns) {
 }
 
 TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) {
-  PeerServerOptions options;
   // Registered, so the logins are tried and refused (nobody listens).
-  options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
-  if (!Start(std::move(options))) return;
+  if (!Start({.settings = {{"DeviceUID", kPeerServerDeviceUid},
+                           {"DeviceSID", kPeerServerDeviceSid}}})) {
+    return;
+  }
   EXPECT_EQ(State(), Status("offline"));
   EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u);
 
@@ -218,15 +214,16 @@ TEST(SslWait, AHeldEventTimesOutAndAFreeOneIsTakenAtOnce) {
 }
 
 TEST_F(RoutingTest, OfflineAfterALoginTheYxAnswersCarryItsAddresses) {
-  PeerServerOptions options;
-  options.with_broker = true;
   // Logged in at start, then the first beat fails: offline with a user and
   // the addresses the broker gave.
-  options.broker_args = {"--device",
-                         std::string("deviceUID=") + kPeerServerDeviceUid + "&ip=10.9.9.9&fw=1",
-                         "--fail", "Heartbeat=status=500"};
-  options.settings = {{"UserSID", "U1"}};
-  if (!Start(std::move(options))) return;
+  if (!Start(
+          {.settings = {{"UserSID", "U1"}},
+           .with_broker = true,
+           .broker_args = {"--device",
+                           std::string("deviceUID=") + kPeerServerDeviceUid + "&ip=10.9.9.9&fw=1",
+                           "--fail", "Heartbeat=status=500"}})) {
+    return;
+  }
   ASSERT_TRUE(WaitForState("offline")) << server->Log();
 
   EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Status("qvstatus=200\n\n"));
@@ -263,14 +260,14 @@ class CredentialsTest : public RoutingTest {
 
   bool StartBehindSquid(const std::string& proxy_recorded,
                         std::vector<std::string> broker_args = {}) {
-    PeerServerOptions options;
-    options.with_broker = true;
-    options.broker_args = std::move(broker_args);
     const std::string proxy = "http://127.0.0.1:" + std::to_string(squid->port());
-    options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
     // The documented flow: plain beats and reports through the proxy.
-    options.settings = {{"proxyRecorded", proxy_recorded}, {"SecureBrokerPages", "0"}};
-    if (!Start(std::move(options))) return false;
+    if (!Start({.settings = {{"proxyRecorded", proxy_recorded}, {"SecureBrokerPages", "0"}},
+                .with_broker = true,
+                .broker_args = std::move(broker_args),
+                .environment = {{"http_proxy", proxy}, {"https_proxy", proxy}}})) {
+      return false;
+    }
     // The login at start met the proxy's 407.
     EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u) << server->Log();
     EXPECT_EQ(State(), Status("offline"));

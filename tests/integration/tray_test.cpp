@@ -170,14 +170,10 @@ class TrayTest : public ::testing::Test {
     ASSERT_FALSE(display_->name().empty()) << "Xvfb did not start";
   }
 
-  // With the full menu (the limited one is the main window's unit test).
-  std::unique_ptr<PeerServer> Start() {
-    PeerServerOptions options;
-    options.settings = {{"TrayLimited", "0"}};
-    options.environment = {{"DISPLAY", display_->name()}};
-    auto server = std::make_unique<PeerServer>(options);
-    server_ = server.get();
-    return server;
+  // A peerserver on this display.
+  PeerServerOptions OnDisplay(PeerServerOptions options) {
+    options.environment["DISPLAY"] = display_->name();
+    return options;
   }
 
   // The icon's blue, found in the tray; where to click.
@@ -199,7 +195,7 @@ class TrayTest : public ::testing::Test {
     const Point below{icon.x - 40, icon.y + 50};
     display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y),
                    "click", "3"});
-    ASSERT_TRUE(WaitUntil([&] { return !display_->Dark(below); }, kWait)) << "no menu" << server_->Output();
+    ASSERT_TRUE(WaitUntil([&] { return !display_->Dark(below); }, kWait)) << "no menu";
     if (!screenshot.empty()) display_->Keep(screenshot);
     std::vector<std::string> keys = {"xdotool", "key"};
     for (int i = 0; i < position; ++i) keys.push_back("Down");
@@ -228,15 +224,15 @@ class TrayTest : public ::testing::Test {
   }
 
   std::unique_ptr<TrayDisplay> display_;
-  PeerServer* server_ = nullptr;
 };
 
 }  // namespace
 
 TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
-  std::unique_ptr<PeerServer> server = Start();
-  ASSERT_TRUE(server->ok()) << server->failure();
-  Companion yxshare(server->session());
+  // The full menu (the limited one is the main window's unit test).
+  PeerServer server(OnDisplay({.settings = {{"TrayLimited", "0"}}}));
+  ASSERT_TRUE(server.ok()) << server.failure();
+  Companion yxshare(server.session());
   ASSERT_TRUE(yxshare.window);
   display_->Keep("tray-icon.png");
   // The desktop's double click reaches the window as one (what it then does
@@ -245,7 +241,7 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
   display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y), "click",
                  "--repeat", "2", "--delay", "80", "1"});
   EXPECT_TRUE(WaitUntil(
-      [&] { return HasLogLine(server->Log(), "OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK"); },
+      [&] { return HasLogLine(server.Log(), "OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK"); },
       kWait));
 
   ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-full.png"));  // Launch Yxshare
@@ -259,10 +255,10 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
   CloseAbout();
 
   ASSERT_NO_FATAL_FAILURE(Pick(4));  // Exit
-  EXPECT_EQ(server->WaitExit(std::chrono::seconds(60)), 0);
+  EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0);
   EXPECT_TRUE(WaitUntil([&] { return yxshare.Lines().size() == 2; }, kWait));
   EXPECT_EQ(yxshare.Lines().back(), "WM_CLOSE");
-  const std::string log = ReadText(server->work() / "QvDebuglog.bak");
+  const std::string log = ReadText(server.work() / "QvDebuglog.bak");
   EXPECT_LT(log.find("): MainWndProc Getting WM_DESTROY\n"), log.find("): ShutdownServer()\n"));
   EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
 }
@@ -270,11 +266,7 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
 // The upgrade's quit waits for its notice (here closed by the user before
 // its eight seconds), then closes the companion window.
 TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(OnDisplay({.settings = {{"HeartbeatSleep", "10000"}}, .with_broker = true}));
   ASSERT_TRUE(server.ok()) << server.failure();
   Companion companion(server.session(), "Yxnetwork");
   ASSERT_TRUE(companion.window);
@@ -299,10 +291,7 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
     ~Removed() { fs::remove_all(path); }
   } removed{folder};
   fs::copy_file(PEERSERVER_PROGRAM, folder / "peerserver");
-  PeerServerOptions options;
-  options.program = (folder / "peerserver").string();
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(OnDisplay({.program = (folder / "peerserver").string()}));
   ASSERT_TRUE(server.ok()) << server.failure() << server.Output();
   EXPECT_TRUE(HasLogLine(server.Log(), "No tray icon: cannot load the desktop library: " +
                                        (folder / "libqvdesktop.so").string() +
@@ -317,13 +306,9 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
 // here a broker that logs the device in and then refuses its every beat,
 // which is no session.
 TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}};
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(
+      OnDisplay({.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}}, .with_broker = true}));
   ASSERT_TRUE(server.ok()) << server.failure();
-  server_ = &server;
   const std::string state =
       "offline: the broker does not know this device at its heartbeat (status 404 after each "
       "login; check DeviceSID in " +

@@ -65,13 +65,11 @@ std::string Details(uint16_t port) {
 }  // namespace
 
 TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare) {
-  PeerServerOptions options;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
   // Three quarters of 40 for the other hosts together: 30.
-  options.settings = {{"MaxConnections", "40"},
-                      {"MaxConnectionsPerHost", "16"},
-                      {"AllowHosts", "127.0.0.1;127.0.0.3;127.0.0.4;127.0.0.5"}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"MaxConnections", "40"},
+                                  {"MaxConnectionsPerHost", "16"},
+                                  {"AllowHosts", "127.0.0.1;127.0.0.3;127.0.0.4;127.0.0.5"}},
+                     .modules = {{STATUS_MODULE, "QvStatusModule.dll"}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string index = FileAnswer("text/html", ReadText(server.root() / "index.html"));
 
@@ -108,10 +106,8 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
 }
 
 TEST(WhoMayCall, AllowOtherUsersServesOtherAccounts) {
-  PeerServerOptions options;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
-  options.settings = {{"AllowOtherUsers", "1"}};
-  PeerServer server(options);
+  PeerServer server(
+      {.settings = {{"AllowOtherUsers", "1"}}, .modules = {{STATUS_MODULE, "QvStatusModule.dll"}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::string output;
   EXPECT_EQ(RunCommand(
