@@ -10,7 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,8 +17,6 @@
 
 #include "base/log.h"
 #include "base/settings.h"
-#include "platform/environment.h"
-#include "platform/window_endpoint.h"
 #include "session/heartbeat.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
@@ -244,15 +241,8 @@ TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
                      .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
 
-  std::promise<std::string> closed;
-  const std::optional<std::string> xdg = platform::GetEnvironment("XDG_RUNTIME_DIR");
-  platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
-  auto companion = platform::WindowEndpoint::Create(
-      "Yxnetwork", [&closed, once = std::make_shared<std::once_flag>()](std::string line) {
-        std::call_once(*once, [&] { closed.set_value(line); });
-      });
-  platform::SetEnvironment("XDG_RUNTIME_DIR", xdg);
-  ASSERT_TRUE(companion);
+  CompanionWindow companion("Yxnetwork", server.session());
+  ASSERT_TRUE(companion.ok());
 
   auto slow =
       std::async(std::launch::async, [&] { return Get(server.port(), "/QvSlowModule.dll"); });
@@ -268,9 +258,7 @@ TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
   ASSERT_TRUE(status) << server.Log();
   EXPECT_EQ(*status, 10013 & 0xFF);
   EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "10013\n");
-  auto line = closed.get_future();
-  ASSERT_EQ(line.wait_for(kWait), std::future_status::ready);
-  EXPECT_EQ(line.get(), "WM_CLOSE");
+  EXPECT_EQ(companion.Wait(1), std::vector<std::string>{"WM_CLOSE"});
 }
 
 namespace {

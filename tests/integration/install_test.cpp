@@ -12,6 +12,7 @@
 
 #include "support/child_process.h"
 #include "support/http_client.h"
+#include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -44,12 +45,8 @@ std::vector<std::string> As(const Account& account, const fs::path& from,
                                    "-u", "WAYLAND_DISPLAY", "-u", "HOME"};
   if (!account.home.empty()) argv.push_back("HOME=" + account.home.string());
   argv.push_back("XDG_RUNTIME_DIR=" + account.session.string());
-  const char* tsan = std::getenv("TSAN_OPTIONS");
-  argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
-                 ":suppressions=" TSAN_SUPPRESSIONS);
-  const char* lsan = std::getenv("LSAN_OPTIONS");
-  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
-                 ":suppressions=" LSAN_SUPPRESSIONS);
+  const std::vector<std::string> sanitizers = SanitizerEnvironment();
+  argv.insert(argv.end(), sanitizers.begin(), sanitizers.end());
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }

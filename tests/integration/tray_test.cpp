@@ -1,19 +1,15 @@
 // The tray on a real X display: Xvfb, trayer as the notification area,
 // xdotool as the user, ImageMagick for pictures, xclip for the about box.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "platform/window_endpoint.h"
 #include "support/child_process.h"
 #include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
@@ -134,24 +130,6 @@ class TrayDisplay {
   std::unique_ptr<ChildProcess> trayer_;
 };
 
-// What a companion program's window is sent.
-struct Companion {
-  explicit Companion(const fs::path& session, const std::string& title = "Yxshare") {
-    ScopedEnvironment in_session({{"XDG_RUNTIME_DIR", session.string()}});
-    window = platform::WindowEndpoint::Create(title, [this](std::string line) {
-      std::lock_guard<std::mutex> hold(lock);
-      lines.push_back(std::move(line));
-    });
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> hold(lock);
-    return lines;
-  }
-  std::mutex lock;
-  std::vector<std::string> lines;
-  std::unique_ptr<platform::WindowEndpoint> window;
-};
-
 std::vector<std::string> MissingTools() {
   std::vector<std::string> missing;
   for (const char* tool : {"trayer", "xdotool", "import", "xclip"}) {
@@ -232,8 +210,8 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
   // The full menu (the limited one is the main window's unit test).
   PeerServer server(OnDisplay({.settings = {{"TrayLimited", "0"}}}));
   ASSERT_TRUE(server.ok()) << server.failure();
-  Companion yxshare(server.session());
-  ASSERT_TRUE(yxshare.window);
+  CompanionWindow yxshare("Yxshare", server.session());
+  ASSERT_TRUE(yxshare.ok());
   display_->Keep("tray-icon.png");
   // The desktop's double click reaches the window as one (what it then does
   // is the main window's unit test); it sends the companion nothing.
@@ -245,8 +223,7 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
       kWait));
 
   ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-full.png"));  // Launch Yxshare
-  EXPECT_TRUE(WaitUntil([&] { return !yxshare.Lines().empty(); }, kWait));
-  EXPECT_EQ(yxshare.Lines(), std::vector<std::string>{"SHOW"});
+  EXPECT_EQ(yxshare.Wait(1), std::vector<std::string>{"SHOW"});
 
   ASSERT_NO_FATAL_FAILURE(Pick(3));  // About...
   ASSERT_TRUE(WaitUntil([&] { return AboutOpen(); }, kWait));
@@ -256,8 +233,7 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
 
   ASSERT_NO_FATAL_FAILURE(Pick(4));  // Exit
   EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0);
-  EXPECT_TRUE(WaitUntil([&] { return yxshare.Lines().size() == 2; }, kWait));
-  EXPECT_EQ(yxshare.Lines().back(), "WM_CLOSE");
+  EXPECT_EQ(yxshare.Wait(2), (std::vector<std::string>{"SHOW", "WM_CLOSE"}));
   const std::string log = ReadText(server.work() / "QvDebuglog.bak");
   EXPECT_LT(log.find("): MainWndProc Getting WM_DESTROY\n"), log.find("): ShutdownServer()\n"));
   EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
@@ -268,8 +244,8 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
 TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
   PeerServer server(OnDisplay({.settings = {{"HeartbeatSleep", "10000"}}, .with_broker = true}));
   ASSERT_TRUE(server.ok()) << server.failure();
-  Companion companion(server.session(), "Yxnetwork");
-  ASSERT_TRUE(companion.window);
+  CompanionWindow companion("Yxnetwork", server.session());
+  ASSERT_TRUE(companion.ok());
   server.broker()->Admin("/admin/message?messageType%3DQuitWithInst%26messageSID%3Dq3");
 
   ASSERT_TRUE(WaitUntil([&] { return Shown("Yxnetwork"); }, kWait)) << server.Log();
@@ -278,8 +254,7 @@ TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
   EXPECT_TRUE(companion.Lines().empty());
   Close("Yxnetwork");
   EXPECT_EQ(server.WaitExit(kWait), 0);
-  EXPECT_TRUE(WaitUntil([&] { return !companion.Lines().empty(); }, kWait));
-  EXPECT_EQ(companion.Lines(), std::vector<std::string>{"WM_CLOSE"});
+  EXPECT_EQ(companion.Wait(1), std::vector<std::string>{"WM_CLOSE"});
 }
 
 // A display, but no desktop library beside the program: no icon, a log line

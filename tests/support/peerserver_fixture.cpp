@@ -17,16 +17,16 @@ constexpr const char* kUid = kPeerServerDeviceUid;
 constexpr const char* kSid = kPeerServerDeviceSid;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 
-long CountEntries(const fs::path& directory) {
-  std::error_code error;
-  long count = 0;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    ++count;
-  }
-  return error ? -1 : count;
-}
-
 }  // namespace
+
+std::vector<std::string> SanitizerEnvironment() {
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  return {std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+              ":suppressions=" TSAN_SUPPRESSIONS,
+          std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
+              ":suppressions=" LSAN_SUPPRESSIONS};
+}
 
 PeerServer::PeerServer(PeerServerOptions options)
     : PeerProcess("peerserver-"), options_(std::move(options)) {
@@ -141,12 +141,7 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
   // Were vane.ini ever missing, the account's folder would be made here.
   argv.push_back("XDG_STATE_HOME=" + (dir_ / "state").string());
   argv.push_back("NO_AT_BRIDGE=1");
-  const char* tsan = std::getenv("TSAN_OPTIONS");
-  argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
-                 ":suppressions=" TSAN_SUPPRESSIONS);
-  const char* lsan = std::getenv("LSAN_OPTIONS");
-  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
-                 ":suppressions=" LSAN_SUPPRESSIONS);
+  for (const std::string& option : SanitizerEnvironment()) argv.push_back(option);
   for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(Program());
@@ -196,11 +191,11 @@ std::string PeerServer::Setting(const std::string& key) const {
 }
 
 long PeerServer::ThreadCount() const {
-  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "task");
+  return EntryCount(fs::path("/proc") / std::to_string(pid()) / "task");
 }
 
 long PeerServer::DescriptorCount() const {
-  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "fd");
+  return EntryCount(fs::path("/proc") / std::to_string(pid()) / "fd");
 }
 
 std::string PeerServer::Maps() const {

@@ -34,6 +34,10 @@ inline constexpr char kPeerServerDeviceSid[] = "test-sid-1";
 inline constexpr const char* kProxySecrets[] = {"s3cret", "YWxpY2U6czNjcmV0", "wrongpw",
                                                 "YWxpY2U6d3Jvbmdwdw=="};
 
+// The sanitizers' options for a program started through env: the test's
+// own, and the suppressions.
+std::vector<std::string> SanitizerEnvironment();
+
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
   // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,

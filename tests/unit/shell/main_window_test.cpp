@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,24 +38,6 @@ struct RecordingDesktop final : platform::Desktop {
   int removed = 0;
   std::vector<std::vector<MenuItem>> menus;
   std::vector<platform::Dialog> dialogs;
-};
-
-// What a window endpoint received, from its own thread.
-struct Lines {
-  void Add(std::string line) {
-    std::lock_guard<std::mutex> hold(lock);
-    lines.push_back(std::move(line));
-  }
-  std::vector<std::string> Wait(size_t count) {
-    WaitUntil([&] { return Take().size() >= count; }, std::chrono::seconds(10));
-    return Take();
-  }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> hold(lock);
-    return lines;
-  }
-  std::mutex lock;
-  std::vector<std::string> lines;
 };
 
 std::vector<std::string> Labels(const std::vector<MenuItem>& items) {
@@ -155,11 +136,8 @@ TEST_F(MainWindowTest, ARightClickShowsTheMenuLoadedOnceADoubleClickOnlyLogs) {
 }
 
 TEST_F(MainWindowTest, MenuCommandsReachTheCompanionsTheAboutBoxAndTheWindow) {
-  Lines yxshare;
-  auto window = platform::WindowEndpoint::Create("Yxshare", [&](std::string line) {
-    yxshare.Add(std::move(line));
-  });
-  ASSERT_TRUE(window);
+  CompanionWindow yxshare("Yxshare");
+  ASSERT_TRUE(yxshare.ok());
   Send(shell::WM_COMMAND, shell::kCommandLaunchYxshare);
   Send(shell::WM_COMMAND, shell::kCommandCloseYxshare);
   Send(shell::WM_COMMAND, shell::kCommandAbout);
