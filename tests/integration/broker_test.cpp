@@ -355,22 +355,6 @@ TEST_F(SessionTest, FirstBeatFallsBackToTheSecondAlternativePort) {
   EXPECT_EQ(LogCount("HeartbeatThread status not OK: -1"), 1u);
 }
 
-TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
-  StartBroker({"--device", Device()});
-  QvDevice& device = TestOutboundDevice();
-  device.LoadConfiguration();
-  ScriptedWaits waits({});
-  EXPECT_EQ(HeartbeatThread(state, device, waits), 0);
-  EXPECT_EQ(
-      broker->RequestLines(),
-      (std::vector<std::string>{
-          "GET /asys/Heartbeat.jsp?deviceSID=" + std::string(kSid) + " SSL/3.1",
-          "GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
-              "&allowUpgrade=0&port=4080&ip=" + device.GetIP() + "&yxport=0&modules= SSL/3.1"}));
-  EXPECT_TRUE(Logged("Device Logged In!!"));
-  EXPECT_TRUE(device.GetOnlineState());
-}
-
 // A beat a minute resumes the TLS session of the last one instead of a
 // full handshake, as the program asks at start.
 TEST_F(SessionTest, TheSecondBeatResumesTheTlsSession) {
