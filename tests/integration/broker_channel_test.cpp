@@ -140,9 +140,7 @@ TEST(BrokerChannel, ThroughSquidAndDanteTheBeatsGoOverTls) {
     if (c.squid != nullptr) {
       const std::string tunnel = "CONNECT 127.0.0.1:" + std::to_string(broker.tls_port()) + " " +
                                  c.tunnel_user + " HIER_DIRECT";
-      EXPECT_TRUE(
-          WaitUntil([&] { return c.squid->AccessLog().find(tunnel) != std::string::npos; }, kWait))
-          << c.squid->AccessLog();
+      EXPECT_TRUE(Eventually([&] { return c.squid->AccessLog(); }, tunnel));
     }
   }
 }

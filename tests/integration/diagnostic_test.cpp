@@ -36,6 +36,10 @@ constexpr char kAllGood[] =
 // at host.
 std::string Verdict(int index, const std::string& host) {
   const std::string red = "<font color=\"red\">";
+  const std::string https_only =
+      red +
+      "Can connect to the broker only through a secure connection(https).  Your internet "
+      "connection may be unstable.  Please run diagnostic again.</font>";
   const std::string sentences[8] = {
       red + "Cannot connect to any sites. Please Check your internet connection.</font>",
       red + "Can connect to " + host +
@@ -47,12 +51,8 @@ std::string Verdict(int index, const std::string& host) {
       red +
           "Cannot make secure(https) connection to the broker.  Ask your Network Administrator "
           "if https is blocked.</font>",
-      red +
-          "Can connect to the broker only through a secure connection(https).  Your internet "
-          "connection may be unstable.  Please run diagnostic again.</font>",
-      red +
-          "Can connect to the broker only through a secure connection(https).  Your internet "
-          "connection may be unstable.  Please run diagnostic again.</font>",
+      https_only,
+      https_only,
       "Connectivity looks ok to Broker, although not to specified HTTP server.  Restart "
       "application and attempt to register again.",
       kAllGood,
@@ -62,16 +62,13 @@ std::string Verdict(int index, const std::string& host) {
 
 // peerserver with the plug-in and a broker; a stalled step costs a second.
 std::unique_ptr<PeerServer> StartServer(std::map<std::string, std::string> settings = {},
-                                        std::map<std::string, std::string> environment = {},
-                                        std::vector<std::string> broker_args = {}) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.broker_args = std::move(broker_args);
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  options.settings.insert(settings.begin(), settings.end());
-  options.environment = std::move(environment);
-  auto server = std::make_unique<PeerServer>(options);
+                                        std::map<std::string, std::string> environment = {}) {
+  settings.emplace("DiagnosticTimeout", "1000");
+  auto server = std::make_unique<PeerServer>(
+      PeerServerOptions{.settings = std::move(settings),
+                        .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}},
+                        .with_broker = true,
+                        .environment = std::move(environment)});
   EXPECT_TRUE(server->ok()) << server->failure();
   return server->ok() ? std::move(server) : nullptr;
 }
@@ -379,8 +376,7 @@ TEST(Diagnostic, OperationListAndTemplates) {
       EXPECT_TRUE(Contains(answer, c.in_answer));
     }
     if (!c.logged.empty()) {
-      EXPECT_TRUE(WaitUntil([&] { return server->Log().find(c.logged) != std::string::npos; },
-                            std::chrono::seconds(10)));
+      EXPECT_TRUE(Eventually([&] { return server->Log(); }, c.logged, std::chrono::seconds(10)));
     }
   }
   EXPECT_EQ(Occurrences(server->Log(), "invalid operation"), 1u);
@@ -481,10 +477,8 @@ TEST(DiagnosticPage, ThreeSituationsAsAPersonAndAProgramReadThem) {
        ""});
 
   // Nothing at the broker to test: the site alone, and the start page's words.
-  PeerServerOptions options;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"BrokerIP", "0"}};
-  PeerServer alone(options);
+  PeerServer alone({.settings = {{"BrokerIP", "0"}},
+                    .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}}});
   ASSERT_TRUE(alone.ok()) << alone.failure();
   RecordingPeer site;
   const std::string missing =
@@ -548,12 +542,10 @@ TEST(DiagnosticPage, TheRerunLinkKeepsTheQueryAndTextsStayText) {
 // Every link and script on the shipped pages answers: the start page, the
 // device pages, and the diagnostic's pages as it renders them.
 TEST(DiagnosticPage, EveryLinkOnTheShippedPagesAnswers) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.modules.push_back({STATUS_MODULE, "QvStatusModule.dll"});
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"DiagnosticTimeout", "1000"}},
+                     .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"},
+                                 {STATUS_MODULE, "QvStatusModule.dll"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::vector<std::string> pages = {"/index.html",
                                     "/QvDiagnosticModule.dll?operation=conntest&server=" + Site(server),

@@ -299,9 +299,7 @@ TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
     ASSERT_GE(fd, 0) << i;
     ::close(fd);
   }
-  EXPECT_TRUE(
-      WaitUntil([&] { return server.Log().find("SendFile SOCKET_ERROR: ") != std::string::npos; },
-                kSettleTimeout));
+  EXPECT_TRUE(Eventually([&] { return server.Log(); }, "SendFile SOCKET_ERROR: ", kSettleTimeout));
 
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   EXPECT_EQ(Get(server.port(), "/QvExampleModule.dll?still=here").answer,

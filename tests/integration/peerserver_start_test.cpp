@@ -111,9 +111,7 @@ TEST(PeerServerStart, ItServesCurlOutlivesASecondCopyAndLogsOutOnSigterm) {
                      {TEST_MODULE_DIR "/BytesSentModule.dll", "BytesSentModule.dll"}};
   PeerServer server(options);
   ASSERT_TRUE(server.ok()) << server.failure();
-  ASSERT_TRUE(
-      WaitUntil([&] { return HasLogLine(server.Log(), "HeartbeatThread status is OK"); }, kWait))
-      << server.Log();
+  ASSERT_TRUE(Eventually([&] { return server.Log(); }, "): HeartbeatThread status is OK\n"));
   const std::string port = std::to_string(server.port());
   const std::string base = "http://127.0.0.1:" + port;
   EXPECT_EQ(ReadText(server.doc() / "port.js"),
@@ -169,13 +167,9 @@ TEST(PeerServerStart, ARecordFileClaimingBillionsOfRowsIsSetAsideAtOnce) {
        .launcher = {"/bin/sh", "-c",
                     "truncate -s " + std::to_string(kClaimed) + " qvxfer.dat && exec \"$@\"", "sh"}});
   ASSERT_TRUE(server.ok()) << server.failure();
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return server.Log().find("): QvDataFile damaged (more rows than a record file holds)") !=
-               std::string::npos;
-      },
-      std::chrono::seconds(5)))
-      << server.Log().substr(0, 4000);
+  EXPECT_TRUE(Eventually([&] { return server.Log(); },
+                         "): QvDataFile damaged (more rows than a record file holds)",
+                         std::chrono::seconds(5)));
   EXPECT_TRUE(Contains(Get(server.port(), "/index.html").answer, "Yxnetwork"));
   for (const char* name : {"qvxfer.dat", "qvxfer.dat.damaged"}) {
     struct stat st {};
@@ -222,12 +216,7 @@ TEST(Shutdown, AStopEndsTheProgramWhateverLoginOrBeatWaitsFor) {
     std::optional<OpenConnection> page;
     if (c.waiting == Waiting::kLoginPage) {
       // The first beat's failure has set the device offline before the page.
-      ASSERT_TRUE(WaitUntil(
-          [&] {
-            return server.Log().find("HeartbeatThread status not OK: ") != std::string::npos;
-          },
-          kWait))
-          << server.Log();
+      ASSERT_TRUE(Eventually([&] { return server.Log(); }, "HeartbeatThread status not OK: "));
       ASSERT_NE(broker.Admin("/admin/fail?DeviceLogin=stall"), "");
       page.emplace(server.port());
       ASSERT_TRUE(page->Send("GET /QVLoginModule.dll?operation=login HTTP/1.0\r\n\r\n"));
@@ -283,8 +272,7 @@ TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {
       << server.Log();
 
   server.Signal(SIGTERM);
-  ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Exiting QvServer"); }, kWait))
-      << server.Log();
+  ASSERT_TRUE(Eventually([&] { return server.Log(); }, "): Exiting QvServer\n"));
   // Its last log line is written, and it waits for the module.
   EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)).has_value());
   WriteText(server.work() / "release-slow", "");

@@ -99,13 +99,10 @@ TEST_F(ProxyDiscoveryTest, TheLoginTakesTheRouteTheSystemNames) {
 
     // Online once the first beat, sent the same way, is answered.
     std::string details;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-          details = Get(server.port(), "/QvStatusModule.dll?operation=details").answer;
-          return details.find("\"online\":true") != std::string::npos;
-        },
-        std::chrono::seconds(30)))
-        << details << server.Log();
+    EXPECT_TRUE(Eventually(
+        [&] { return details = Get(server.port(), "/QvStatusModule.dll?operation=details").answer; },
+        "\"online\":true"))
+        << server.Log();
     EXPECT_TRUE(Contains(
         details, "\"proxy\":{\"source\":\"" + c.source + "\",\"setting\":\"" + c.setting + "\"}"));
     const std::string info =

@@ -41,12 +41,8 @@ TEST(QvBroker, AStalledRequestGetsNoAnswerAndTheStopEndsIt) {
   ASSERT_TRUE(broker.ok()) << broker.failure();
   OpenConnection stalled(broker.plain_port());
   ASSERT_TRUE(stalled.Send("GET /asys/Heartbeat.jsp?deviceSID=1 HTTP/1.0\n\n"));
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return broker.Admin("/admin/requests").find(" stall GET /asys/Heartbeat.jsp") !=
-               std::string::npos;
-      },
-      kWait));
+  ASSERT_TRUE(Eventually([&] { return broker.Admin("/admin/requests"); },
+                         " stall GET /asys/Heartbeat.jsp", kWait));
   EXPECT_EQ(broker.Stop(), 0);
   const HttpExchange answer = stalled.Finish(kWait);
   EXPECT_TRUE(answer.closed);

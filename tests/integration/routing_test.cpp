@@ -83,13 +83,9 @@ class RoutingTest : public ::testing::Test {
 
   std::string State() { return Ask("/QvStatusmodule.dll?operation=state"); }
   // The state in the details, where "logging in" is not "offline".
-  bool WaitForState(const std::string& word) {
-    return WaitUntil(
-        [&] {
-          return Ask("/QvStatusModule.dll?operation=details").find("\"state\":\"" + word + "\"") !=
-                 std::string::npos;
-        },
-        kWait);
+  ::testing::AssertionResult WaitForState(const std::string& word) {
+    return Eventually([&] { return Ask("/QvStatusModule.dll?operation=details"); },
+                      "\"state\":\"" + word + "\"");
   }
 
   size_t InLog(const std::string& part) { return Occurrences(server->Log(), part); }

@@ -218,9 +218,8 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
   const Point icon = Icon();
   display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y), "click",
                  "--repeat", "2", "--delay", "80", "1"});
-  EXPECT_TRUE(WaitUntil(
-      [&] { return HasLogLine(server.Log(), "OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK"); },
-      kWait));
+  EXPECT_TRUE(
+      Eventually([&] { return server.Log(); }, "): OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK\n"));
 
   ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-full.png"));  // Launch Yxshare
   EXPECT_EQ(yxshare.Wait(1), std::vector<std::string>{"SHOW"});
@@ -288,8 +287,7 @@ TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
       "offline: the broker does not know this device at its heartbeat (status 404 after each "
       "login; check DeviceSID in " +
       (server.work() / "vane.ini").string() + ")";
-  ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Broker state: " + state); }, kWait))
-      << server.Log();
+  ASSERT_TRUE(Eventually([&] { return server.Log(); }, "): Broker state: " + state + "\n"));
   // As much as a tooltip holds.
   const std::string tip = ("Yxnetwork: " + state).substr(0, 127);
   std::string named;

@@ -101,13 +101,8 @@ TEST(StartPage, TellsOneStateWithItsTrueReasonEverywhere) {
   // there already: it counts the wait's seconds against the time-out.
   PeerServer& stalled = *servers[3];
   const std::string broker_tls = "127.0.0.1:" + std::to_string(stalled.broker()->tls_port());
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return TerminalText(stalled).find("peerserver: logging in to the broker at " + broker_tls +
-                                          " (TLS); waiting") != std::string::npos;
-      },
-      kWait))
-      << TerminalText(stalled);
+  ASSERT_TRUE(Eventually([&] { return TerminalText(stalled); },
+                         "peerserver: logging in to the broker at " + broker_tls + " (TLS); waiting"));
   const std::string waiting = "\"state\":\"logging in\",\"reason\":\"waiting for " + broker_tls + " (";
   EXPECT_TRUE(Contains(Details(stalled.port()), waiting));
   const std::string stalled_page =
@@ -227,13 +222,8 @@ TEST(StartPage, TheLoginIsTriedAgainOnceTheCertificateIsMended) {
   EXPECT_TRUE(Contains(details, "TLS certificate not verified"));
 
   WriteText(server.work() / "ca.pem", ReadText(server.broker()->ca_file()));
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        details = Details(server.port());
-        return details.find("\"state\":\"online\"") != std::string::npos;
-      },
-      kWait))
-      << details << server.Log();
+  ASSERT_TRUE(Eventually([&] { return details = Details(server.port()); }, "\"state\":\"online\""))
+      << server.Log();
   EXPECT_TRUE(Contains(details, "\"login\":{\"time\""));
   EXPECT_TRUE(Contains(details, "\"result\":\"logged in\""));
   EXPECT_TRUE(Contains(server.Log(), "no login error on 2nd try. broker key "));
@@ -323,9 +313,7 @@ TEST(Journal, FailuresReachStandardErrorUnderSystemd) {
         "DeviceSID in section [Quovane] of " +
         (server.work() / "vane.ini").string() + " (";
     if (journal) {
-      ASSERT_TRUE(
-          WaitUntil([&] { return server.Output().find(state) != std::string::npos; }, kWait))
-          << server.Output();
+      ASSERT_TRUE(Eventually([&] { return server.Output(); }, state));
       EXPECT_TRUE(Contains(server.Output(),
                            "<3>Broker not configured, no login and no heartbeat; missing in "));
     }

@@ -84,11 +84,9 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   const std::string refused =
       "Connections closed at accept, another account's "
       "(AllowOtherUsers=1 serves them); first from: 127.0.0.1:";
-  EXPECT_TRUE(WaitUntil([&] { return server.Log().find(refused) != std::string::npos; }, kWait));
+  EXPECT_TRUE(Eventually([&] { return server.Log(); }, refused));
   EXPECT_TRUE(Contains(server.Log(), ", uid 65534\n"));
-  EXPECT_TRUE(WaitUntil(
-      [&] { return server.Log().find(", uid 65534 ... and ") != std::string::npos; }, kWait))
-      << "the count of the burst";
+  EXPECT_TRUE(Eventually([&] { return server.Log(); }, ", uid 65534 ... and "));  // the burst's count
 
   // 48 from three AllowHosts machines: 30 are held, 18 closed; the browser
   // is still served.
@@ -97,10 +95,7 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   auto flood =
       ChildProcess::Start(argv[0], {argv.begin() + 1, argv.end()}, server.dir() / "flood.out");
   ASSERT_TRUE(flood);
-  EXPECT_TRUE(WaitUntil(
-      [&] { return ReadText(server.dir() / "flood.out").find("closed 18\n") != std::string::npos; },
-      kWait))
-      << ReadText(server.dir() / "flood.out");
+  EXPECT_TRUE(Eventually([&] { return ReadText(server.dir() / "flood.out"); }, "closed 18\n"));
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   EXPECT_TRUE(Contains(server.Log(), "MaxConnections reached; first from: 127.0.0.4"));
 }
@@ -132,13 +127,8 @@ TEST(WhoMayCall, JunkRequestsReachTheJournalOncePerBurstWithACount) {
     ASSERT_TRUE(junk.Send("X\r\n\r\n"));
     ASSERT_TRUE(junk.Finish().closed);
   }
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return server.Output().find("<3>Couldn't parse request data ... and 499 more in ") !=
-               std::string::npos;
-      },
-      kWait))
-      << server.Output();
+  EXPECT_TRUE(Eventually([&] { return server.Output(); },
+                         "<3>Couldn't parse request data ... and 499 more in "));
   EXPECT_EQ(Occurrences(server.Output(), "<3>Couldn't parse request data\n"), 1u);
   EXPECT_EQ(Occurrences(server.Log(), "): Couldn't parse request data\n"), 500u);
 }

@@ -82,6 +82,13 @@ size_t Occurrences(std::string_view text, std::string_view part) {
          << text;
 }
 
+::testing::AssertionResult Eventually(const std::function<std::string()>& read,
+                                      std::string_view part, std::chrono::milliseconds timeout) {
+  std::string text;
+  WaitUntil([&] { return (text = read()).find(part) != std::string::npos; }, timeout);
+  return Contains(text, part);
+}
+
 size_t LogLinePosition(std::string_view log, std::string_view message) {
   return log.find("): " + std::string(message) + "\n");
 }

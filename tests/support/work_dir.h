@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +50,11 @@ std::vector<std::string> SplitLines(std::string_view text);
 size_t Occurrences(std::string_view text, std::string_view part);
 // Whether part occurs in text; a failed check shows the text.
 ::testing::AssertionResult Contains(std::string_view text, std::string_view part);
+// Whether part comes to occur in what read returns within timeout; a failed
+// check shows the text last read.
+::testing::AssertionResult Eventually(const std::function<std::string()>& read,
+                                      std::string_view part,
+                                      std::chrono::milliseconds timeout = std::chrono::seconds(30));
 // Where the log line whose message is exactly message begins, npos when
 // there is none (a log line is "stamp (thread): message").
 size_t LogLinePosition(std::string_view log, std::string_view message);
