@@ -303,6 +303,6 @@ TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
 
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   EXPECT_EQ(Get(server.port(), "/QvExampleModule.dll?still=here").answer,
-            "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\nstill=here\n");
+            std::string(kEchoHead) + "still=here\n");
   ExpectBackToBaseline(server, threads, descriptors);
 }

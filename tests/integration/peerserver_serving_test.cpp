@@ -10,13 +10,6 @@
 #include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
 
-namespace {
-
-constexpr char kEchoHead[] =
-    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
-
-}  // namespace
-
 TEST(PeerServerServing, FilesErrorsRefusalsAndModuleCallsByteForByte) {
   const std::string echo = TEST_MODULE_DIR "/QvExampleModule.dll";
   PeerServer server(

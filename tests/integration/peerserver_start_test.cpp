@@ -276,9 +276,7 @@ TEST(Shutdown, ABusyTransferModuleGetsAboutTenSeconds) {
   // Its last log line is written, and it waits for the module.
   EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(0)).has_value());
   WriteText(server.work() / "release-slow", "");
-  EXPECT_EQ(released.Finish().answer,
-            "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n"
-            "slow done job=2");
+  EXPECT_EQ(released.Finish().answer, std::string(kEchoHead) + "slow done job=2");
 
   // The other call never ends in time; the wait does.
   EXPECT_EQ(server.WaitExit(std::chrono::seconds(40)), 0) << server.Output();

@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kEcho[] = TEST_MODULE_DIR "/QvExampleModule.dll";
-constexpr char kHeader[] =
-    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 constexpr auto kWait = std::chrono::seconds(30);
 
 // Among the fixture's secrets: no log may hold them.
@@ -35,10 +33,10 @@ constexpr char kWrongPassword[] = "wrongpw";
 // What the echo stand-in answers: its parameters, one per line.
 std::string Echo(std::string query) {
   std::replace(query.begin(), query.end(), '&', '\n');
-  return kHeader + query + "\n";
+  return kEchoHead + query + "\n";
 }
 
-std::string Status(const std::string& body) { return kHeader + body; }
+std::string Status(const std::string& body) { return kEchoHead + body; }
 
 class RoutingTest : public ::testing::Test {
  protected:
@@ -164,7 +162,7 @@ TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) 
   size_t echoes = 0;
   for (const auto& [target, answer] : cases) {
     EXPECT_EQ(Ask(target), answer) << target;
-    echoes += answer.starts_with(kHeader) && answer.find("qvstatus=") == std::string::npos;
+    echoes += answer.starts_with(kEchoHead) && answer.find("qvstatus=") == std::string::npos;
   }
   // The redirects and status answers did not load their modules.
   EXPECT_EQ(Calls() - before, echoes);
@@ -303,7 +301,7 @@ TEST_F(CredentialsTest, TheLoginPageAsksForThemAndLogsInWithThem) {
 
   const size_t calls = Calls();
   const std::string login = Ask("/QVLoginModule.dll?operation=login&" + Creds(kPassword));
-  EXPECT_TRUE(login.starts_with(std::string(kHeader) + "operation=login\n")) << login;
+  EXPECT_TRUE(login.starts_with(std::string(kEchoHead) + "operation=login\n")) << login;
   EXPECT_EQ(Calls(), calls + 1);
   EXPECT_EQ(BrokerCount("CheckConnection"), 1u);
   // A login for the credentials, then the one of any offline login page
