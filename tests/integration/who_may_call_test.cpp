@@ -14,39 +14,6 @@ namespace {
 
 constexpr auto kWait = std::chrono::seconds(30);
 
-// Opens connections to 127.0.0.1:argv[1], SOURCE=COUNT of them from each
-// source address after it, and keeps them silent; prints "closed N" each
-// time the server ends one, and stops once it ended all (or after 20 s).
-constexpr char kHoldConnections[] = R"(
-import select, socket, sys, time
-port = int(sys.argv[1])
-held = []
-for entry in sys.argv[2:]:
-    source, count = entry.split('=')
-    for _ in range(int(count)):
-        s = socket.socket()
-        s.bind((source, 0))
-        s.connect(('127.0.0.1', port))
-        held.append(s)
-print('connected', len(held), flush=True)
-poller = select.poll()
-for s in held:
-    poller.register(s, select.POLLIN)
-closed = 0
-deadline = time.monotonic() + 20
-while closed < len(held) and time.monotonic() < deadline:
-    for fd, _ in poller.poll(500):
-        poller.unregister(fd)
-        closed += 1
-        print('closed', closed, flush=True)
-)";
-
-std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs) {
-  std::vector<std::string> argv = {JSON_PYTHON, "-c", kHoldConnections, std::to_string(port)};
-  argv.insert(argv.end(), specs.begin(), specs.end());
-  return argv;
-}
-
 // argv run as the account "nobody"; a machine that cannot switch accounts
 // fails the test (the check would prove nothing otherwise).
 std::vector<std::string> AsNobody(const std::vector<std::string>& argv) {

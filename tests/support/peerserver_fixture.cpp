@@ -17,7 +17,37 @@ constexpr const char* kUid = kPeerServerDeviceUid;
 constexpr const char* kSid = kPeerServerDeviceSid;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 
+constexpr char kHoldConnections[] = R"(
+import select, socket, sys, time
+port = int(sys.argv[1])
+held = []
+for entry in sys.argv[2:]:
+    source, count = entry.split('=')
+    for _ in range(int(count)):
+        s = socket.socket()
+        s.bind((source, 0))
+        s.connect(('127.0.0.1', port))
+        held.append(s)
+print('connected', len(held), flush=True)
+poller = select.poll()
+for s in held:
+    poller.register(s, select.POLLIN)
+closed = 0
+deadline = time.monotonic() + 20
+while closed < len(held) and time.monotonic() < deadline:
+    for fd, _ in poller.poll(500):
+        poller.unregister(fd)
+        closed += 1
+        print('closed', closed, flush=True)
+)";
+
 }  // namespace
+
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs) {
+  std::vector<std::string> argv = {JSON_PYTHON, "-c", kHoldConnections, std::to_string(port)};
+  argv.insert(argv.end(), specs.begin(), specs.end());
+  return argv;
+}
 
 std::vector<std::string> SanitizerEnvironment() {
   const char* tsan = std::getenv("TSAN_OPTIONS");

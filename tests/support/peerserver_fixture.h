@@ -38,6 +38,12 @@ inline constexpr const char* kProxySecrets[] = {"s3cret", "YWxpY2U6czNjcmV0", "w
 // own, and the suppressions.
 std::vector<std::string> SanitizerEnvironment();
 
+// A command that opens connections to 127.0.0.1:port, "SOURCE=COUNT" of
+// them from each source address, and keeps them silent; it prints
+// "connected N", then "closed N" each time the server ends one, and stops
+// once it ended all (or after 20 s).
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs);
+
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
   // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,
