@@ -230,27 +230,17 @@ TEST(PeerServerLoad, IdleConnectionsHostileStreamsAndHangUpsLeaveItServing) {
       auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
       for (int i = 0; i < kPerThread; ++i) {
         std::string bytes;
-        switch (below(5)) {
-          case 0:  // random bytes
-            for (size_t n = below(3000); n > 0; --n) bytes.push_back(static_cast<char>(random()));
-            break;
-          case 1: {  // a request cut anywhere
-            const std::string& whole = requests[below(requests.size())];
-            bytes = whole.substr(0, below(whole.size() + 1));
-            break;
+        const size_t kind = below(5);
+        if (kind == 0) {  // random bytes
+          for (size_t n = below(3000); n > 0; --n) bytes.push_back(static_cast<char>(random()));
+        } else if (kind == 1) {  // a line far beyond the receive buffer
+          bytes = "GET /" + std::string(8192 + below(60000), 'A') + " HTTP/1.0\r\n\r\n";
+        } else {  // a whole request, one cut anywhere, or one with bytes flipped
+          bytes = requests[below(requests.size())];
+          if (kind == 2) bytes.resize(below(bytes.size() + 1));
+          for (size_t flips = kind == 3 ? 1 + below(8) : 0; flips > 0; --flips) {
+            bytes[below(bytes.size())] = static_cast<char>(random());
           }
-          case 2:  // a line far beyond the receive buffer
-            bytes = "GET /" + std::string(8192 + below(60000), 'A') + " HTTP/1.0\r\n\r\n";
-            break;
-          case 3: {  // a request with bytes flipped
-            bytes = requests[below(requests.size())];
-            for (int flips = 1 + static_cast<int>(below(8)); flips > 0; --flips) {
-              bytes[below(bytes.size())] = static_cast<char>(random());
-            }
-            break;
-          }
-          default:  // a whole request
-            bytes = requests[below(requests.size())];
         }
         OpenConnection connection(server.port());  // unconnected counts as unclosed
         connection.Send(bytes);
