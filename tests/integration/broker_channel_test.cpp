@@ -1,7 +1,4 @@
-// The broker channel as an attacker on the path meets it: every page after
-// the login goes to qvbroker's TLS port, verified, directly or through
-// squid or dante; a broker that cannot prove itself gets nothing carried
-// out; SecureBrokerPages=0 brings back the plain pages and says so.
+// The broker channel as an attacker on the path meets it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +12,7 @@
 #include "support/peerserver_fixture.h"
 #include "support/proxy_fixtures.h"
 #include "support/qvbroker_fixture.h"
+#include "support/work_dir.h"
 
 namespace {
 
@@ -37,11 +35,9 @@ std::vector<std::string> Channels(const QvBrokerFixture& broker) {
 }
 
 PeerServerOptions WithBroker(std::map<std::string, std::string> settings = {}) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
-  options.settings = std::move(settings);
-  return options;
+  return {.settings = std::move(settings),
+          .modules = {{STATUS_MODULE, "QvStatusModule.dll"}},
+          .with_broker = true};
 }
 
 }  // namespace
@@ -64,11 +60,10 @@ TEST(BrokerChannel, ByDefaultEveryPageGoesOverTlsAndThePlainPortIsNeverAsked) {
   EXPECT_TRUE(impostor.RecordNames().empty());
   EXPECT_EQ(server.Setting("AllowHosts"), "127.0.0.1");
   const std::string details = Details(server);
-  EXPECT_NE(details.find("\"channel\":{\"authenticated\":true,\"text\":\"TLS, certificate checked "
-                         "against BrokerCAFile " +
-                         broker.ca_file().string() + "\"},\"tls\":{\"verified\":true,"),
-            std::string::npos)
-      << details;
+  EXPECT_TRUE(Contains(details,
+                       "\"channel\":{\"authenticated\":true,\"text\":\"TLS, certificate checked "
+                       "against BrokerCAFile " +
+                           broker.ca_file().string() + "\"},\"tls\":{\"verified\":true,"));
 }
 
 // A broker whose certificate chains to another CA: neither the login nor a
@@ -91,7 +86,7 @@ TEST(BrokerChannel, ACertificateFromAnotherCaGetsNothingCarriedOut) {
       },
       kWait))
       << details;
-  EXPECT_NE(details.find("\"online\":false"), std::string::npos) << details;
+  EXPECT_TRUE(Contains(details, "\"online\":false"));
   EXPECT_TRUE(server.broker()->RecordNames().empty());
   EXPECT_EQ(server.broker()->Admin("/admin/messages").find("AllowHosts") != std::string::npos,
             true);
@@ -145,9 +140,7 @@ TEST(BrokerChannel, ThroughSquidAndDanteTheBeatsGoOverTls) {
     if (c.squid != nullptr) {
       const std::string tunnel = "CONNECT 127.0.0.1:" + std::to_string(broker.tls_port()) + " " +
                                  c.tunnel_user + " HIER_DIRECT";
-      EXPECT_TRUE(
-          WaitUntil([&] { return c.squid->AccessLog().find(tunnel) != std::string::npos; }, kWait))
-          << c.squid->AccessLog();
+      EXPECT_TRUE(Eventually([&] { return c.squid->AccessLog(); }, tunnel));
     }
   }
 }
@@ -162,12 +155,10 @@ TEST(BrokerChannel, PlainPagesWhenAskedForAndTheDeviceSaysSo) {
   ASSERT_TRUE(WaitUntil([&] { return broker.PageRequests("Heartbeat") >= 1; }, kWait));
   // The login, then the beats.
   EXPECT_EQ(Channels(broker), (std::vector<std::string>{"tls", "plain"}));
-  EXPECT_NE(server.Log().find("SecureBrokerPages=0: heartbeats, acknowledgements, proxy reports "
-                              "and log uploads go to the broker in plain HTTP"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(server.Log(),
+                       "SecureBrokerPages=0: heartbeats, acknowledgements, proxy reports and log "
+                       "uploads go to the broker in plain HTTP"));
   const std::string details = Details(server);
-  EXPECT_NE(details.find("\"channel\":{\"authenticated\":false,\"text\":\"plain HTTP, not "
-                         "authenticated\"}"),
-            std::string::npos)
-      << details;
+  EXPECT_TRUE(Contains(
+      details, "\"channel\":{\"authenticated\":false,\"text\":\"plain HTTP, not authenticated\"}"));
 }

@@ -1,7 +1,5 @@
-// Outbound requests against a real qvbroker: its pages byte for byte (plain,
-// TLS, upload), certificate checks, its failure modes, and the session: login
-// with its retry, logout, and the heartbeat driven beat by beat through
-// injected waits.
+// Outbound requests and the session against a real qvbroker; the heartbeat
+// is driven beat by beat through injected waits.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -355,22 +353,6 @@ TEST_F(SessionTest, FirstBeatFallsBackToTheSecondAlternativePort) {
   // Once a beat got through, a failure no longer tries the alternatives.
   EXPECT_EQ(LogCount("HeartbeatThread status is OK"), 1u);
   EXPECT_EQ(LogCount("HeartbeatThread status not OK: -1"), 1u);
-}
-
-TEST_F(SessionTest, ABeatTheBrokerDoesNotKnowLogsTheDeviceInOnce) {
-  StartBroker({"--device", Device()});
-  QvDevice& device = TestOutboundDevice();
-  device.LoadConfiguration();
-  ScriptedWaits waits({});
-  EXPECT_EQ(HeartbeatThread(state, device, waits), 0);
-  EXPECT_EQ(
-      broker->RequestLines(),
-      (std::vector<std::string>{
-          "GET /asys/Heartbeat.jsp?deviceSID=" + std::string(kSid) + " SSL/3.1",
-          "GET /asys/DeviceLogin.jsp?deviceUID=" + std::string(kUid) +
-              "&allowUpgrade=0&port=4080&ip=" + device.GetIP() + "&yxport=0&modules= SSL/3.1"}));
-  EXPECT_TRUE(Logged("Device Logged In!!"));
-  EXPECT_TRUE(device.GetOnlineState());
 }
 
 // A beat a minute resumes the TLS session of the last one instead of a

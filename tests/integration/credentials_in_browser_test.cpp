@@ -1,8 +1,5 @@
-// The proxy password a user types into the diagnostic page leaves no trace
-// in the browser: the page sends it in a fetch (never in an address the
-// browser keeps in its history or session) and the answer, which says no
-// store, takes the page's place. A fresh Chromium profile is searched for
-// the password after the form was used behind squid.
+// The proxy password typed into the diagnostic page leaves no trace in a
+// fresh Chromium profile: the page sends it in a fetch, never in an address.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -64,12 +61,10 @@ TEST(CredentialsInBrowser, TheProxyPasswordLeavesNoTraceInTheProfile) {
   SquidFixture squid(SQUID_PROGRAM, {{"alice", "s3cret"}});
   ASSERT_TRUE(squid.ok()) << squid.failure();
   const std::string proxy = "http://127.0.0.1:" + std::to_string(squid.port());
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"DiagnosticTimeout", "1000"}},
+                     .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}},
+                     .with_broker = true,
+                     .environment = {{"http_proxy", proxy}, {"https_proxy", proxy}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string site = "127.0.0.1:" + std::to_string(server.broker()->plain_port());
   WriteText(server.root() / "fill.html", FormFiller(site));
@@ -79,11 +74,9 @@ TEST(CredentialsInBrowser, TheProxyPasswordLeavesNoTraceInTheProfile) {
       DumpDomInProfile("http://127.0.0.1:" + std::to_string(server.port()) + "/fill.html", profile,
                        {"--disable-popup-blocking"});
   // The answer is shown, under the page's own address.
-  EXPECT_NE(dom.find("<p id=\"r\">submitted &amp; OK at http://127.0.0.1:" +
-                     std::to_string(server.port()) +
-                     "/QvDiagnosticModule.dll?operation=conntest&amp;server=" + site + "</p>"),
-            std::string::npos)
-      << dom;
+  EXPECT_TRUE(Contains(
+      dom, "<p id=\"r\">submitted &amp; OK at http://127.0.0.1:" + std::to_string(server.port()) +
+               "/QvDiagnosticModule.dll?operation=conntest&amp;server=" + site + "</p>"));
   EXPECT_EQ(FilesHolding(profile, "s3cret"), std::vector<std::string>{});
   std::error_code ignored;
   fs::remove_all(profile, ignored);

@@ -1,9 +1,5 @@
-// Device messages through the real heartbeat: qvbroker queues them, a beat
-// carries them to peerserver, which carries each out in order; the
-// acknowledgements reach qvbroker, and module-bound types reach a module
-// that records its query. The quit for an upgrade ends the program with
-// its boot files written. The handlers that change the heartbeat itself
-// run in process against qvbroker.
+// Device messages from qvbroker through the real heartbeat; the handlers
+// that change the heartbeat itself run in process.
 #include "session/device_messages.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,8 +17,6 @@
 
 #include "base/log.h"
 #include "base/settings.h"
-#include "platform/environment.h"
-#include "platform/window_endpoint.h"
 #include "session/heartbeat.h"
 #include "support/child_process.h"
 #include "support/http_client.h"
@@ -102,10 +95,10 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
                      "", "QvShareModule.dll"});
   }
 
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll", "QvShareModule.dll",
-                                            "QvYxModule.dll", "QvDiagnosticModule.dll"});
+  PeerServerOptions options = {
+      .modules = ModuleNames(kRecorder, {"QvTransferModule.dll", "QvShareModule.dll",
+                                         "QvYxModule.dll", "QvDiagnosticModule.dll"}),
+      .with_broker = true};
   for (const Case& c : cases) {
     options.broker_args.push_back("--message");
     options.broker_args.push_back(c.message);
@@ -152,11 +145,9 @@ TEST(DeviceMessages, EveryTypeInOneAnswerIsCarriedOutInOrder) {
 // each is acknowledged.
 TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
   constexpr int kMessages = 500;
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.modules = ModuleNames(kSlow, {"QvDiagnosticModule.dll"});
-  PeerServer server(options);
+  PeerServer server({.settings = {{"HeartbeatSleep", "10000"}},
+                     .modules = ModuleNames(kSlow, {"QvDiagnosticModule.dll"}),
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::vector<std::string> sent;
   std::string acks;
@@ -194,20 +185,19 @@ TEST(DeviceMessages, ModuleCallsOfOneAnswerRunAtMost32AtOnce) {
 // Interrupted incoming transfers in the record file are resumed at start:
 // the transfer module gets one call per record to resume.
 TEST(DeviceMessages, TransfersAreResumedAtStart) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"XferRetryInterval", "5"}};
-  options.modules = ModuleNames(kRecorder, {"QvTransferModule.dll"});
   const int32_t now = static_cast<int32_t>(std::time(nullptr));
   using record_bytes::Xfer;
-  options.work_files = {
-      {"qvxfer.dat", record_bytes::XferFile({
-                         Xfer{.uid = "x1", .time = now, .status = 2},
-                         Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
-                         Xfer{.uid = "x3", .time = now, .status = 3},
-                         Xfer{.uid = "x4", .time = now, .status = 2},
-                     })}};
-  PeerServer server(options);
+  PeerServer server(
+      {.settings = {{"XferRetryInterval", "5"}},
+       .modules = ModuleNames(kRecorder, {"QvTransferModule.dll"}),
+       .work_files = {{"qvxfer.dat",
+                       record_bytes::XferFile({
+                           Xfer{.uid = "x1", .time = now, .status = 2},
+                           Xfer{.uid = "x2", .time = now, .resumable = 0, .status = 2},
+                           Xfer{.uid = "x3", .time = now, .status = 3},
+                           Xfer{.uid = "x4", .time = now, .status = 2},
+                       })}},
+       .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   ASSERT_TRUE(WaitUntil(
       [&] { return SplitLines(ReadText(server.work() / "module-calls.txt")).size() == 2; }, kWait));
@@ -218,69 +208,44 @@ TEST(DeviceMessages, TransfersAreResumedAtStart) {
 }
 
 // The quit for an upgrade: the instructions appended to the boot sequence
-// file (its bytes are the unit test's), the acknowledgement, then the end of
-// the program with the file's size as its code (the status keeps 8 bits,
-// bootexit.txt all of it), without a logout or a shutdown.
-TEST(DeviceMessages, QuitWithInstructionsLeavesTheBootFilesAndTheCode) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.wait_ready = false;  // the first beat may end it before it listens
-  options.work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"}};
-  options.broker_args = {
-      "--message",
-      // The last entry holds a byte this key turns into the record's end:
-      // left out, and the acknowledgement says so.
-      "messageType=QuitWithInst&instructions=M?old^new^Y|D?name^N|D?\xE4^N&messageSID=q1"};
-  PeerServer server(options);
+// file (its bytes are the unit test's), the acknowledgement, then, once a
+// busy module ended, the end of the program with the file's size as its code
+// (the status keeps 8 bits, bootexit.txt all of it; 10000 more with the
+// companion window up, which is told to close), without a logout or a
+// shutdown.
+TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndLeavesTheBootFiles) {
+  PeerServer server({.settings = {{"HeartbeatSleep", "10000"}},
+                     .modules = ModuleNames(kSlow, {"QvSlowModule.dll"}),
+                     .work_files = {{"boot/bootspec.vnb", "0123456789abc7\nsecond\n"},
+                                    {"boot/bootseq.vnb", "earlier"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
-  const std::optional<int> status = server.WaitExit(kWait);
-  ASSERT_TRUE(status) << server.Log();
-  EXPECT_EQ(*status, 21);
-  EXPECT_TRUE(fs::exists(server.work() / "boot" / "bootseq.vnb"));
-  EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "21\n");
-  EXPECT_EQ(server.broker()->Admin("/admin/acks"), "type=1&status=4&messageSID=q1\n");
-  EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
-  EXPECT_EQ(server.Log().find("ShutdownServer()"), std::string::npos);
-}
-
-// With the companion window up: the exit waits for a busy module to end,
-// the window is told to close, and 10000 is added to the code.
-TEST(DeviceMessages, QuitWithInstructionsWaitsForModulesAndClosesTheCompanion) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.modules = ModuleNames(kSlow, {"QvSlowModule.dll"});
-  options.work_files = {{"boot/bootseq.vnb", "earlier"}};
-  PeerServer server(options);
-  ASSERT_TRUE(server.ok()) << server.failure();
-
-  std::promise<std::string> closed;
-  const std::optional<std::string> xdg = platform::GetEnvironment("XDG_RUNTIME_DIR");
-  platform::SetEnvironment("XDG_RUNTIME_DIR", server.session().string());
-  auto companion = platform::WindowEndpoint::Create(
-      "Yxnetwork", [&closed, once = std::make_shared<std::once_flag>()](std::string line) {
-        std::call_once(*once, [&] { closed.set_value(line); });
-      });
-  platform::SetEnvironment("XDG_RUNTIME_DIR", xdg);
-  ASSERT_TRUE(companion);
-
+  CompanionWindow companion("Yxnetwork", server.session());
+  ASSERT_TRUE(companion.ok());
   auto slow =
       std::async(std::launch::async, [&] { return Get(server.port(), "/QvSlowModule.dll"); });
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(server.work() / "slow-entered"); }, kWait));
-  server.broker()->Admin(
-      "/admin/message?messageType%3DQuitWithInst%26instructions%3DD%3Fn%5EN%26messageSID%3Dq2");
-  ASSERT_TRUE(WaitUntil([&] { return !server.broker()->Admin("/admin/acks").empty(); }, kWait));
+  // The last entry holds a byte this key turns into the record's end: left
+  // out, and the acknowledgement says so.
+  std::string queue = "/admin/message?";
+  for (const unsigned char c : std::string("messageType=QuitWithInst&instructions=M?old^new^Y|"
+                                           "D?name^N|D?\xE4^N&messageSID=q1")) {
+    queue += "%" + std::string(1, "0123456789ABCDEF"[c >> 4]) + "0123456789ABCDEF"[c & 15];
+  }
+  server.broker()->Admin(queue);
+  EXPECT_TRUE(Eventually([&] { return server.broker()->Admin("/admin/acks"); },
+                         "type=1&status=4&messageSID=q1\n"));
   EXPECT_FALSE(server.WaitExit(std::chrono::milliseconds(300))) << "exited under a busy module";
   WriteText(server.work() / "release-slow", "");
-  EXPECT_NE(slow.get().answer.find("slow done"), std::string::npos);
+  EXPECT_TRUE(Contains(slow.get().answer, "slow done"));
 
   const std::optional<int> status = server.WaitExit(kWait);
   ASSERT_TRUE(status) << server.Log();
-  EXPECT_EQ(*status, 10013 & 0xFF);
-  EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "10013\n");
-  auto line = closed.get_future();
-  ASSERT_EQ(line.wait_for(kWait), std::future_status::ready);
-  EXPECT_EQ(line.get(), "WM_CLOSE");
+  EXPECT_EQ(*status, 10028 & 0xFF);  // "earlier" and two records of 12 and 9 bytes
+  EXPECT_EQ(ReadText(server.work() / "boot" / "bootexit.txt"), "10028\n");
+  EXPECT_EQ(companion.Wait(1), std::vector<std::string>{"WM_CLOSE"});
+  EXPECT_EQ(server.broker()->PageRequests("DeviceLogout"), 0u);
+  EXPECT_FALSE(Contains(server.Log(), "ShutdownServer()"));
 }
 
 namespace {
@@ -348,8 +313,7 @@ TEST_F(HandlerTest, OnlyIntervalsInRangeAreTakenAndTheLogLevelChangesAtOnce) {
   }
   EXPECT_EQ(QvSettings::GetInstance()->LogLevel(), 4);
   const std::string acks = broker.Admin("/admin/acks");
-  EXPECT_NE(acks.find("type=1&status=3&messageSID=L\ntype=1&status=4&messageSID=N\n"
-                      "type=1&status=4&messageSID=N\ntype=1&status=4&messageSID=N\n"),
-            std::string::npos)
-      << acks;
+  EXPECT_TRUE(Contains(acks,
+                       "type=1&status=3&messageSID=L\ntype=1&status=4&messageSID=N\ntype=1&status="
+                       "4&messageSID=N\ntype=1&status=4&messageSID=N\n"));
 }

@@ -1,6 +1,4 @@
-// The diagnostic plug-in end to end: peerserver serves it, qvbroker answers
-// its broker pages and lends it relay proxies, squid and dante stand in the
-// way, Chromium shows the page; and a device-message call without a socket.
+// The diagnostic plug-in end to end, behind real proxies and in Chromium.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,6 +36,10 @@ constexpr char kAllGood[] =
 // at host.
 std::string Verdict(int index, const std::string& host) {
   const std::string red = "<font color=\"red\">";
+  const std::string https_only =
+      red +
+      "Can connect to the broker only through a secure connection(https).  Your internet "
+      "connection may be unstable.  Please run diagnostic again.</font>";
   const std::string sentences[8] = {
       red + "Cannot connect to any sites. Please Check your internet connection.</font>",
       red + "Can connect to " + host +
@@ -49,12 +51,8 @@ std::string Verdict(int index, const std::string& host) {
       red +
           "Cannot make secure(https) connection to the broker.  Ask your Network Administrator "
           "if https is blocked.</font>",
-      red +
-          "Can connect to the broker only through a secure connection(https).  Your internet "
-          "connection may be unstable.  Please run diagnostic again.</font>",
-      red +
-          "Can connect to the broker only through a secure connection(https).  Your internet "
-          "connection may be unstable.  Please run diagnostic again.</font>",
+      https_only,
+      https_only,
       "Connectivity looks ok to Broker, although not to specified HTTP server.  Restart "
       "application and attempt to register again.",
       kAllGood,
@@ -64,16 +62,13 @@ std::string Verdict(int index, const std::string& host) {
 
 // peerserver with the plug-in and a broker; a stalled step costs a second.
 std::unique_ptr<PeerServer> StartServer(std::map<std::string, std::string> settings = {},
-                                        std::map<std::string, std::string> environment = {},
-                                        std::vector<std::string> broker_args = {}) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.broker_args = std::move(broker_args);
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  options.settings.insert(settings.begin(), settings.end());
-  options.environment = std::move(environment);
-  auto server = std::make_unique<PeerServer>(options);
+                                        std::map<std::string, std::string> environment = {}) {
+  settings.emplace("DiagnosticTimeout", "1000");
+  auto server = std::make_unique<PeerServer>(
+      PeerServerOptions{.settings = std::move(settings),
+                        .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}},
+                        .with_broker = true,
+                        .environment = std::move(environment)});
   EXPECT_TRUE(server->ok()) << server->failure();
   return server->ok() ? std::move(server) : nullptr;
 }
@@ -150,17 +145,17 @@ void CheckSituation(const PeerServer& server, const std::string& site, const std
   const std::string verdict = expected.verdict >= 0
                                   ? Verdict(expected.verdict, site)
                                   : "<p id=\"verdict\">" + expected.no_verdict + "</p>";
-  EXPECT_NE(dom.find(verdict), std::string::npos) << dom;
+  EXPECT_TRUE(Contains(dom, verdict));
   for (const auto& [id, row] : expected.rows) EXPECT_EQ(RowOf(dom, id), row) << id;
-  EXPECT_EQ(dom.find("&lt;font"), std::string::npos) << dom;
+  EXPECT_FALSE(Contains(dom, "&lt;font"));
   PageScreenshot(url, picture, 1100, 1000);
 
   const std::string answer = Ask(server, query + "&format=json");
   const std::string json = answer.substr(answer.find("\n\n") + 2);
   for (const std::string& part : expected.json) {
-    EXPECT_NE(json.find(part), std::string::npos) << part << " in\n" << json;
+    EXPECT_TRUE(Contains(json, part));
   }
-  EXPECT_EQ(json.find("<font"), std::string::npos) << json;
+  EXPECT_FALSE(Contains(json, "<font"));
   ExpectMatchesSchema(server, json, picture);
 }
 
@@ -229,9 +224,7 @@ TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
       "FAILED\", \"failure\": \"time-out\", \"error\": \"Time-out: "};
   std::string success;
   for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(json.find("{\"address\": \"" + relays[i] + "\", \"outcome\": " + outcomes[i]),
-              std::string::npos)
-        << json;
+    EXPECT_TRUE(Contains(json, "{\"address\": \"" + relays[i] + "\", \"outcome\": " + outcomes[i]));
     // The relay that lets one connection in has none left for a second call.
     success += relays[i] + (i == 0 ? "|~true|~true|^" : "|~false|~false|^");
   }
@@ -241,17 +234,14 @@ TEST(Diagnostic, RelayProbesAndTheirOutcomes) {
             "[%PROXY_SUCCESS%]\n[%diagtag1%]=[%value1%]\n[%diagtag3%][%value3%]\n");
   const std::string page =
       Ask(*server, "operation=conntest&template=tags.htx&server=" + Site(*server));
-  EXPECT_NE(page.find("\r\n\r\n" + success + "\nNumber of Yxproxies tested=4\n&amp;" + relays[1] +
-                      "=HTTP and Yxprotocol both FAILED\n"),
-            std::string::npos)
-      << page;
+  EXPECT_TRUE(Contains(page, "\r\n\r\n" + success + "\nNumber of Yxproxies tested=4\n&amp;" +
+                                 relays[1] + "=HTTP and Yxprotocol both FAILED\n"));
   // The accepting relay got the HTTP probe and the 12-byte protocol probe.
-  EXPECT_NE(broker.Admin("/admin/relays").find(
-                relays[0] + " accept connections=4\n"
-                "  GET /testproxy HTTP/1.0\\x0aUser-Agent: YxnetAsys/3.6.1\\x0a \\x0a\\x0a\n"
-                "  \\x0c\\x00\\x00\\x02\\x00\\x02\\x00\\x00\\x00\\x00\\x00\\x00\n"),
-            std::string::npos)
-      << broker.Admin("/admin/relays");
+  EXPECT_TRUE(Contains(
+      broker.Admin("/admin/relays"),
+      relays[0] +
+          " accept connections=4\n  GET /testproxy HTTP/1.0\\x0aUser-Agent: YxnetAsys/3.6.1\\x0a "
+          "\\x0a\\x0a\n  \\x0c\\x00\\x00\\x02\\x00\\x02\\x00\\x00\\x00\\x00\\x00\\x00\n"));
 }
 
 // Behind squid: no credentials, wrong ones, right ones; reports go along
@@ -278,18 +268,17 @@ TEST(Diagnostic, BehindSquidThePageSaysWhatTheProxyWants) {
     SCOPED_TRACE(c.creds);
     const std::string page =
         Ask(*server, "operation=conntest&notifybroker=1&server=" + Site(*server) + c.creds);
-    EXPECT_NE(page.find("<td id=\"creds\" class=\"result\">" + std::string(c.status) + "</td>"),
-              std::string::npos)
-        << page;
-    EXPECT_NE(page.find(std::string("<td class=\"result\">") + c.site + "</td>"), std::string::npos);
-    EXPECT_NE(page.find(Verdict(c.verdict, Site(*server))), std::string::npos) << page;
+    EXPECT_TRUE(
+        Contains(page, "<td id=\"creds\" class=\"result\">" + std::string(c.status) + "</td>"));
+    EXPECT_TRUE(Contains(page, std::string("<td class=\"result\">") + c.site + "</td>"));
+    EXPECT_TRUE(Contains(page, Verdict(c.verdict, Site(*server))));
   }
   const std::vector<std::string> requests = server->broker()->Requests();
   size_t reports = 0;
   for (const std::string& request : requests) {
     reports += request.find("/asys/ReportDiagnostics.jsp?") != std::string::npos;
-    EXPECT_EQ(request.find("s3cret"), std::string::npos) << request;
-    EXPECT_EQ(request.find("YWxpY2U6czNjcmV0"), std::string::npos) << request;
+    EXPECT_FALSE(Contains(request, "s3cret"));
+    EXPECT_FALSE(Contains(request, "YWxpY2U6czNjcmV0"));
   }
   EXPECT_GE(reports, 1u);
 }
@@ -302,8 +291,8 @@ TEST(Diagnostic, BehindDanteTheTestsGoThroughSocks) {
       StartServer({}, {{"http_proxy", "socks5://127.0.0.1:" + std::to_string(dante.port())}});
   if (!server) return;
   const std::string page = Ask(*server, "operation=conntest&server=" + Site(*server));
-  EXPECT_NE(page.find(Verdict(7, Site(*server))), std::string::npos) << page;
-  EXPECT_NE(page.find("<td>SOCKS</td><td>Yes</td>"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, Verdict(7, Site(*server))));
+  EXPECT_TRUE(Contains(page, "<td>SOCKS</td><td>Yes</td>"));
 }
 
 // The debug-log set leaves as one file with the keys blanked; a page may
@@ -326,25 +315,25 @@ TEST(Diagnostic, PostfileUploadsTheLogsWithoutSecrets) {
     fs::create_symlink(server->work() / "victim", server->work() / copy);
   }
   std::string page = Ask(*server, "operation=postfile");
-  EXPECT_NE(page.find("qvstatus=200&amp;postfile=200"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, "qvstatus=200&amp;postfile=200"));
   EXPECT_EQ(ReadText(server->work() / "victim"), "precious\n");
   const std::string stored = ReadText(broker.store_dir() / "_Yx_Logs.log");
   const std::string request = broker.Requests().back();
-  ASSERT_NE(request.find("POST /asys/PostLog.jsp HTTP/1.1\n"), std::string::npos) << request;
+  ASSERT_TRUE(Contains(request, "POST /asys/PostLog.jsp HTTP/1.1\n"));
   // Over the login's channel: the broker's TLS port.
   EXPECT_TRUE(broker.RecordNames().back().ends_with("-tls.req"));
-  EXPECT_NE(request.find("name=\"deviceSID\"\r\n\r\ntest-sid-1\r\n"), std::string::npos);
+  EXPECT_TRUE(Contains(request, "name=\"deviceSID\"\r\n\r\ntest-sid-1\r\n"));
   std::string ini = ReadText(server->work() / "vane.ini");
   ini.replace(ini.find("StoredDeviceKey42"), 17, "*");
   EXPECT_TRUE(stored.starts_with(ini)) << stored.substr(0, 600);
-  EXPECT_NE(stored.find("CALLING with BrokerKEY : *"), std::string::npos);
-  EXPECT_EQ(stored.find(broker_key), std::string::npos);
+  EXPECT_TRUE(Contains(stored, "CALLING with BrokerKEY : *"));
+  EXPECT_FALSE(Contains(stored, broker_key));
 
   const size_t posts = broker.PageRequests("PostLog");
   for (const char* name : {"/etc/passwd", "..%2Fdoc%2Fport.js", "..\\vane.ini", "C:vane.ini"}) {
     SCOPED_TRACE(name);
     page = Ask(*server, std::string("operation=postfile&filename=") + name);
-    EXPECT_NE(page.find("qvstatus=200&amp;postfile=-1"), std::string::npos) << page;
+    EXPECT_TRUE(Contains(page, "qvstatus=200&amp;postfile=-1"));
   }
   EXPECT_EQ(broker.PageRequests("PostLog"), posts);
   EXPECT_EQ(server->Terminate(), 0) << server->Output();
@@ -384,11 +373,10 @@ TEST(Diagnostic, OperationListAndTemplates) {
     if (c.in_answer.empty()) {
       EXPECT_EQ(answer, "");
     } else {
-      EXPECT_NE(answer.find(c.in_answer), std::string::npos) << answer;
+      EXPECT_TRUE(Contains(answer, c.in_answer));
     }
     if (!c.logged.empty()) {
-      EXPECT_TRUE(WaitUntil([&] { return server->Log().find(c.logged) != std::string::npos; },
-                            std::chrono::seconds(10)));
+      EXPECT_TRUE(Eventually([&] { return server->Log(); }, c.logged, std::chrono::seconds(10)));
     }
   }
   EXPECT_EQ(Occurrences(server->Log(), "invalid operation"), 1u);
@@ -489,10 +477,8 @@ TEST(DiagnosticPage, ThreeSituationsAsAPersonAndAProgramReadThem) {
        ""});
 
   // Nothing at the broker to test: the site alone, and the start page's words.
-  PeerServerOptions options;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.settings = {{"BrokerIP", "0"}};
-  PeerServer alone(options);
+  PeerServer alone({.settings = {{"BrokerIP", "0"}},
+                    .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}}});
   ASSERT_TRUE(alone.ok()) << alone.failure();
   RecordingPeer site;
   const std::string missing =
@@ -515,7 +501,7 @@ TEST(DiagnosticPage, ThreeSituationsAsAPersonAndAProgramReadThem) {
         "broker is not configured\", \"milliseconds\": 0}",
         "\"relays\": []"},
        "No verdict, the broker tests were skipped: " + missing + "."});
-  EXPECT_EQ(alone.Log().find(":0: "), std::string::npos) << "a test went to the address 0";
+  EXPECT_FALSE(Contains(alone.Log(), ":0: ")) << "a test went to the address 0";
 }
 
 // "Run the test again" asks the same again, but never keeps credentials;
@@ -534,35 +520,32 @@ TEST(DiagnosticPage, TheRerunLinkKeepsTheQueryAndTextsStayText) {
   for (size_t at = escaped.find('&'); at != std::string::npos; at = escaped.find('&', at + 1)) {
     escaped.replace(at, 1, "&amp;");
   }
-  EXPECT_NE(page.find("<a id=\"rerun\" href=\"" + escaped + "\">"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, "<a id=\"rerun\" href=\"" + escaped + "\">"));
   page = Get(server->port(), rerun).answer;
-  EXPECT_NE(page.find("<td>" + Site(*server) + "</td>"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, "<td>" + Site(*server) + "</td>"));
   // Single operations answer in the same shape, without a verdict.
   page = Ask(*server, "operation=brkhttps,postfile&format=json");
-  EXPECT_NE(page.find("\"verdict\": null,"), std::string::npos) << page;
-  EXPECT_NE(page.find("{\"name\": \"postfile\", \"label\": \"log upload\""), std::string::npos);
+  EXPECT_TRUE(Contains(page, "\"verdict\": null,"));
+  EXPECT_TRUE(Contains(page, "{\"name\": \"postfile\", \"label\": \"log upload\""));
   ExpectMatchesSchema(*server, page.substr(page.find("\n\n") + 2), "single-operations");
   // The README's example holds to the schema too.
   const std::string readme = ReadText(fs::path(WEBROOT_DIR).parent_path() / "README.md");
   ExpectMatchesSchema(*server, Between(readme, "```json\n", "```"), "readme-example");
 
   page = Ask(*server, "operation=conntest&server=127.0.0.1:" + std::to_string(site.port()));
-  EXPECT_EQ(page.find("<font color=red>x"), std::string::npos) << page;
-  EXPECT_NE(page.find("<td class=\"note\">127.0.0.1:" + std::to_string(site.port()) +
-                      " refused the request: HTTP/1.0 403 &lt;font color=red&gt;x&lt;/font&gt;.</td>"),
-            std::string::npos)
-      << page;
+  EXPECT_FALSE(Contains(page, "<font color=red>x"));
+  EXPECT_TRUE(Contains(
+      page, "<td class=\"note\">127.0.0.1:" + std::to_string(site.port()) +
+                " refused the request: HTTP/1.0 403 &lt;font color=red&gt;x&lt;/font&gt;.</td>"));
 }
 
 // Every link and script on the shipped pages answers: the start page, the
 // device pages, and the diagnostic's pages as it renders them.
 TEST(DiagnosticPage, EveryLinkOnTheShippedPagesAnswers) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"}};
-  options.modules.push_back({STATUS_MODULE, "QvStatusModule.dll"});
-  options.settings = {{"DiagnosticTimeout", "1000"}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"DiagnosticTimeout", "1000"}},
+                     .modules = {{DIAGNOSTIC_MODULE, "QvDiagnosticModule.dll"},
+                                 {STATUS_MODULE, "QvStatusModule.dll"}},
+                     .with_broker = true});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::vector<std::string> pages = {"/index.html",
                                     "/QvDiagnosticModule.dll?operation=conntest&server=" + Site(server),
@@ -575,7 +558,7 @@ TEST(DiagnosticPage, EveryLinkOnTheShippedPagesAnswers) {
   for (const std::string& page : pages) {
     SCOPED_TRACE(page);
     const std::string answer = Get(server.port(), page).answer;
-    EXPECT_NE(answer.substr(0, answer.find('\n')).find(" 200 "), std::string::npos) << answer;
+    EXPECT_TRUE(Contains(answer.substr(0, answer.find('\n')), " 200 ")) << answer;
     for (const char* attribute : {" href=\"", " src=\""}) {
       for (size_t at = answer.find(attribute); at != std::string::npos;
            at = answer.find(attribute, at + 1)) {
@@ -593,7 +576,7 @@ TEST(DiagnosticPage, EveryLinkOnTheShippedPagesAnswers) {
     SCOPED_TRACE(link);
     const std::string answer = Get(server.port(), link).answer;
     const std::string status = answer.substr(0, answer.find('\n'));
-    EXPECT_NE(status.find(" 200 "), std::string::npos) << answer;
+    EXPECT_TRUE(Contains(status, " 200 ")) << answer;
     EXPECT_GT(answer.size(), status.size() + 40) << answer;
   }
 }

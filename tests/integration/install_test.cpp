@@ -1,10 +1,5 @@
-// The program as a user gets it: the Debian package cpack makes, extracted
-// into a temporary root, and `cmake --install` into a prefix, removed again
-// by the uninstall target. Started with a fresh HOME from an empty
-// directory, it works in the account's folder under XDG_STATE_HOME and
-// serves the installed pages; a directory that holds a vane.ini already
-// (the current one, an older install's work/) is used instead; the
-// terminal says which and why, and nothing is written where it started.
+// The program as a user gets it: the Debian package, extracted, and
+// `cmake --install` into a prefix; nothing is written where it started.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +12,7 @@
 
 #include "support/child_process.h"
 #include "support/http_client.h"
+#include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -49,12 +45,8 @@ std::vector<std::string> As(const Account& account, const fs::path& from,
                                    "-u", "WAYLAND_DISPLAY", "-u", "HOME"};
   if (!account.home.empty()) argv.push_back("HOME=" + account.home.string());
   argv.push_back("XDG_RUNTIME_DIR=" + account.session.string());
-  const char* tsan = std::getenv("TSAN_OPTIONS");
-  argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
-                 ":suppressions=" TSAN_SUPPRESSIONS);
-  const char* lsan = std::getenv("LSAN_OPTIONS");
-  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
-                 ":suppressions=" LSAN_SUPPRESSIONS);
+  const std::vector<std::string> sanitizers = SanitizerEnvironment();
+  argv.insert(argv.end(), sanitizers.begin(), sanitizers.end());
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
@@ -135,15 +127,15 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
         "./usr/lib/quovane/QvStatusModule.dll -> webroot/QvStatusModule.dll",
         "./usr/lib/systemd/user/quovane.service\n", "./usr/share/quovane/QuovaneTray.desktop\n",
         "./usr/share/man/man1/peerserver.1.gz\n", "./usr/share/doc/peerserver/copyright\n"}) {
-    EXPECT_NE(listing.find(file), std::string::npos) << file << "\n" << listing;
+    EXPECT_TRUE(Contains(listing, file));
   }
   for (const char* absent : {"test", "qvbroker", "vane.ini", "/work"}) {
-    EXPECT_EQ(listing.find(absent), std::string::npos) << absent << "\n" << listing;
+    EXPECT_FALSE(Contains(listing, absent));
   }
   std::string depends;
   ASSERT_EQ(RunCommand({"/usr/bin/dpkg-deb", "--field", deb, "Depends"}, kWait, &depends), 0);
   for (const char* library : {"libssl3", "libgtk-3-0", "libproxy1v5"}) {
-    EXPECT_NE(depends.find(library), std::string::npos) << depends;
+    EXPECT_TRUE(Contains(depends, library));
   }
 
   const fs::path root = dir.path() / "root";
@@ -156,14 +148,10 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
   fs::create_directories(empty);
   {
     Installed fresh(program, empty, account);
-    EXPECT_NE(fresh.Terminal().find(Said(work,
-                                         "made for this account with a fresh vane.ini (no "
-                                         "vane.ini in " +
-                                             empty.string() + ")")),
-              std::string::npos)
-        << fresh.Terminal();
-    EXPECT_NE(Get(fresh.port(), "/index.html").answer.find(ReadText(pages / "index.html")),
-              std::string::npos);
+    EXPECT_TRUE(Contains(fresh.Terminal(),
+                         Said(work, "made for this account with a fresh vane.ini (no vane.ini in " +
+                                        empty.string() + ")")));
+    EXPECT_TRUE(Contains(Get(fresh.port(), "/index.html").answer, ReadText(pages / "index.html")));
     EXPECT_EQ(fresh.Stop(), 0);
   }
   EXPECT_EQ(fs::status(work.parent_path()).permissions(), fs::perms::owner_all);
@@ -180,18 +168,14 @@ TEST(Package, TheDebianPackageRunsForAnyAccountFromItsExtractedFiles) {
                                        {"AllowHosts", "127.0.0.1"},
                                        {"AllowFiles", "*.html"}}));
   Installed current(program, own, account);
-  EXPECT_NE(current.Terminal().find(Said(own, "the current directory holds vane.ini")),
-            std::string::npos)
-      << current.Terminal();
-  EXPECT_NE(Get(current.port(), "/index.html").answer.find("Yxnetwork"), std::string::npos);
+  EXPECT_TRUE(Contains(current.Terminal(), Said(own, "the current directory holds vane.ini")));
+  EXPECT_TRUE(Contains(Get(current.port(), "/index.html").answer, "Yxnetwork"));
   // A second copy, started where the account's folder would be used, names
   // the running one's page, not the port of the vane.ini it would use.
   std::string said;
   EXPECT_EQ(RunAs(account, empty, OnTerminal(program), &said), 255);
-  EXPECT_NE(said.find("peerserver: already running in " + own.string() +
-                      "; its start page: http://127.0.0.1:" + port + "/index.html\n"),
-            std::string::npos)
-      << said;
+  EXPECT_TRUE(Contains(said, "peerserver: already running in " + own.string() +
+                                 "; its start page: http://127.0.0.1:" + port + "/index.html\n"));
   EXPECT_EQ(current.Stop(), 0);
 }
 
@@ -238,8 +222,7 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
   fs::create_directories(empty);
   const Account homeless{{}, account.session};
   EXPECT_EQ(RunAs(homeless, empty, {program.string(), "-wbx"}, &output), 1);
-  EXPECT_NE(output.find("peerserver: no vane.ini in " + empty.string()), std::string::npos)
-      << output;
+  EXPECT_TRUE(Contains(output, "peerserver: no vane.ini in " + empty.string()));
   EXPECT_TRUE(fs::is_empty(empty));
 
   fs::create_directories(home / "doc");
@@ -248,11 +231,10 @@ TEST(Install, IntoAPrefixItRunsAndTheUninstallTargetRemovesWhatItPutThere) {
                                              {"AppPort", std::to_string(FreeLoopbackPort())}}));
   {
     Installed older(program, empty, account);
-    EXPECT_NE(older.Terminal().find(Said(home / "work",
-                                         "the installation's own working directory "
-                                         "holds vane.ini (an older layout)")),
-              std::string::npos)
-        << older.Terminal();
+    EXPECT_TRUE(Contains(
+        older.Terminal(),
+        Said(home / "work",
+             "the installation's own working directory holds vane.ini (an older layout)")));
     EXPECT_EQ(older.Stop(), 0);
   }
   EXPECT_FALSE(fs::exists(account.home / ".local"));

@@ -1,7 +1,4 @@
-// qvbroker as a program, for what its unit checks cannot see: options
-// refused before it listens, a stalled request that does not hold up its
-// stop, and a request cut short recorded when its client closes. (Its
-// certificate, by address and by name, is the broker requests' test.)
+// qvbroker as a program, for what its unit checks cannot see.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +8,7 @@
 #include "support/child_process.h"
 #include "support/http_client.h"
 #include "support/qvbroker_fixture.h"
+#include "support/work_dir.h"
 
 namespace {
 
@@ -34,7 +32,7 @@ TEST(QvBroker, BadOptionsAreRefusedBeforeItListens) {
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     std::string output;
     EXPECT_EQ(RunCommand(argv, kWait, &output), c.status) << c.args[0];
-    EXPECT_EQ(output.find("qvbroker ready"), std::string::npos) << output;
+    EXPECT_FALSE(Contains(output, "qvbroker ready"));
   }
 }
 
@@ -43,12 +41,8 @@ TEST(QvBroker, AStalledRequestGetsNoAnswerAndTheStopEndsIt) {
   ASSERT_TRUE(broker.ok()) << broker.failure();
   OpenConnection stalled(broker.plain_port());
   ASSERT_TRUE(stalled.Send("GET /asys/Heartbeat.jsp?deviceSID=1 HTTP/1.0\n\n"));
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return broker.Admin("/admin/requests").find(" stall GET /asys/Heartbeat.jsp") !=
-               std::string::npos;
-      },
-      kWait));
+  ASSERT_TRUE(Eventually([&] { return broker.Admin("/admin/requests"); },
+                         " stall GET /asys/Heartbeat.jsp", kWait));
   EXPECT_EQ(broker.Stop(), 0);
   const HttpExchange answer = stalled.Finish(kWait);
   EXPECT_TRUE(answer.closed);
@@ -62,6 +56,5 @@ TEST(QvBroker, ARequestCutShortIsRecordedWhenItsClientCloses) {
   ASSERT_TRUE(probe.Send(std::string("\x0c\0\0\x02\0\x02\0\0\0\0\0\0", 12)));
   probe.ShutdownWrite();
   EXPECT_TRUE(probe.Finish(kWait).closed);
-  EXPECT_NE(broker.Admin("/admin/requests").find(" 12 incomplete "), std::string::npos)
-      << broker.Admin("/admin/requests");
+  EXPECT_TRUE(Contains(broker.Admin("/admin/requests"), " 12 incomplete "));
 }

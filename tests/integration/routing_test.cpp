@@ -1,8 +1,5 @@
 // Module requests to the real peerserver: the module, a redirect or a short
-// status answer, by module name, query, online state at qvbroker and a proxy
-// (squid) that wants credentials. The echo stand-ins answer with their
-// query; the status stand-in (QvStatusmodule.dll, always called) tells the
-// device's state.
+// status answer. The echo stand-ins answer with their query.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,8 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kEcho[] = TEST_MODULE_DIR "/QvExampleModule.dll";
-constexpr char kHeader[] =
-    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 constexpr auto kWait = std::chrono::seconds(30);
 
 // Among the fixture's secrets: no log may hold them.
@@ -38,10 +33,10 @@ constexpr char kWrongPassword[] = "wrongpw";
 // What the echo stand-in answers: its parameters, one per line.
 std::string Echo(std::string query) {
   std::replace(query.begin(), query.end(), '&', '\n');
-  return kHeader + query + "\n";
+  return kEchoHead + query + "\n";
 }
 
-std::string Status(const std::string& body) { return kHeader + body; }
+std::string Status(const std::string& body) { return kEchoHead + body; }
 
 class RoutingTest : public ::testing::Test {
  protected:
@@ -49,16 +44,13 @@ class RoutingTest : public ::testing::Test {
   // list (names differing in case are different files here). False when
   // the test cannot go on.
   bool Start(PeerServerOptions options) {
-    options.modules = {{kEcho, "QVLoginModule.dll"},
-                       {kEcho, "QvLoginModule.dll"},
-                       {kEcho, "QvYxModule.dll"},
-                       {kEcho, "QvShareModule.dll"},
-                       {kEcho, "QvTransferModule.dll"},
-                       {kEcho, "QvMetaObjectmodule.dll"},
-                       {kEcho, "QvMetaObjectModule.dll"},
-                       {kEcho, "QvProxyModule.dll"},
-                       {STATUS_MODULE, "QvStatusmodule.dll"},
+    options.modules = {{STATUS_MODULE, "QvStatusmodule.dll"},
                        {diagnostic, "QvDiagnosticModule.dll"}};
+    for (const char* name : {"QVLoginModule.dll", "QvLoginModule.dll", "QvYxModule.dll",
+                             "QvShareModule.dll", "QvTransferModule.dll", "QvMetaObjectmodule.dll",
+                             "QvMetaObjectModule.dll", "QvProxyModule.dll"}) {
+      options.modules.emplace_back(kEcho, name);
+    }
     // One beat at start, none while the test runs.
     options.settings.emplace("HeartbeatSleep", "3600000");
     server = std::make_unique<PeerServer>(std::move(options));
@@ -89,13 +81,9 @@ class RoutingTest : public ::testing::Test {
 
   std::string State() { return Ask("/QvStatusmodule.dll?operation=state"); }
   // The state in the details, where "logging in" is not "offline".
-  bool WaitForState(const std::string& word) {
-    return WaitUntil(
-        [&] {
-          return Ask("/QvStatusModule.dll?operation=details").find("\"state\":\"" + word + "\"") !=
-                 std::string::npos;
-        },
-        kWait);
+  ::testing::AssertionResult WaitForState(const std::string& word) {
+    return Eventually([&] { return Ask("/QvStatusModule.dll?operation=details"); },
+                      "\"state\":\"" + word + "\"");
   }
 
   size_t InLog(const std::string& part) { return Occurrences(server->Log(), part); }
@@ -110,9 +98,7 @@ class RoutingTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(RoutingTest, OnlineEveryModuleRuns) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  if (!Start(std::move(options))) return;
+  if (!Start({.with_broker = true})) return;
   ASSERT_TRUE(WaitForState("online")) << server->Log();
 
   const size_t before = Calls();
@@ -134,10 +120,11 @@ TEST_F(RoutingTest, OnlineEveryModuleRuns) {
 }
 
 TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) {
-  PeerServerOptions options;
   // Registered, so the logins are tried and refused (nobody listens).
-  options.settings = {{"DeviceUID", kPeerServerDeviceUid}, {"DeviceSID", kPeerServerDeviceSid}};
-  if (!Start(std::move(options))) return;
+  if (!Start({.settings = {{"DeviceUID", kPeerServerDeviceUid},
+                           {"DeviceSID", kPeerServerDeviceSid}}})) {
+    return;
+  }
   EXPECT_EQ(State(), Status("offline"));
   EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u);
 
@@ -175,7 +162,7 @@ TEST_F(RoutingTest, OfflineWithoutBrokerTheRulesDecideAndModulesWaitForSslWait) 
   size_t echoes = 0;
   for (const auto& [target, answer] : cases) {
     EXPECT_EQ(Ask(target), answer) << target;
-    echoes += answer.starts_with(kHeader) && answer.find("qvstatus=") == std::string::npos;
+    echoes += answer.starts_with(kEchoHead) && answer.find("qvstatus=") == std::string::npos;
   }
   // The redirects and status answers did not load their modules.
   EXPECT_EQ(Calls() - before, echoes);
@@ -221,15 +208,16 @@ TEST(SslWait, AHeldEventTimesOutAndAFreeOneIsTakenAtOnce) {
 }
 
 TEST_F(RoutingTest, OfflineAfterALoginTheYxAnswersCarryItsAddresses) {
-  PeerServerOptions options;
-  options.with_broker = true;
   // Logged in at start, then the first beat fails: offline with a user and
   // the addresses the broker gave.
-  options.broker_args = {"--device",
-                         std::string("deviceUID=") + kPeerServerDeviceUid + "&ip=10.9.9.9&fw=1",
-                         "--fail", "Heartbeat=status=500"};
-  options.settings = {{"UserSID", "U1"}};
-  if (!Start(std::move(options))) return;
+  if (!Start(
+          {.settings = {{"UserSID", "U1"}},
+           .with_broker = true,
+           .broker_args = {"--device",
+                           std::string("deviceUID=") + kPeerServerDeviceUid + "&ip=10.9.9.9&fw=1",
+                           "--fail", "Heartbeat=status=500"}})) {
+    return;
+  }
   ASSERT_TRUE(WaitForState("offline")) << server->Log();
 
   EXPECT_EQ(Ask("/QvYxModule.dll?operation=init"), Status("qvstatus=200\n\n"));
@@ -266,14 +254,14 @@ class CredentialsTest : public RoutingTest {
 
   bool StartBehindSquid(const std::string& proxy_recorded,
                         std::vector<std::string> broker_args = {}) {
-    PeerServerOptions options;
-    options.with_broker = true;
-    options.broker_args = std::move(broker_args);
     const std::string proxy = "http://127.0.0.1:" + std::to_string(squid->port());
-    options.environment = {{"http_proxy", proxy}, {"https_proxy", proxy}};
     // The documented flow: plain beats and reports through the proxy.
-    options.settings = {{"proxyRecorded", proxy_recorded}, {"SecureBrokerPages", "0"}};
-    if (!Start(std::move(options))) return false;
+    if (!Start({.settings = {{"proxyRecorded", proxy_recorded}, {"SecureBrokerPages", "0"}},
+                .with_broker = true,
+                .broker_args = std::move(broker_args),
+                .environment = {{"http_proxy", proxy}, {"https_proxy", proxy}}})) {
+      return false;
+    }
     // The login at start met the proxy's 407.
     EXPECT_EQ(InLog("): Error on device login. Awaiting correction\n"), 1u) << server->Log();
     EXPECT_EQ(State(), Status("offline"));
@@ -313,7 +301,7 @@ TEST_F(CredentialsTest, TheLoginPageAsksForThemAndLogsInWithThem) {
 
   const size_t calls = Calls();
   const std::string login = Ask("/QVLoginModule.dll?operation=login&" + Creds(kPassword));
-  EXPECT_TRUE(login.starts_with(std::string(kHeader) + "operation=login\n")) << login;
+  EXPECT_TRUE(login.starts_with(std::string(kEchoHead) + "operation=login\n")) << login;
   EXPECT_EQ(Calls(), calls + 1);
   EXPECT_EQ(BrokerCount("CheckConnection"), 1u);
   // A login for the credentials, then the one of any offline login page
@@ -353,7 +341,7 @@ TEST_F(CredentialsTest, CredentialsGivenToTheDiagnosticPageServeTheNextLogin) {
   const std::string site = "127.0.0.1:" + std::to_string(server->broker()->plain_port());
   const std::string page =
       Ask("/QvDiagnosticModule.dll?operation=conntest&server=" + site + "&" + Creds(kPassword));
-  EXPECT_NE(page.find("submitted &amp; OK"), std::string::npos) << page;
+  EXPECT_TRUE(Contains(page, "submitted &amp; OK"));
 
   EXPECT_EQ(Ask("/QVLoginModule.dll?operation=login"), Echo("operation=login"));
   // Online once the heartbeat that login started is answered.

@@ -1,21 +1,15 @@
-// The tray on a real X display: Xvfb with trayer as the notification area,
-// xdotool as the user's mouse and keyboard, ImageMagick for pictures and
-// xclip for the about box's text. The menu is told apart by what its items
-// do when picked by position. Screenshots go to build/tests/artifacts.
+// The tray on a real X display: Xvfb, trayer as the notification area,
+// xdotool as the user, ImageMagick for pictures, xclip for the about box.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "platform/window_endpoint.h"
 #include "support/child_process.h"
 #include "support/peerserver_fixture.h"
 #include "support/work_dir.h"
@@ -136,24 +130,6 @@ class TrayDisplay {
   std::unique_ptr<ChildProcess> trayer_;
 };
 
-// What a companion program's window is sent.
-struct Companion {
-  explicit Companion(const fs::path& session, const std::string& title = "Yxshare") {
-    ScopedEnvironment in_session({{"XDG_RUNTIME_DIR", session.string()}});
-    window = platform::WindowEndpoint::Create(title, [this](std::string line) {
-      std::lock_guard<std::mutex> hold(lock);
-      lines.push_back(std::move(line));
-    });
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> hold(lock);
-    return lines;
-  }
-  std::mutex lock;
-  std::vector<std::string> lines;
-  std::unique_ptr<platform::WindowEndpoint> window;
-};
-
 std::vector<std::string> MissingTools() {
   std::vector<std::string> missing;
   for (const char* tool : {"trayer", "xdotool", "import", "xclip"}) {
@@ -172,14 +148,10 @@ class TrayTest : public ::testing::Test {
     ASSERT_FALSE(display_->name().empty()) << "Xvfb did not start";
   }
 
-  // With the full menu (the limited one is the main window's unit test).
-  std::unique_ptr<PeerServer> Start() {
-    PeerServerOptions options;
-    options.settings = {{"TrayLimited", "0"}};
-    options.environment = {{"DISPLAY", display_->name()}};
-    auto server = std::make_unique<PeerServer>(options);
-    server_ = server.get();
-    return server;
+  // A peerserver on this display.
+  PeerServerOptions OnDisplay(PeerServerOptions options) {
+    options.environment["DISPLAY"] = display_->name();
+    return options;
   }
 
   // The icon's blue, found in the tray; where to click.
@@ -201,7 +173,7 @@ class TrayTest : public ::testing::Test {
     const Point below{icon.x - 40, icon.y + 50};
     display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y),
                    "click", "3"});
-    ASSERT_TRUE(WaitUntil([&] { return !display_->Dark(below); }, kWait)) << "no menu" << server_->Output();
+    ASSERT_TRUE(WaitUntil([&] { return !display_->Dark(below); }, kWait)) << "no menu";
     if (!screenshot.empty()) display_->Keep(screenshot);
     std::vector<std::string> keys = {"xdotool", "key"};
     for (int i = 0; i < position; ++i) keys.push_back("Down");
@@ -230,42 +202,38 @@ class TrayTest : public ::testing::Test {
   }
 
   std::unique_ptr<TrayDisplay> display_;
-  PeerServer* server_ = nullptr;
 };
 
 }  // namespace
 
 TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
-  std::unique_ptr<PeerServer> server = Start();
-  ASSERT_TRUE(server->ok()) << server->failure();
-  Companion yxshare(server->session());
-  ASSERT_TRUE(yxshare.window);
+  // The full menu (the limited one is the main window's unit test).
+  PeerServer server(OnDisplay({.settings = {{"TrayLimited", "0"}}}));
+  ASSERT_TRUE(server.ok()) << server.failure();
+  CompanionWindow yxshare("Yxshare", server.session());
+  ASSERT_TRUE(yxshare.ok());
   display_->Keep("tray-icon.png");
   // The desktop's double click reaches the window as one (what it then does
   // is the main window's unit test); it sends the companion nothing.
   const Point icon = Icon();
   display_->Run({"xdotool", "mousemove", std::to_string(icon.x), std::to_string(icon.y), "click",
                  "--repeat", "2", "--delay", "80", "1"});
-  EXPECT_TRUE(WaitUntil(
-      [&] { return HasLogLine(server->Log(), "OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK"); },
-      kWait));
+  EXPECT_TRUE(
+      Eventually([&] { return server.Log(); }, "): OnQvNotifyIcon-- lParam == WM_LBUTTONDBLCLK\n"));
 
   ASSERT_NO_FATAL_FAILURE(Pick(2, "tray-menu-full.png"));  // Launch Yxshare
-  EXPECT_TRUE(WaitUntil([&] { return !yxshare.Lines().empty(); }, kWait));
-  EXPECT_EQ(yxshare.Lines(), std::vector<std::string>{"SHOW"});
+  EXPECT_EQ(yxshare.Wait(1), std::vector<std::string>{"SHOW"});
 
   ASSERT_NO_FATAL_FAILURE(Pick(3));  // About...
   ASSERT_TRUE(WaitUntil([&] { return AboutOpen(); }, kWait));
   display_->Keep("tray-about.png");
-  EXPECT_NE(AboutText().find("\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\n"), std::string::npos)
-      << AboutText();
+  EXPECT_TRUE(Contains(AboutText(), "\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\n"));
   CloseAbout();
 
   ASSERT_NO_FATAL_FAILURE(Pick(4));  // Exit
-  EXPECT_EQ(server->WaitExit(std::chrono::seconds(60)), 0);
-  EXPECT_TRUE(WaitUntil([&] { return yxshare.Lines().size() == 2; }, kWait));
-  EXPECT_EQ(yxshare.Lines().back(), "WM_CLOSE");
-  const std::string log = ReadText(server->work() / "QvDebuglog.bak");
+  EXPECT_EQ(server.WaitExit(std::chrono::seconds(60)), 0);
+  EXPECT_EQ(yxshare.Wait(2), (std::vector<std::string>{"SHOW", "WM_CLOSE"}));
+  const std::string log = ReadText(server.work() / "QvDebuglog.bak");
   EXPECT_LT(log.find("): MainWndProc Getting WM_DESTROY\n"), log.find("): ShutdownServer()\n"));
   EXPECT_TRUE(HasLogLine(log, "Exiting QvServer"));
 }
@@ -273,14 +241,10 @@ TEST_F(TrayTest, TheFullMenuLaunchesYxshareShowsTheModulesAndExits) {
 // The upgrade's quit waits for its notice (here closed by the user before
 // its eight seconds), then closes the companion window.
 TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"HeartbeatSleep", "10000"}};
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(OnDisplay({.settings = {{"HeartbeatSleep", "10000"}}, .with_broker = true}));
   ASSERT_TRUE(server.ok()) << server.failure();
-  Companion companion(server.session(), "Yxnetwork");
-  ASSERT_TRUE(companion.window);
+  CompanionWindow companion("Yxnetwork", server.session());
+  ASSERT_TRUE(companion.ok());
   server.broker()->Admin("/admin/message?messageType%3DQuitWithInst%26messageSID%3Dq3");
 
   ASSERT_TRUE(WaitUntil([&] { return Shown("Yxnetwork"); }, kWait)) << server.Log();
@@ -289,8 +253,7 @@ TEST_F(TrayTest, AnUpgradeShowsItsNoticeBeforeTheQuit) {
   EXPECT_TRUE(companion.Lines().empty());
   Close("Yxnetwork");
   EXPECT_EQ(server.WaitExit(kWait), 0);
-  EXPECT_TRUE(WaitUntil([&] { return !companion.Lines().empty(); }, kWait));
-  EXPECT_EQ(companion.Lines(), std::vector<std::string>{"WM_CLOSE"});
+  EXPECT_EQ(companion.Wait(1), std::vector<std::string>{"WM_CLOSE"});
 }
 
 // A display, but no desktop library beside the program: no icon, a log line
@@ -302,17 +265,14 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
     ~Removed() { fs::remove_all(path); }
   } removed{folder};
   fs::copy_file(PEERSERVER_PROGRAM, folder / "peerserver");
-  PeerServerOptions options;
-  options.program = (folder / "peerserver").string();
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(OnDisplay({.program = (folder / "peerserver").string()}));
   ASSERT_TRUE(server.ok()) << server.failure() << server.Output();
   EXPECT_TRUE(HasLogLine(server.Log(), "No tray icon: cannot load the desktop library: " +
                                        (folder / "libqvdesktop.so").string() +
                                        ": cannot open shared object file: No such file or "
                                        "directory"))
       << server.Log();
-  EXPECT_EQ(server.Maps().find("libgtk"), std::string::npos);
+  EXPECT_FALSE(Contains(server.Maps(), "libgtk"));
 }
 
 // The icon's tooltip tells the device's state with the broker in the words
@@ -320,19 +280,14 @@ TEST_F(TrayTest, WithoutItsDesktopLibraryItRunsWithoutAnIcon) {
 // here a broker that logs the device in and then refuses its every beat,
 // which is no session.
 TEST_F(TrayTest, TheTooltipTellsTheBrokerState) {
-  PeerServerOptions options;
-  options.with_broker = true;
-  options.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}};
-  options.environment = {{"DISPLAY", display_->name()}};
-  PeerServer server(options);
+  PeerServer server(
+      OnDisplay({.settings = {{"DeviceSID", "a-sid-the-broker-never-gave"}}, .with_broker = true}));
   ASSERT_TRUE(server.ok()) << server.failure();
-  server_ = &server;
   const std::string state =
       "offline: the broker does not know this device at its heartbeat (status 404 after each "
       "login; check DeviceSID in " +
       (server.work() / "vane.ini").string() + ")";
-  ASSERT_TRUE(WaitUntil([&] { return HasLogLine(server.Log(), "Broker state: " + state); }, kWait))
-      << server.Log();
+  ASSERT_TRUE(Eventually([&] { return server.Log(); }, "): Broker state: " + state + "\n"));
   // As much as a tooltip holds.
   const std::string tip = ("Yxnetwork: " + state).substr(0, 127);
   std::string named;

@@ -1,10 +1,5 @@
-// Who may use the local pages, and what a flood of callers can do. The
-// tests run as root and act as the account "nobody" through setpriv:
-// another account's connections are closed at accept, one or a flood of
-// them, until AllowOtherUsers=1 serves them again; a flood from the
-// AllowHosts machines leaves this user's browser its share of
-// MaxConnections; and junk requests reach standard error (the journal)
-// once per burst, with a count, while the log file keeps every line.
+// Who may use the local pages, and what floods of callers can do. The tests
+// run as root and act as the account "nobody" through setpriv.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,39 +13,6 @@
 namespace {
 
 constexpr auto kWait = std::chrono::seconds(30);
-
-// Opens connections to 127.0.0.1:argv[1], SOURCE=COUNT of them from each
-// source address after it, and keeps them silent; prints "closed N" each
-// time the server ends one, and stops once it ended all (or after 20 s).
-constexpr char kHoldConnections[] = R"(
-import select, socket, sys, time
-port = int(sys.argv[1])
-held = []
-for entry in sys.argv[2:]:
-    source, count = entry.split('=')
-    for _ in range(int(count)):
-        s = socket.socket()
-        s.bind((source, 0))
-        s.connect(('127.0.0.1', port))
-        held.append(s)
-print('connected', len(held), flush=True)
-poller = select.poll()
-for s in held:
-    poller.register(s, select.POLLIN)
-closed = 0
-deadline = time.monotonic() + 20
-while closed < len(held) and time.monotonic() < deadline:
-    for fd, _ in poller.poll(500):
-        poller.unregister(fd)
-        closed += 1
-        print('closed', closed, flush=True)
-)";
-
-std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs) {
-  std::vector<std::string> argv = {JSON_PYTHON, "-c", kHoldConnections, std::to_string(port)};
-  argv.insert(argv.end(), specs.begin(), specs.end());
-  return argv;
-}
 
 // argv run as the account "nobody"; a machine that cannot switch accounts
 // fails the test (the check would prove nothing otherwise).
@@ -70,13 +32,11 @@ std::string Details(uint16_t port) {
 }  // namespace
 
 TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare) {
-  PeerServerOptions options;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
   // Three quarters of 40 for the other hosts together: 30.
-  options.settings = {{"MaxConnections", "40"},
-                      {"MaxConnectionsPerHost", "16"},
-                      {"AllowHosts", "127.0.0.1;127.0.0.3;127.0.0.4;127.0.0.5"}};
-  PeerServer server(options);
+  PeerServer server({.settings = {{"MaxConnections", "40"},
+                                  {"MaxConnectionsPerHost", "16"},
+                                  {"AllowHosts", "127.0.0.1;127.0.0.3;127.0.0.4;127.0.0.5"}},
+                     .modules = {{STATUS_MODULE, "QvStatusModule.dll"}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   const std::string index = FileAnswer("text/html", ReadText(server.root() / "index.html"));
 
@@ -86,16 +46,14 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   EXPECT_EQ(RunCommand(AsNobody(HoldConnections(server.port(), {"127.0.0.1=60"})),
                        std::chrono::seconds(60), &output),
             0);
-  EXPECT_NE(output.find("closed 60\n"), std::string::npos) << output;
+  EXPECT_TRUE(Contains(output, "closed 60\n"));
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
   const std::string refused =
       "Connections closed at accept, another account's "
       "(AllowOtherUsers=1 serves them); first from: 127.0.0.1:";
-  EXPECT_TRUE(WaitUntil([&] { return server.Log().find(refused) != std::string::npos; }, kWait));
-  EXPECT_NE(server.Log().find(", uid 65534\n"), std::string::npos) << server.Log();
-  EXPECT_TRUE(WaitUntil(
-      [&] { return server.Log().find(", uid 65534 ... and ") != std::string::npos; }, kWait))
-      << "the count of the burst";
+  EXPECT_TRUE(Eventually([&] { return server.Log(); }, refused));
+  EXPECT_TRUE(Contains(server.Log(), ", uid 65534\n"));
+  EXPECT_TRUE(Eventually([&] { return server.Log(); }, ", uid 65534 ... and "));  // the burst's count
 
   // 48 from three AllowHosts machines: 30 are held, 18 closed; the browser
   // is still served.
@@ -104,19 +62,14 @@ TEST(WhoMayCall, AnotherAccountIsClosedAtAcceptAndFloodsLeaveTheBrowserItsShare)
   auto flood =
       ChildProcess::Start(argv[0], {argv.begin() + 1, argv.end()}, server.dir() / "flood.out");
   ASSERT_TRUE(flood);
-  EXPECT_TRUE(WaitUntil(
-      [&] { return ReadText(server.dir() / "flood.out").find("closed 18\n") != std::string::npos; },
-      kWait))
-      << ReadText(server.dir() / "flood.out");
+  EXPECT_TRUE(Eventually([&] { return ReadText(server.dir() / "flood.out"); }, "closed 18\n"));
   EXPECT_EQ(Get(server.port(), "/index.html").answer, index);
-  EXPECT_NE(server.Log().find("MaxConnections reached; first from: 127.0.0.4"), std::string::npos);
+  EXPECT_TRUE(Contains(server.Log(), "MaxConnections reached; first from: 127.0.0.4"));
 }
 
 TEST(WhoMayCall, AllowOtherUsersServesOtherAccounts) {
-  PeerServerOptions options;
-  options.modules = {{STATUS_MODULE, "QvStatusModule.dll"}};
-  options.settings = {{"AllowOtherUsers", "1"}};
-  PeerServer server(options);
+  PeerServer server(
+      {.settings = {{"AllowOtherUsers", "1"}}, .modules = {{STATUS_MODULE, "QvStatusModule.dll"}}});
   ASSERT_TRUE(server.ok()) << server.failure();
   std::string output;
   EXPECT_EQ(RunCommand(
@@ -144,13 +97,8 @@ TEST(WhoMayCall, JunkRequestsReachTheJournalOncePerBurstWithACount) {
     ASSERT_TRUE(junk.Send("X\r\n\r\n"));
     ASSERT_TRUE(junk.Finish().closed);
   }
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return server.Output().find("<3>Couldn't parse request data ... and 499 more in ") !=
-               std::string::npos;
-      },
-      kWait))
-      << server.Output();
+  EXPECT_TRUE(Eventually([&] { return server.Output(); },
+                         "<3>Couldn't parse request data ... and 499 more in "));
   EXPECT_EQ(Occurrences(server.Output(), "<3>Couldn't parse request data\n"), 1u);
   EXPECT_EQ(Occurrences(server.Log(), "): Couldn't parse request data\n"), 500u);
 }

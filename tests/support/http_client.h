@@ -19,6 +19,9 @@ struct HttpExchange {
 };
 
 inline constexpr std::chrono::milliseconds kAnswerTimeout{20000};
+// The head of a module's plain-text answer as the server sends it.
+inline constexpr char kEchoHead[] =
+    "HTTP/1.0 200 OK\nCache-Control: no-store\nContent-Type: text/plain\n\n";
 
 // "GET <target> HTTP/1.0" and an empty line.
 HttpExchange Get(uint16_t port, std::string_view target);

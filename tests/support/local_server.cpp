@@ -17,15 +17,6 @@ namespace {
 
 constexpr const char* kModules[] = {"QvExampleModule.dll", "ThrowingModule.dll", "SlowModule.dll"};
 
-long ThreadCount() {
-  long count = 0;
-  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-    (void)task;
-    ++count;
-  }
-  return count;
-}
-
 }  // namespace
 
 LocalServer& LocalServer::Instance() {
@@ -44,13 +35,14 @@ LocalServer::LocalServer() {
   }
   if (!Start()) port_ = 0;
   // No connection yet: the threads of a server at rest.
-  static long idle_threads = ThreadCount();
+  static long idle_threads = EntryCount("/proc/self/task");
   // Registered after StartHTTP made the server's own statics, so this runs
   // before they are destroyed. Client threads are detached: the last ones
   // may still be finishing.
   static const fs::path* made = &dir_;
   std::atexit([] {
-    WaitUntil([] { return ThreadCount() <= idle_threads; }, std::chrono::seconds(30));
+    WaitUntil([] { return EntryCount("/proc/self/task") <= idle_threads; },
+              std::chrono::seconds(30));
     StopHTTP();
     std::error_code ignored;
     fs::current_path(fs::temp_directory_path(), ignored);

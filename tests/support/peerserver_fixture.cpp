@@ -17,16 +17,46 @@ constexpr const char* kUid = kPeerServerDeviceUid;
 constexpr const char* kSid = kPeerServerDeviceSid;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 
-long CountEntries(const fs::path& directory) {
-  std::error_code error;
-  long count = 0;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    ++count;
-  }
-  return error ? -1 : count;
-}
+constexpr char kHoldConnections[] = R"(
+import select, socket, sys, time
+port = int(sys.argv[1])
+held = []
+for entry in sys.argv[2:]:
+    source, count = entry.split('=')
+    for _ in range(int(count)):
+        s = socket.socket()
+        s.bind((source, 0))
+        s.connect(('127.0.0.1', port))
+        held.append(s)
+print('connected', len(held), flush=True)
+poller = select.poll()
+for s in held:
+    poller.register(s, select.POLLIN)
+closed = 0
+deadline = time.monotonic() + 20
+while closed < len(held) and time.monotonic() < deadline:
+    for fd, _ in poller.poll(500):
+        poller.unregister(fd)
+        closed += 1
+        print('closed', closed, flush=True)
+)";
 
 }  // namespace
+
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs) {
+  std::vector<std::string> argv = {JSON_PYTHON, "-c", kHoldConnections, std::to_string(port)};
+  argv.insert(argv.end(), specs.begin(), specs.end());
+  return argv;
+}
+
+std::vector<std::string> SanitizerEnvironment() {
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  return {std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+              ":suppressions=" TSAN_SUPPRESSIONS,
+          std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
+              ":suppressions=" LSAN_SUPPRESSIONS};
+}
 
 PeerServer::PeerServer(PeerServerOptions options)
     : PeerProcess("peerserver-"), options_(std::move(options)) {
@@ -141,12 +171,7 @@ std::vector<std::string> PeerServer::EnvArgs(const std::vector<std::string>& arg
   // Were vane.ini ever missing, the account's folder would be made here.
   argv.push_back("XDG_STATE_HOME=" + (dir_ / "state").string());
   argv.push_back("NO_AT_BRIDGE=1");
-  const char* tsan = std::getenv("TSAN_OPTIONS");
-  argv.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
-                 ":suppressions=" TSAN_SUPPRESSIONS);
-  const char* lsan = std::getenv("LSAN_OPTIONS");
-  argv.push_back(std::string("LSAN_OPTIONS=") + (lsan != nullptr ? lsan : "") +
-                 ":suppressions=" LSAN_SUPPRESSIONS);
+  for (const std::string& option : SanitizerEnvironment()) argv.push_back(option);
   for (const auto& [name, value] : options_.environment) argv.push_back(name + "=" + value);
   argv.insert(argv.end(), options_.launcher.begin(), options_.launcher.end());
   argv.push_back(Program());
@@ -184,14 +209,6 @@ void PeerServer::Signal(int signal) {
   if (process_ && process_->Running()) ::kill(process_->pid(), signal);
 }
 
-int PeerServer::Interrupt() {
-  if (!process_) return -1;
-  WaitForIdleThreads();
-  if (process_->Running()) ::kill(process_->pid(), SIGINT);
-  if (std::optional<int> status = process_->WaitFor(std::chrono::seconds(30))) return *status;
-  return process_->Stop(std::chrono::seconds(1));
-}
-
 std::string PeerServer::Output() const { return ReadText(dir_ / "peerserver.out"); }
 
 std::string PeerServer::Log() const {
@@ -204,11 +221,11 @@ std::string PeerServer::Setting(const std::string& key) const {
 }
 
 long PeerServer::ThreadCount() const {
-  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "task");
+  return EntryCount(fs::path("/proc") / std::to_string(pid()) / "task");
 }
 
 long PeerServer::DescriptorCount() const {
-  return CountEntries(fs::path("/proc") / std::to_string(pid()) / "fd");
+  return EntryCount(fs::path("/proc") / std::to_string(pid()) / "fd");
 }
 
 std::string PeerServer::Maps() const {

@@ -34,31 +34,41 @@ inline constexpr char kPeerServerDeviceSid[] = "test-sid-1";
 inline constexpr const char* kProxySecrets[] = {"s3cret", "YWxpY2U6czNjcmV0", "wrongpw",
                                                 "YWxpY2U6d3Jvbmdwdw=="};
 
+// The sanitizers' options for a program started through env: the test's
+// own, and the suppressions.
+std::vector<std::string> SanitizerEnvironment();
+
+// A command that opens connections to 127.0.0.1:port, "SOURCE=COUNT" of
+// them from each source address, and keeps them silent; it prints
+// "connected N", then "closed N" each time the server ends one, and stops
+// once it ended all (or after 20 s).
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs);
+
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
   // vane.ini keys beyond the defaults (LogLevel 3, AllowHosts 127.0.0.1,
   // AllowFiles for the pages, AppPath, AppPort on a free port), or
   // replacing them.
-  std::map<std::string, std::string> settings;
+  std::map<std::string, std::string> settings{};
   // Modules copied into the web root and the working directory (where
   // device messages find them) and listed: library file, listed name.
-  std::vector<std::pair<std::string, std::string>> modules;
+  std::vector<std::pair<std::string, std::string>> modules{};
   // Files written into the working directory before the start: path
   // relative to it (folders are made), bytes.
-  std::vector<std::pair<std::string, std::string>> work_files;
+  std::vector<std::pair<std::string, std::string>> work_files{};
   // A qvbroker that knows this device, so that it logs in and is online:
   // module requests then reach their modules instead of an offline redirect.
   bool with_broker = false;
   // Further qvbroker options for that broker (e.g. {"--fail",
   // "Heartbeat=status=500"}, or a second "--device" adding fields).
-  std::vector<std::string> broker_args;
+  std::vector<std::string> broker_args{};
   // Environment variables for peerserver beyond the test's own (e.g.
   // http_proxy, which becomes the device's proxy setting).
-  std::map<std::string, std::string> environment;
+  std::map<std::string, std::string> environment{};
   // A program and its arguments that start peerserver (e.g. prlimit).
-  std::vector<std::string> launcher;
+  std::vector<std::string> launcher{};
   // Another copy of the program (empty: the one built).
-  std::string program;
+  std::string program{};
   // Wait until the listener runs (else only until the process started).
   bool wait_ready = true;
   // With wait_ready, wait also until the login at start has ended (or was
@@ -92,10 +102,9 @@ class PeerServer : public PeerProcess {
                                    std::chrono::milliseconds timeout);
 
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
-  // SIGTERM or SIGINT, once the threads of past connections have ended
-  // (bounded); the exit status (128+signal when it had to be killed).
+  // SIGTERM, once the threads of past connections have ended (bounded);
+  // the exit status (128+signal when it had to be killed).
   int Terminate();
-  int Interrupt();
   // Sends signal and returns at once (WaitExit waits for the end).
   void Signal(int signal);
 

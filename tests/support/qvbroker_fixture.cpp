@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/socket.h"
+#include "support/http_client.h"
 #include "support/work_dir.h"
 
 namespace fs = std::filesystem;
@@ -81,21 +81,8 @@ size_t QvBrokerFixture::PageRequests(const std::string& page) const {
 }
 
 std::string QvBrokerFixture::Admin(const std::string& path_and_query) const {
-  auto socket = platform::CreateTcpSocket();
-  if (!socket.ok()) return std::string();
-  std::string answer;
-  if (platform::ConnectLoopback(socket.value, plain_port_) == 0 &&
-      platform::Send(socket.value, "GET " + path_and_query + " HTTP/1.0\r\n\r\n").ok()) {
-    platform::SetReceiveTimeout(socket.value, 10000);
-    char chunk[4096];
-    for (;;) {
-      auto n = platform::Receive(socket.value, chunk, sizeof chunk);
-      if (!n.ok() || n.value == 0) break;
-      answer.append(chunk, static_cast<size_t>(n.value));
-    }
-  }
-  platform::CloseSocket(socket.value);
-  size_t body = answer.find("\r\n\r\n");
+  const std::string answer = Get(plain_port_, path_and_query).answer;
+  const size_t body = answer.find("\r\n\r\n");
   return body == std::string::npos ? std::string() : answer.substr(body + 4);
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/log.h"
 #include "platform/environment.h"
+#include "support/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -46,6 +47,15 @@ std::string IniText(const std::map<std::string, std::string>& keys) {
 
 void WriteIni(const std::string& lines) { WriteText("vane.ini", "[Quovane]\n" + lines); }
 
+long EntryCount(const fs::path& directory) {
+  std::error_code error;
+  long count = 0;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   while (!text.empty()) {
@@ -63,6 +73,20 @@ size_t Occurrences(std::string_view text, std::string_view part) {
     ++count;
   }
   return count;
+}
+
+::testing::AssertionResult Contains(std::string_view text, std::string_view part) {
+  const bool found = text.find(part) != std::string_view::npos;
+  return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+         << (found ? "" : "no ") << "\"" << part << "\" in:\n"
+         << text;
+}
+
+::testing::AssertionResult Eventually(const std::function<std::string()>& read,
+                                      std::string_view part, std::chrono::milliseconds timeout) {
+  std::string text;
+  WaitUntil([&] { return (text = read()).find(part) != std::string::npos; }, timeout);
+  return Contains(text, part);
 }
 
 size_t LogLinePosition(std::string_view log, std::string_view message) {
@@ -115,4 +139,26 @@ std::map<std::string, std::optional<std::string>> NoProxyEnvironment() {
     none[name] = std::nullopt;
   }
   return none;
+}
+
+CompanionWindow::CompanionWindow(const std::string& title, const fs::path& session) {
+  std::optional<ScopedEnvironment> in_session;
+  if (!session.empty()) {
+    in_session.emplace(
+        std::map<std::string, std::optional<std::string>>{{"XDG_RUNTIME_DIR", session.string()}});
+  }
+  window_ = platform::WindowEndpoint::Create(title, [this](std::string line) {
+    std::lock_guard<std::mutex> hold(lock_);
+    lines_.push_back(std::move(line));
+  });
+}
+
+std::vector<std::string> CompanionWindow::Lines() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return lines_;
+}
+
+std::vector<std::string> CompanionWindow::Wait(size_t count) const {
+  WaitUntil([&] { return Lines().size() >= count; }, std::chrono::seconds(20));
+  return Lines();
 }

@@ -2,12 +2,20 @@
 // the log and the settings live in the working directory.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/window_endpoint.h"
 
 class ScopedWorkDir {
  public:
@@ -34,10 +42,19 @@ std::string IniText(const std::map<std::string, std::string>& keys);
 // The working directory's vane.ini: section "Quovane", then lines as given.
 void WriteIni(const std::string& lines);
 
+// How many entries a directory holds, -1 when it cannot be read.
+long EntryCount(const std::filesystem::path& directory);
 // The lines of text, each without its newline (an unended last line too).
 std::vector<std::string> SplitLines(std::string_view text);
 // How often part occurs in text.
 size_t Occurrences(std::string_view text, std::string_view part);
+// Whether part occurs in text; a failed check shows the text.
+::testing::AssertionResult Contains(std::string_view text, std::string_view part);
+// Whether part comes to occur in what read returns within timeout; a failed
+// check shows the text last read.
+::testing::AssertionResult Eventually(const std::function<std::string()>& read,
+                                      std::string_view part,
+                                      std::chrono::milliseconds timeout = std::chrono::seconds(30));
 // Where the log line whose message is exactly message begins, npos when
 // there is none (a log line is "stamp (thread): message").
 size_t LogLinePosition(std::string_view log, std::string_view message);
@@ -60,3 +77,19 @@ class ScopedEnvironment {
 // The proxy variables a user may have set, for a ScopedEnvironment that
 // clears them.
 std::map<std::string, std::optional<std::string>> NoProxyEnvironment();
+
+// A companion program's window, in the session directory given (none: the
+// one the environment names), and the lines it is sent, in order.
+class CompanionWindow {
+ public:
+  explicit CompanionWindow(const std::string& title, const std::filesystem::path& session = {});
+  bool ok() const { return window_ != nullptr; }
+  std::vector<std::string> Lines() const;
+  // The lines once count of them came, or those there are after 20 s.
+  std::vector<std::string> Wait(size_t count) const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> lines_;
+  std::unique_ptr<platform::WindowEndpoint> window_;  // last: its thread adds lines
+};

@@ -96,10 +96,10 @@ TEST_F(LogTest, FailedRotationWritesErrorEntriesAndKeepsLogging) {
   const std::string errors = ReadText("QvErrLog.log");
   EXPECT_EQ(errors.find("Could not move file!(ErrCode: QvDebug.log)\n"), 0u) << errors;
   for (const char* part : {"Error code = ", "Error string = ", "(ErrCode: Unknown)"}) {
-    EXPECT_NE(errors.find(part), std::string::npos) << part;
+    EXPECT_TRUE(Contains(errors, part));
   }
   const std::string trace = ReadText("QvDebug.log");
-  EXPECT_NE(trace.find(": Could not move file!: QvDebug.log\n"), std::string::npos);
+  EXPECT_TRUE(Contains(trace, ": Could not move file!: QvDebug.log\n"));
   EXPECT_TRUE(trace.ends_with(": after\n"));
 }
 

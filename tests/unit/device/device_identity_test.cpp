@@ -103,7 +103,7 @@ TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
   const SettledWorkingDirectory made = SettleWorkingDirectory();
   if (!platform::StateHome()) {  // Windows keeps its state beside the program
     EXPECT_FALSE(made.chosen);
-    EXPECT_NE(made.problem.find("no vane.ini in "), std::string::npos) << made.problem;
+    EXPECT_TRUE(Contains(made.problem, "no vane.ini in "));
     EXPECT_FALSE(fs::exists(dir.path() / "state"));
     return;
   }
@@ -131,8 +131,7 @@ TEST_F(DeviceIdentityTest, OnlyTheAccountsFolderIsEverMadeAndOnlyOnce) {
   ScopedEnvironment homeless{{{"XDG_STATE_HOME", "relative"}, {"HOME", std::nullopt}}};
   const SettledWorkingDirectory none = SettleWorkingDirectory();
   EXPECT_FALSE(none.chosen);
-  EXPECT_NE(none.problem.find("nothing is made where no vane.ini was"), std::string::npos)
-      << none.problem;
+  EXPECT_TRUE(Contains(none.problem, "nothing is made where no vane.ini was"));
   EXPECT_TRUE(fs::is_empty(started));
 }
 

@@ -76,7 +76,7 @@ TEST_F(DeviceTest, AccessListsMatchHostsExactlyAndFilesByExtensionOrPart) {
     EXPECT_FALSE(f.IsFileAllowed(name)) << name;
   }
   EXPECT_FALSE(f.IsFileAllowed(nullptr));
-  EXPECT_NE(ReadText("QvDebug.log").find("empty entry in AllowFiles"), std::string::npos);
+  EXPECT_TRUE(Contains(ReadText("QvDebug.log"), "empty entry in AllowFiles"));
   EXPECT_FALSE(Load("AllowFiles=*.HTML\n").IsFileAllowed("/web/a.html"));
 }
 

@@ -1,6 +1,5 @@
-// Proxy settings from their texts and from the proxies the system names
-// (the environment, through libproxy), and the proxy credentials the user
-// types.
+// Proxy settings from their texts and from the system, and the credentials
+// the user types.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -172,7 +171,7 @@ TEST_F(ProxyVarsTest, TheEnvironmentNamesTheBrokersProxies) {
   EXPECT_TRUE(
       Logged("========================Internet Explorer Proxy is enabled!  "
              "ProxyServer=: http=proxy.corp:3128;https=secure.corp:8443"));
-  EXPECT_EQ(ReadText("QvDebug.log").find("secret"), std::string::npos);
+  EXPECT_FALSE(Contains(ReadText("QvDebug.log"), "secret"));
 
   platform::SetEnvironment("no_proxy", "localhost,.example");
   EXPECT_EQ(InitProxyVars(vars), "none");

@@ -1,6 +1,4 @@
-// The diagnostic's words: what a failed request left behind becomes its
-// cause and one sentence; the headline sums up the same rows; the re-run
-// link's query keeps everything but credentials.
+// The diagnostic's words, from what a failed request left behind.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -233,9 +233,8 @@ TEST_F(ProxyTunnelTest, SuccessIsReportedOnceAndOnlyForAnUnregisteredDevice) {
   EXPECT_TRUE(Tunnel("HTTP/1.0  200 Connection established\r\n\r\n"));
   EXPECT_TRUE(TestOutboundDevice().GetTunnelOK());
   ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_NE(broker.Requests()[0].find("&retcode=HTTP%2F1.0%20%20200%20Connection%20establi&"),
-            std::string::npos)
-      << broker.Requests()[0];
+  EXPECT_TRUE(
+      Contains(broker.Requests()[0], "&retcode=HTTP%2F1.0%20%20200%20Connection%20establi&"));
   EXPECT_TRUE(Tunnel("HTTP/1.1 200 OK\r\n\r\n"));
   Settings("0", "S-77");
   EXPECT_TRUE(Tunnel("HTTP/1.1 200 OK\r\n\r\n"));
@@ -268,10 +267,9 @@ TEST_F(ProxyTunnelTest, OtherRepliesFailButSetTheTunnelFlag) {
 TEST_F(ProxyTunnelTest, AnUnansweredRequestIsReportedByItsOwnStart) {
   EXPECT_FALSE(Tunnel("", "Zm9vOmJhcg=="));
   ASSERT_EQ(broker.Requests().size(), 1u);
-  EXPECT_NE(broker.Requests()[0].find("&retcode=CONNECT%20broker.example%3A443%20HTTP%2F"
-                                      "&credType=util%20estbProxy HTTP/1.0\n"),
-            std::string::npos)
-      << broker.Requests()[0];
+  EXPECT_TRUE(Contains(
+      broker.Requests()[0],
+      "&retcode=CONNECT%20broker.example%3A443%20HTTP%2F&credType=util%20estbProxy HTTP/1.0\n"));
 }
 
 // The bytes on the wire are checked by the negotiations below.
@@ -332,7 +330,7 @@ TEST_F(SocksNegotiationTest, ConnectRefusalsAreReportedEveryTime) {
   const std::string expected[] = {needed, needed, "&retcode=%05%05&credType=util%20estbSocks ",
                                   "&retcode=%05%01&credType=util%20estbSocks "};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(reports[i].find(expected[i]), std::string::npos) << reports[i];
+    EXPECT_TRUE(Contains(reports[i], expected[i]));
   }
 }
 
@@ -356,6 +354,5 @@ TEST(RecordHttpProxyPath, DeviceSidOnlyWhenRegisteredAndReturnTextCutTo32) {
             head + "&proxyID=socks&proxy_is_socks=No&deviceSID=S9&retcode=" + std::string(32, 'r') +
                 "&credType=util%20conreq");
   stored.device_uid = "0";  // no '-': the address is the whole UID
-  EXPECT_NE(FormatRecordHttpProxyPath(stored, "x", "y", "", false).find("&ipAddress=0&"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(FormatRecordHttpProxyPath(stored, "x", "y", "", false), "&ipAddress=0&"));
 }

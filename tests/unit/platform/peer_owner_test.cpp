@@ -1,7 +1,5 @@
-// Who owns the other end of a connection: how Windows' TCP table is judged
-// (on every platform), and the real lookup on loopback for our own client
-// and for one that closed before it was accepted. Another account's client
-// is the integration tests' (they switch accounts).
+// Who owns the other end of a connection; another account's client is the
+// integration tests' (they switch accounts).
 #include "platform/peer_owner.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,26 +15,14 @@ TEST(WindowEndpoint, DeliversPostedLinesInOrderAndHoldsItsTitle) {
   {
     ScopedEnvironment environment({{"XDG_RUNTIME_DIR", session.string()}});
     const std::string title = "QvTestWindow-" + session.filename().string();
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::vector<std::string> lines;
-    auto endpoint = platform::WindowEndpoint::Create(title, [&](std::string line) {
-      std::lock_guard<std::mutex> guard(lock);
-      lines.push_back(std::move(line));
-      arrived.notify_all();
-    });
-    ASSERT_NE(endpoint, nullptr);
+    auto endpoint = std::make_unique<CompanionWindow>(title);
+    ASSERT_TRUE(endpoint->ok());
     EXPECT_TRUE(platform::WindowExists(title));
     EXPECT_EQ(platform::WindowEndpoint::Create(title, [](std::string) {}), nullptr);
 
     const std::vector<std::string> sent = {"WM_COMMAND 40004", "Quovane 3", "WM_CLOSE"};
     for (const std::string& line : sent) EXPECT_TRUE(platform::PostToWindow(title, line));
-    {
-      std::unique_lock<std::mutex> guard(lock);
-      EXPECT_TRUE(arrived.wait_for(guard, std::chrono::seconds(10),
-                                   [&] { return lines.size() >= sent.size(); }));
-      EXPECT_EQ(lines, sent);
-    }
+    EXPECT_EQ(endpoint->Wait(sent.size()), sent);
     endpoint.reset();
     EXPECT_FALSE(platform::WindowExists(title));
     EXPECT_FALSE(platform::PostToWindow(title, "WM_CLOSE"));

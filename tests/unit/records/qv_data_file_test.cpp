@@ -116,7 +116,7 @@ TEST_F(RecordTest, DamagedHeadersLeaveTheFileAlone) {
     QvDataManager::ReleaseInstance();
     EXPECT_EQ(ReadText("qvxfer.dat"), c.bytes);
     EXPECT_EQ(ReadText("qvxfer.dat.damaged"), c.bytes);
-    EXPECT_NE(ReadText("QvDebug.log").find("): QvDataFile damaged ("), std::string::npos);
+    EXPECT_TRUE(Contains(ReadText("QvDebug.log"), "): QvDataFile damaged ("));
   }
 }
 

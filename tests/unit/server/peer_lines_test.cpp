@@ -1,6 +1,4 @@
-// A burst of lines that peers cause: its first line goes out, the rest are
-// counted, and the count comes once the burst is over (a second of quiet,
-// or a minute of flood), or when the next burst begins.
+// A burst of lines that peers cause: the first goes out, the rest are counted.
 #include "server/peer_lines.h"
 
 #include <gtest/gtest.h>

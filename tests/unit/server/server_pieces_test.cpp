@@ -138,12 +138,9 @@ TEST(SendErrorBody, NothingOutOfTheTable) {
 TEST(RefusalPage, AStatusLineAndTheReasonEscaped) {
   const std::string page = RefusalPage(9, "/<script>alert('x')</script>&\"");
   EXPECT_EQ(page.rfind("HTTP/1.0 403 Forbidden\nContent-Type: text/html; charset=utf-8\n", 0), 0u);
-  EXPECT_NE(page.find("<p>/&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;&quot;</p>"),
-            std::string::npos)
-      << page;
+  EXPECT_TRUE(Contains(page, "<p>/&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;&amp;&quot;</p>"));
   const size_t body = page.find("\n\n") + 2;
-  EXPECT_NE(page.find("Content-Length: " + std::to_string(page.size() - body) + "\n"),
-            std::string::npos);
+  EXPECT_TRUE(Contains(page, "Content-Length: " + std::to_string(page.size() - body) + "\n"));
   EXPECT_EQ(RefusalPage(15, "x"), "");
 
   for (const char* peer : {"127.0.0.1", "127.0.0.2"}) {

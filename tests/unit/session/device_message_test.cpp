@@ -1,6 +1,4 @@
-// The pieces of device messages that need no broker: how a message's own
-// fields are found in the run the answer gives, how the boot instruction
-// list is read, and the bytes of the boot sequence file.
+// The pieces of device messages that need no broker.
 #include "session/device_message.h"
 
 #include <gtest/gtest.h>
@@ -144,9 +142,9 @@ TEST(BootInstructions, AModuleThatNeverReturnsIsWaitedForOnlySoLong) {
   for (int i = 0; i < device.GetModuleCount(); ++i) {
     EXPECT_EQ(device.GetModule(i)->IsTaken(), device.GetModule(i) != hung) << i;
   }
-  EXPECT_NE(ReadText("QvDebug.log")
-                .find("ExitWithInstructions: module still busy, not waited for: QvHungModule.dll\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      Contains(ReadText("QvDebug.log"),
+               "ExitWithInstructions: module still busy, not waited for: QvHungModule.dll\n"));
   hung->ReleaseModule();
   QvLog::ReleaseInstance();
 }

@@ -1,11 +1,8 @@
-// The main window's procedure driven by posted messages, without a display:
-// a recording desktop stands in for the tray and dialogs, a window endpoint
-// named "Yxshare" for the companion's dialog window.
+// The main window's procedure driven by posted messages, without a display.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,24 +38,6 @@ struct RecordingDesktop final : platform::Desktop {
   int removed = 0;
   std::vector<std::vector<MenuItem>> menus;
   std::vector<platform::Dialog> dialogs;
-};
-
-// What a window endpoint received, from its own thread.
-struct Lines {
-  void Add(std::string line) {
-    std::lock_guard<std::mutex> hold(lock);
-    lines.push_back(std::move(line));
-  }
-  std::vector<std::string> Wait(size_t count) {
-    WaitUntil([&] { return Take().size() >= count; }, std::chrono::seconds(10));
-    return Take();
-  }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> hold(lock);
-    return lines;
-  }
-  std::mutex lock;
-  std::vector<std::string> lines;
 };
 
 std::vector<std::string> Labels(const std::vector<MenuItem>& items) {
@@ -134,10 +113,9 @@ TEST(AboutText, ListsEveryModuleWithItsVersionOrNone) {
   EXPECT_EQ(text.substr(0, text.find("Yxnet Modules:")),
             "Yxnetwork\r\nsupport@yxnetwork.example\r\nhttp://www.yxnetwork.example/\r\n"
             " [version 3.6.1]\r\n\r\n");
-  EXPECT_NE(text.find("\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\nOdd.dll: none\r\n"
-                      "QvTransferModule.dll: 1.7\r\n"),
-            std::string::npos)
-      << text;
+  EXPECT_TRUE(Contains(text,
+                       "\r\n\r\nYxnet Modules:\r\nQvServer: 1.160\r\nOdd.dll: "
+                       "none\r\nQvTransferModule.dll: 1.7\r\n"));
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
   QvLog::ReleaseInstance();
 }
@@ -158,11 +136,8 @@ TEST_F(MainWindowTest, ARightClickShowsTheMenuLoadedOnceADoubleClickOnlyLogs) {
 }
 
 TEST_F(MainWindowTest, MenuCommandsReachTheCompanionsTheAboutBoxAndTheWindow) {
-  Lines yxshare;
-  auto window = platform::WindowEndpoint::Create("Yxshare", [&](std::string line) {
-    yxshare.Add(std::move(line));
-  });
-  ASSERT_TRUE(window);
+  CompanionWindow yxshare("Yxshare");
+  ASSERT_TRUE(yxshare.ok());
   Send(shell::WM_COMMAND, shell::kCommandLaunchYxshare);
   Send(shell::WM_COMMAND, shell::kCommandCloseYxshare);
   Send(shell::WM_COMMAND, shell::kCommandAbout);
