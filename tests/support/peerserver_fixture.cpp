@@ -43,9 +43,9 @@ while closed < len(held) and time.monotonic() < deadline:
 
 }  // namespace
 
-std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs) {
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& groups) {
   std::vector<std::string> argv = {JSON_PYTHON, "-c", kHoldConnections, std::to_string(port)};
-  argv.insert(argv.end(), specs.begin(), specs.end());
+  argv.insert(argv.end(), groups.begin(), groups.end());
   return argv;
 }
 

@@ -42,7 +42,7 @@ std::vector<std::string> SanitizerEnvironment();
 // them from each source address, and keeps them silent; it prints
 // "connected N", then "closed N" each time the server ends one, and stops
 // once it ended all (or after 20 s).
-std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& specs);
+std::vector<std::string> HoldConnections(uint16_t port, const std::vector<std::string>& groups);
 
 struct PeerServerOptions {
   std::vector<std::string> args = {"-wbx"};
