@@ -33,6 +33,10 @@ struct PeerOwner {
   int error = 0;            // kUnknown: the system's error number, or 0
 };
 
+// A peer from this machine whose owner the system did not tell: why, in
+// static words, and the system's error number where there is one.
+PeerOwner UnknownOwner(uint16_t peer_port, std::string_view reason, int error = 0);
+
 // What PeerOwner::account counts here: "uid" or "process".
 extern const char* const kPeerAccountLabel;
 

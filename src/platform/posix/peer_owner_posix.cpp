@@ -41,15 +41,6 @@ Endpoint EndpointOf(const sockaddr_in& address) {
   return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
-PeerOwner Unknown(uint16_t port, std::string_view reason, int error) {
-  PeerOwner owner;
-  owner.kind = PeerOwner::Kind::kUnknown;
-  owner.peer_port = port;
-  owner.reason = reason;
-  owner.error = error;
-  return owner;
-}
-
 }  // namespace
 
 PeerOwnerLookup::PeerOwnerLookup() {
@@ -71,12 +62,13 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
   sockaddr_in peer{};
   sockaddr_in local{};
   if (!Ends(accepted, &peer, &local)) {
-    return Unknown(0, "the connection's addresses cannot be read", errno);
+    return UnknownOwner(0, "the connection's addresses cannot be read", errno);
   }
   const Endpoint peer_end = EndpointOf(peer);
   if (!IsFromThisMachine(peer_end, EndpointOf(local))) return PeerOwner{};
   if (channel_ < 0) {
-    return Unknown(peer_end.port, "socket diagnostics (netlink) cannot be opened", channel_error_);
+    return UnknownOwner(peer_end.port, "socket diagnostics (netlink) cannot be opened",
+                        channel_error_);
   }
   const int fd = static_cast<int>(channel_);
 
@@ -103,7 +95,7 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
                     sizeof kernel);
   } while (sent < 0 && errno == EINTR);
   if (sent != static_cast<ssize_t>(sizeof request)) {
-    return Unknown(peer_end.port, "socket diagnostics refused the question", errno);
+    return UnknownOwner(peer_end.port, "socket diagnostics refused the question", errno);
   }
 
   alignas(nlmsghdr) unsigned char answer[kAnswerBytes];
@@ -111,7 +103,7 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
     ssize_t received = ::recv(fd, answer, sizeof answer, 0);
     if (received < 0) {
       if (errno == EINTR) continue;
-      return Unknown(peer_end.port, "socket diagnostics did not answer", errno);
+      return UnknownOwner(peer_end.port, "socket diagnostics did not answer", errno);
     }
     size_t left = static_cast<size_t>(received);
     for (auto* header = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(header, left);
@@ -125,7 +117,8 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
           owner.peer_port = peer_end.port;
           return owner;
         }
-        return Unknown(peer_end.port, "socket diagnostics answered with an error", -failure->error);
+        return UnknownOwner(peer_end.port, "socket diagnostics answered with an error",
+                            -failure->error);
       }
       if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
           header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {

@@ -45,15 +45,6 @@ Endpoint EndpointOf(DWORD address, DWORD port) {
   return {ntohl(address), ntohs(static_cast<u_short>(port))};
 }
 
-PeerOwner Unknown(uint16_t port, std::string_view reason, int error) {
-  PeerOwner owner;
-  owner.kind = PeerOwner::Kind::kUnknown;
-  owner.peer_port = port;
-  owner.reason = reason;
-  owner.error = error;
-  return owner;
-}
-
 }  // namespace
 
 PeerOwnerLookup::PeerOwnerLookup() { own_user_ = TokenUser(::GetCurrentProcess()); }
@@ -64,14 +55,14 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
   sockaddr_in peer{};
   sockaddr_in local{};
   if (!Ends(accepted, &peer, &local)) {
-    return Unknown(0, "the connection's addresses cannot be read", ::WSAGetLastError());
+    return UnknownOwner(0, "the connection's addresses cannot be read", ::WSAGetLastError());
   }
   const Endpoint peer_end = EndpointOf(peer.sin_addr.s_addr, peer.sin_port);
   const Endpoint local_end = EndpointOf(local.sin_addr.s_addr, local.sin_port);
   if (!IsFromThisMachine(peer_end, local_end)) return PeerOwner{};
   if (own_user_.empty()) {
-    return Unknown(peer_end.port, "this process's own user cannot be read",
-                   static_cast<int>(::GetLastError()));
+    return UnknownOwner(peer_end.port, "this process's own user cannot be read",
+                        static_cast<int>(::GetLastError()));
   }
 
   DWORD status = ERROR_INSUFFICIENT_BUFFER;
@@ -82,8 +73,8 @@ PeerOwner PeerOwnerLookup::Lookup(SocketDescriptor accepted) {
     if (status == ERROR_INSUFFICIENT_BUFFER) table_.resize(size + size / 4);
   }
   if (status != NO_ERROR) {
-    return Unknown(peer_end.port, "the system's TCP table cannot be read",
-                   static_cast<int>(status));
+    return UnknownOwner(peer_end.port, "the system's TCP table cannot be read",
+                        static_cast<int>(status));
   }
   const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table_.data());
   rows_.clear();
